@@ -1,0 +1,214 @@
+#include "engine/CompositionLoader.h"
+
+#include <algorithm>
+#include <new>
+
+namespace varimel {
+
+namespace {
+constexpr int kMelodyListGrowth = 10;
+constexpr int32_t kLongestStoredDuration = 65535;  // durations are 16-bit; longer ones saturate
+}  // namespace
+
+CompositionLoader::CompositionLoader(const std::string& fileName) : MergedMidiReader(fileName, 1) {
+    // Controllers arrive undivided through onController.
+    setOptions(0x01, 0x00);
+}
+
+int CompositionLoader::attach(Composition& composition) {
+    status_ = status::kOk;
+    multiChannel_ = 0;
+    melodyChannel_ = -1;
+    noteChannels_ = 0;
+    currentBar_ = 0;
+    storedNotes_ = 0;
+    pending_.clear();
+    if (!isOpen()) return -1;
+    composition_ = &composition;
+    try {
+        pending_.reserve(kMelodyListGrowth);
+    } catch (const std::bad_alloc&) {
+        return 1;
+    }
+    return 0;
+}
+
+int CompositionLoader::run() {
+    if (!composition_) {
+        status_ = status::kUnreadableFile;
+        return 0;
+    }
+    const int ok = MergedMidiReader::run();
+    if (ok != 1 || !refusal_.empty()) status_ = status::kUnreadableFile;
+    composition_->meterMap().barCount = currentBar_;
+    return status_ == status::kOk ? 1 : 0;
+}
+
+void CompositionLoader::refuse(const std::string& why) {
+    if (refusal_.empty()) refusal_ = why;
+    error(why.c_str());
+    stopReading(true);
+}
+
+int CompositionLoader::readHeader() {
+    if (MergedMidiReader::readHeader() != 1) return 0;
+    if (!composition_) return 1;
+    const int ticksPerQuarter = division();
+    // A division of 0 has no time at all, and one with the top bit set counts SMPTE frames,
+    // which the 16-bit tick arithmetic of the document cannot hold.
+    if (ticksPerQuarter <= 0 || ticksPerQuarter > 0x7FFF) {
+        refuse("unsupported time division " + std::to_string(ticksPerQuarter));
+        return 0;
+    }
+    Composition& c = *composition_;
+    c.fileFormat = static_cast<uint8_t>(format());
+    c.trackCount = static_cast<uint8_t>(std::min(trackCount(), 255));
+    c.ticksPerQuarter = static_cast<int16_t>(ticksPerQuarter);
+    MeterMap& meter = c.meterMap();
+    meter.setTicksPerQuarter(ticksPerQuarter);
+    meter.shortestNote = meter.sixteenth = ticksPerQuarter * 4 / 16;
+    // A file without a time signature is in 4/4; a signature at tick 0 adds its own segment
+    // from bar 0, which then governs.
+    meter.clearSegments();
+    meter.addSegment(0, 4, 4);
+    return 1;
+}
+
+bool CompositionLoader::locateCurrentEvent() {
+    const MeterMap& meter = composition_->meterMap();
+    const int64_t bar = meter.barOfTick(currentTick());
+    if (bar >= kMaxBars) {
+        refuse("the melody is longer than " + std::to_string(kMaxBars) + " bars");
+        return false;
+    }
+    position_ = meter.positionOfTick(static_cast<int32_t>(currentTick()));
+    currentBar_ = position_.bar;
+    return true;
+}
+
+void CompositionLoader::storeEvent(bool inChannelList, uint8_t kind, int32_t value, int32_t data) {
+    TrackEvent event;
+    event.kind = kind;
+    event.value = value;
+    event.data = data;
+    event.position = position_;
+    (inChannelList ? composition_->channelEvents : composition_->conductorEvents).append(event);
+}
+
+void CompositionLoader::onSmpteOffset(int /*frameRateCode*/, int hours, int minutes, int seconds,
+                                      int frames, int subframes) {
+    if (!composition_ || !locateCurrentEvent()) return;
+    storeEvent(false, event_kind::kSmpteOffset, packEventValue(hours, minutes, seconds, frames),
+               packEventValue(subframes));
+}
+
+void CompositionLoader::onTimeSignature(int numerator, int denominator, int clocksPerClick,
+                                        int thirtySecondsPerQuarter) {
+    if (!composition_ || !locateCurrentEvent()) return;
+    MeterMap& meter = composition_->meterMap();
+    // A meter without beats, or with beats shorter than a tick, cannot place a single note.
+    const bool usable = numerator > 0 && numerator <= 255 && denominator > 0 &&
+                        denominator <= 128 && meter.ticksPerQuarter * 4 / denominator > 0;
+    if (!usable) {
+        warning("time signature without a usable meter ignored");
+        return;
+    }
+    // A signature on the first tick of a bar starts its meter there; one inside a bar, at the
+    // next bar line.
+    const bool onBarLine = position_.beat == 0 && position_.tick == 0;
+    const int32_t startBar = onBarLine ? currentBar_ : currentBar_ + 1;
+    meter.addSegment(startBar, numerator, denominator);
+    storeEvent(false, event_kind::kTimeSignature,
+               packEventValue(numerator, denominator, clocksPerClick, thirtySecondsPerQuarter));
+}
+
+void CompositionLoader::onTempo(long microsecondsPerQuarter) {
+    if (!composition_ || !locateCurrentEvent()) return;
+    storeEvent(false, event_kind::kTempo, static_cast<int32_t>(microsecondsPerQuarter));
+}
+
+void CompositionLoader::onKeySignature(int sharpsFlats, int minor) {
+    if (!composition_ || !locateCurrentEvent()) return;
+    storeEvent(false, event_kind::kKeySignature, packEventValue(sharpsFlats, minor));
+    if (composition_->fileKey < 0) {
+        composition_->fileKey = composition_->currentKey =
+            static_cast<int8_t>(signatureToKey(sharpsFlats, minor));
+    }
+}
+
+void CompositionLoader::onProgramChange(int channel, int program) {
+    if (!composition_ || !locateCurrentEvent()) return;
+    storeEvent(true, static_cast<uint8_t>(event_kind::kProgramChange | channel),
+               packEventValue(program & 0x7F));
+}
+
+void CompositionLoader::onController(int channel, int controller, int value) {
+    if (!composition_ || !locateCurrentEvent()) return;
+    storeEvent(true, static_cast<uint8_t>(event_kind::kController | channel),
+               packEventValue(controller & 0x7F, value & 0x7F));
+}
+
+void CompositionLoader::onPolyPressure(int channel, int key, int pressure) {
+    if (!composition_ || !locateCurrentEvent()) return;
+    storeEvent(true, static_cast<uint8_t>(event_kind::kPolyPressure | channel),
+               packEventValue(key & 0x7F, pressure & 0x7F));
+}
+
+void CompositionLoader::onChannelPressure(int channel, int pressure) {
+    if (!composition_ || !locateCurrentEvent()) return;
+    storeEvent(true, static_cast<uint8_t>(event_kind::kChannelPressure | channel),
+               packEventValue(pressure & 0x7F));
+}
+
+void CompositionLoader::onPitchBend(int /*channel*/, int /*value*/) {
+    // Pitch bends do not belong to the melody's harmony and are not kept.
+}
+
+void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
+    if (!composition_ || fatal()) return;
+    // Note numbers above 127 only occur in damaged files; such a note could not be played.
+    if (key < 0 || key > 127) return;
+    if (!locateCurrentEvent()) return;
+    if (++storedNotes_ > kMaxNotes) {
+        refuse("the file holds more than " + std::to_string(kMaxNotes) + " notes");
+        return;
+    }
+    if (melodyChannel_ < 0) melodyChannel_ = channel;
+    if (channel != melodyChannel_) multiChannel_ = status::kSeveralChannels;
+    noteChannels_ |= static_cast<uint16_t>(1u << channel);
+
+    NoteTracks& notes = composition_->noteTracks();
+    try {
+        pending_.push_back({key + 256 * channel, notes.count(channel),
+                            static_cast<int32_t>(currentTick())});
+    } catch (const std::bad_alloc&) {
+        refuse("out of memory");
+        return;
+    }
+    notes.addNote(static_cast<uint8_t>(key), static_cast<uint8_t>(channel),
+                  static_cast<uint16_t>(std::min(velocity, 127) << 8), position_, 0,
+                  static_cast<uint8_t>(key % 12));
+}
+
+void CompositionLoader::onNoteOff(int channel, int key, int velocity) {
+    if (!composition_ || !locateCurrentEvent()) return;
+    NoteTracks& notes = composition_->noteTracks();
+    const int32_t tick = static_cast<int32_t>(currentTick());
+    const int32_t wanted = key + 256 * channel;
+    // The oldest sounding note of that key ends first.
+    auto found = std::find_if(pending_.begin(), pending_.end(),
+                              [wanted](const PendingNote& p) { return p.keyAndChannel == wanted; });
+    if (found != pending_.end()) {
+        if (NoteRecord* note = notes.mutableNote(found->index, channel)) {
+            const int32_t length = std::clamp(tick - found->startTick, 0, kLongestStoredDuration);
+            note->duration = static_cast<uint16_t>(length);
+            note->velocity = static_cast<uint16_t>(note->velocity | (velocity & 0x7F));
+            MeterMap& meter = composition_->meterMap();
+            meter.shortestNote = std::min(meter.shortestNote, length);
+        }
+        pending_.erase(found);
+    }
+    notes.raiseEndTick(tick);
+}
+
+}  // namespace varimel

@@ -1,0 +1,78 @@
+// CompositionLoader: the program's own sink of the MIDI file reader. It reads all tracks in
+// time order and fills a Composition: notes into the note tracks, meter into the meter map,
+// tempo, key, SMPTE and channel messages into the event lists.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "alg/midi/midi_rw.h"
+#include "engine/Apperr.h"
+
+namespace varimel {
+
+class CompositionLoader : public MergedMidiReader {
+public:
+    // Limits that keep a hostile or broken file from costing minutes or gigabytes: positions
+    // store the bar in 16 bits, and no real melody comes near either number.
+    static constexpr int64_t kMaxBars = 10000;
+    static constexpr int32_t kMaxNotes = 200000;
+
+    explicit CompositionLoader(const std::string& fileName);
+
+    // Answers -1 without an open file, 1 when the working lists could not be made, else 0.
+    int attach(Composition& composition);
+    // Reads the file; afterwards status() is 0 or 101.
+    int run() override;
+
+    StatusCode status() const { return status_; }
+    StatusCode multiChannel() const { return multiChannel_; }
+    int melodyChannel() const { return melodyChannel_; }
+    uint16_t noteChannels() const { return noteChannels_; }
+    int32_t openNoteCount() const { return static_cast<int32_t>(pending_.size()); }
+    // Why the load was refused when the reader itself had nothing to say.
+    const std::string& refusal() const { return refusal_; }
+
+protected:
+    int readHeader() override;
+    void onSmpteOffset(int frameRateCode, int hours, int minutes, int seconds, int frames,
+                       int subframes) override;
+    void onTimeSignature(int numerator, int denominator, int clocksPerClick,
+                         int thirtySecondsPerQuarter) override;
+    void onTempo(long microsecondsPerQuarter) override;
+    void onKeySignature(int sharpsFlats, int minor) override;
+    void onProgramChange(int channel, int program) override;
+    void onController(int channel, int controller, int value) override;
+    void onNoteOn(int channel, int key, int velocity) override;
+    void onNoteOff(int channel, int key, int velocity) override;
+    void onPitchBend(int channel, int value) override;
+    void onPolyPressure(int channel, int key, int pressure) override;
+    void onChannelPressure(int channel, int pressure) override;
+
+private:
+    // A sounding note: where it is stored and when it began.
+    struct PendingNote {
+        int32_t keyAndChannel;
+        int32_t index;
+        int32_t startTick;
+    };
+
+    // Positions the current event; false (and the load refused) when it lies beyond the limits.
+    bool locateCurrentEvent();
+    void refuse(const std::string& why);
+    void storeEvent(bool inChannelList, uint8_t kind, int32_t value, int32_t data = 0);
+
+    Composition* composition_ = nullptr;
+    std::vector<PendingNote> pending_;
+    int melodyChannel_ = -1;
+    StatusCode status_ = status::kOk;
+    StatusCode multiChannel_ = 0;
+    uint16_t noteChannels_ = 0;
+    SongPosition position_;
+    int32_t currentBar_ = 0;
+    int32_t storedNotes_ = 0;
+    std::string refusal_;
+};
+
+}  // namespace varimel

@@ -1,0 +1,112 @@
+// NoteTracks: the notes of a composition in 16 lists, one per MIDI channel (list 0 is the
+// melody once finalised), with the questions the engine asks about the melody.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "engine/Wctpu.h"
+
+namespace varimel {
+
+// One note, 14 bytes in project files (see Mas_file for the byte layout).
+struct NoteRecord {
+    uint8_t key = 0;    // MIDI note number
+    uint8_t list = 0;   // the note list (MIDI channel) holding it
+    uint16_t velocity = 0;  // note-on velocity << 8 | release velocity
+    SongPosition position;
+    uint16_t duration = 0;   // ticks
+    uint8_t pitchClass = 0;  // key mod 12 as read; renderers store the chord tone here
+
+    friend bool operator==(const NoteRecord&, const NoteRecord&) = default;
+};
+
+class NoteTracks {
+public:
+    static constexpr int kListCount = 16;
+    static constexpr int kGrowthStep = 10;
+
+    // What a failed melody check means; the value is the status the loader reports.
+    static constexpr int32_t kStatusOk = 0;
+    static constexpr int32_t kStatusOutOfMemory = 1;
+    static constexpr int32_t kStatusNotMonophonic = 90;
+    static constexpr int32_t kStatusTooLittleMaterial = 92;
+    static constexpr int32_t kStatusTooLow = 93;
+
+    explicit NoteTracks(int32_t capacity = 0);
+
+    MeterMap& meterMap() { return meterMap_; }
+    const MeterMap& meterMap() const { return meterMap_; }
+
+    void clear();
+    bool allocateList(int list, int32_t capacity);
+    void emptyList(int list);
+    void freeList(int list);
+    bool append(const NoteRecord& note);
+    bool addNote(uint8_t key, uint8_t list, uint16_t velocity, SongPosition position,
+                 uint16_t duration, uint8_t pitchClass);
+    void removeNote(int32_t index, int list);
+
+    int32_t count(int list) const;
+    int32_t capacity(int list) const;
+    const std::vector<NoteRecord>& notes(int list) const;
+    // Direct access for the loader, which fixes a note's duration when its note-off arrives.
+    NoteRecord* mutableNote(int32_t index, int list);
+
+    const NoteRecord* note(int32_t index, int list) const;
+    const NoteRecord* noteInBar(int32_t index, int32_t bar, int list) const;
+    int pitchClassOf(int32_t index, int32_t bar, int list) const;
+    int32_t startTick(int32_t index, int list) const;
+    int32_t endTick(int32_t index, int list, int mode) const;
+    int32_t restBetween(int32_t a, int32_t b, int list) const;
+    int32_t hasDurationOrOtherKey(int32_t index, int list, int key) const;
+    int32_t firstIndexInBar(int32_t bar, int list, bool scanForward) const;
+    int32_t indexAtTick(int32_t tick, int list) const;
+    int32_t indexAtPosition(const SongPosition& position, int list) const;
+    const NoteRecord* noteAtTick(int32_t tick, int list, int32_t& index) const;
+    int distinctPitchClasses(int32_t set = 0) const;
+    int32_t upbeat(int list);
+
+    bool melodyCheck(int list);
+    void finaliseMelody(int list);
+
+    // Melody summary.
+    int32_t status() const { return status_; }
+    int32_t melodyEndTick() const { return endTick_; }
+    int32_t secondEndTick() const { return secondEndTick_; }
+    void raiseEndTick(int32_t tick) { endTick_ = tick > endTick_ ? tick : endTick_; }
+    void setEndTick(int32_t tick) { endTick_ = tick; }
+    uint16_t pitchClassSet() const { return pitchClassSet_; }
+    int32_t barCount() const { return barCount_; }
+    int32_t firstBar() const { return firstBar_; }
+    int32_t cachedUpbeat() const { return upbeat_; }
+    uint8_t flag = 0;
+
+    // The composition owns the first-note-of-bar index; the tracks only read it.
+    void setBarIndex(const std::vector<int32_t>* barIndex) { barIndex_ = barIndex; }
+    const std::vector<int32_t>* barIndex() const { return barIndex_; }
+
+private:
+    struct List {
+        std::vector<NoteRecord> notes;
+        int32_t capacity = 0;
+        int32_t readIndex = 0;
+    };
+    bool validList(int list) const { return list >= 0 && list < kListCount; }
+    bool validIndex(int32_t index, int list) const;
+
+    MeterMap meterMap_;
+    std::array<List, kListCount> lists_;
+    int32_t endTick_ = 0;
+    int32_t secondEndTick_ = 0;
+    int32_t status_ = 0;
+    uint16_t pitchClassSet_ = 0;
+    uint8_t distinctCount_ = 0;
+    int32_t upbeat_ = -1;
+    const std::vector<int32_t>* barIndex_ = nullptr;
+    int32_t barCount_ = 0;
+    int32_t firstBar_ = 0;
+};
+
+}  // namespace varimel

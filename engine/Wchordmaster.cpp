@@ -1,0 +1,88 @@
+#include "engine/Wchordmaster.h"
+
+#include <new>
+
+#include "engine/CompositionLoader.h"
+
+namespace varimel {
+
+ChordMaster::ChordMaster(std::string fileName, std::string secondName)
+    : fileName_(std::move(fileName)), secondName_(std::move(secondName)) {
+    composeNames();
+}
+
+ChordMaster::~ChordMaster() = default;
+
+StatusCode ChordMaster::composeNames() {
+    reportName_ = fileName_ + "_.rep";
+    const std::string suffix = ".mid";  // exact case: "song.MID" keeps its extension
+    if (fileName_.size() >= suffix.size() &&
+        fileName_.compare(fileName_.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        exportName_ = fileName_.substr(0, fileName_.size() - suffix.size()) + "_vmel.mid";
+    } else {
+        exportName_ = fileName_ + "_vmel.mid";
+    }
+    return status;
+}
+
+StatusCode ChordMaster::loadMidi() {
+    status = status::kUnreadableFile;
+    readerMessage_.clear();
+    noteChannels_ = 0;
+    try {
+        composition_ = std::make_unique<Composition>();
+    } catch (const std::bad_alloc&) {
+        composition_.reset();
+        return status;
+    }
+
+    CompositionLoader loader(fileName_);
+    if (loader.attach(*composition_) != 0 || loader.run() != 1) {
+        readerMessage_ = loader.messageText();
+        return status;
+    }
+    readerMessage_ = loader.messageText();
+    sourceValue = static_cast<uint32_t>(loader.fileSize());
+    noteChannels_ = loader.noteChannels();
+    if (loader.multiChannel() != 0) {
+        status = loader.multiChannel();
+        return status;
+    }
+
+    // A file without notes has no melody channel; its empty channel 0 fails the check below.
+    melodyChannel = static_cast<int16_t>(loader.melodyChannel() < 0 ? 0 : loader.melodyChannel());
+    NoteTracks& notes = composition_->noteTracks();
+    if (notes.melodyCheck(melodyChannel)) {
+        status = analyse(1);
+        return status;
+    }
+    switch (notes.status()) {
+        case status::kNotMonophonic:
+        case status::kTooLow:
+            status = notes.status();
+            break;
+        default: {
+            // Too few notes or pitch classes: the document is still analysed so that it is
+            // complete (the user may set the key by hand); the warning status stays.
+            const StatusCode analysed = analyse(1);
+            status = analysed != status::kOk ? analysed : status::kTooLittleMaterial;
+            break;
+        }
+    }
+    return status;
+}
+
+StatusCode ChordMaster::analyse(int mode) {
+    if (!composition_) return status = status::kUnreadableFile;
+    if (mode == 2) melodyChannel = 0;
+    status = composition_->analyseMelody(melodyChannel, mode == 1);
+    if (status == status::kOk) {
+        composition_->setStateFlags(0, false);
+        if (mode == 2 && composition_->hasChordTrack()) {
+            composition_->noteTracks().allocateList(1, 100);
+        }
+    }
+    return status;
+}
+
+}  // namespace varimel

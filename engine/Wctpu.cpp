@@ -1,0 +1,164 @@
+#include "engine/Wctpu.h"
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+
+namespace varimel {
+
+namespace {
+
+int32_t clampToInt32(int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+// A segment from a damaged file may have a zero length; count it as one tick so that no
+// position arithmetic divides by zero.
+int64_t barLength(const MeterSegment& segment) { return std::max<int64_t>(segment.ticksPerBar, 1); }
+int64_t beatLength(const MeterSegment& segment) {
+    return std::max<int64_t>(segment.ticksPerBeat, 1);
+}
+
+}  // namespace
+
+void MeterMap::setTicksPerQuarter(int32_t quarter) {
+    ticksPerQuarter = quarter;
+    ticksPerWhole = 4 * quarter;
+}
+
+void MeterMap::addSegment(int32_t startBar, int numerator, int denominator) {
+    MeterSegment segment;
+    segment.startBar = startBar;
+    segment.numerator = static_cast<uint8_t>(numerator);
+    segment.denominator = static_cast<uint8_t>(denominator);
+    if (denominator != 0) {
+        segment.ticksPerBar = clampToInt32(int64_t{numerator} * ticksPerWhole / denominator);
+        segment.ticksPerBeat = clampToInt32(int64_t{ticksPerQuarter} * 4 / denominator);
+    }
+    segments_.push_back(segment);
+    rebuildRuns();
+}
+
+void MeterMap::clearSegments() {
+    segments_.clear();
+    runs_.clear();
+}
+
+void MeterMap::setSegments(std::vector<MeterSegment> segments) {
+    segments_ = std::move(segments);
+    rebuildRuns();
+}
+
+void MeterMap::rebuildRuns() {
+    runs_.clear();
+    if (segments_.empty()) return;
+
+    // The governing segment of a bar is the last one (in list order) that starts at or before
+    // it. Sweep the start bars in ascending order, keeping the highest list index seen so far.
+    std::vector<size_t> order(segments_.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+        return segments_[a].startBar < segments_[b].startBar;
+    });
+
+    // Bars before every segment's start belong to segment 0.
+    size_t governing = 0;
+    bool anyStarted = false;
+    size_t next = 0;
+    int64_t bar = 0;
+    int64_t tick = 0;
+    while (true) {
+        while (next < order.size() && segments_[order[next]].startBar <= bar) {
+            governing = anyStarted ? std::max(governing, order[next]) : order[next];
+            anyStarted = true;
+            ++next;
+        }
+        runs_.push_back({bar, tick, governing});
+        if (next == order.size()) break;
+        const int64_t nextBar = segments_[order[next]].startBar;
+        tick += (nextBar - bar) * barLength(segments_[governing]);
+        bar = nextBar;
+    }
+}
+
+const MeterMap::Run* MeterMap::runOfTick(int64_t ticks) const {
+    if (runs_.empty()) return nullptr;
+    auto it = std::upper_bound(runs_.begin(), runs_.end(), ticks,
+                               [](int64_t t, const Run& run) { return t < run.startTick; });
+    return it == runs_.begin() ? &runs_.front() : &*(it - 1);
+}
+
+const MeterMap::Run* MeterMap::runOfBar(int64_t bar) const {
+    if (runs_.empty()) return nullptr;
+    auto it = std::upper_bound(runs_.begin(), runs_.end(), bar,
+                               [](int64_t b, const Run& run) { return b < run.startBar; });
+    return it == runs_.begin() ? &runs_.front() : &*(it - 1);
+}
+
+const MeterSegment* MeterMap::segmentOfBar(int32_t bar) const {
+    const Run* run = runOfBar(bar);
+    return run ? &segments_[run->segment] : nullptr;
+}
+
+int32_t MeterMap::ticksPerBar(int32_t bar) const {
+    const MeterSegment* segment = segmentOfBar(bar);
+    return segment ? segment->ticksPerBar : 0;
+}
+
+void MeterMap::meterOfBar(int32_t bar, int& numerator, int& denominator) const {
+    const MeterSegment* segment = segmentOfBar(bar);
+    numerator = segment ? segment->numerator : 4;
+    denominator = segment ? segment->denominator : 4;
+}
+
+int64_t MeterMap::barOfTick(int64_t ticks) const {
+    const Run* run = runOfTick(std::max<int64_t>(ticks, 0));
+    if (!run) return 0;
+    return run->startBar + (std::max<int64_t>(ticks, 0) - run->startTick) / barLength(segments_[run->segment]);
+}
+
+SongPosition MeterMap::positionOfTick(int32_t ticks) const {
+    SongPosition pos;
+    const int64_t t = std::max<int32_t>(ticks, 0);
+    const Run* run = runOfTick(t);
+    if (!run) {
+        pos.beat = static_cast<uint8_t>(t);  // no meter: everything in bar 0
+        return pos;
+    }
+    const int64_t length = barLength(segments_[run->segment]);
+    const int64_t offset = t - run->startTick;
+    const int64_t remainder = offset % length;
+    const int64_t beat = remainder / beatLength(segments_[run->segment]);
+    pos.bar = static_cast<uint16_t>(run->startBar + offset / length);
+    pos.beat = static_cast<uint8_t>(beat);
+    pos.tick = static_cast<uint16_t>(remainder - beat * beatLength(segments_[run->segment]));
+    return pos;
+}
+
+int32_t MeterMap::tickOfPosition(const SongPosition& pos) const {
+    const Run* run = runOfBar(pos.bar);
+    if (!run) return pos.beat + pos.tick;
+    const int64_t barStart = run->startTick + (pos.bar - run->startBar) * barLength(segments_[run->segment]);
+    return clampToInt32(barStart + int64_t{pos.beat} * segments_[run->segment].ticksPerBeat + pos.tick);
+}
+
+int32_t MeterMap::tickOfBar(int32_t bar) const {
+    const Run* run = runOfBar(bar);
+    if (!run) return 0;
+    return clampToInt32(run->startTick + (int64_t{bar} - run->startBar) * barLength(segments_[run->segment]));
+}
+
+int32_t MeterMap::distance(const SongPosition& a, const SongPosition& b) const {
+    return tickOfPosition(a) - tickOfPosition(b);
+}
+
+uint32_t MeterMap::quantiseDuration(int32_t ticks) const {
+    const int32_t sixtyFourth = std::max(ticksPerWhole / 64, 1);
+    const int32_t grid = std::max(ticks < sixteenth ? sixtyFourth : sixteenth, 1);
+    const int32_t below = std::max(ticks / grid * grid, grid);
+    const int32_t point = (ticks - below >= grid / 2) ? below + grid : below;
+    return static_cast<uint32_t>(point / sixtyFourth);
+}
+
+}  // namespace varimel

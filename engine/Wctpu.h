@@ -1,0 +1,83 @@
+// MeterMap: converts between absolute ticks and bar:beat:tick positions, one segment of
+// constant meter at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace varimel {
+
+// A point in the song, everything counted from 0. Stored in notes, events and project files.
+struct SongPosition {
+    uint16_t bar = 0;
+    uint8_t beat = 0;
+    uint16_t tick = 0;  // within the beat
+
+    friend bool operator==(const SongPosition&, const SongPosition&) = default;
+};
+
+// A run of bars in one meter, from startBar up to the next segment's start.
+struct MeterSegment {
+    int32_t startBar = 0;
+    uint8_t numerator = 4;
+    uint8_t denominator = 4;  // the note value (4 = quarter), not the exponent
+    int32_t ticksPerBar = 0;
+    int32_t ticksPerBeat = 0;
+
+    friend bool operator==(const MeterSegment&, const MeterSegment&) = default;
+};
+
+class MeterMap {
+public:
+    static constexpr int32_t kDivisionsPerWhole = 64;
+
+    int32_t ticksPerWhole = 4 * 480;
+    int32_t shortestNote = 0;        // shortest melody note in ticks
+    uint32_t shortestNoteUnits = 0;  // the same, quantised, in 64ths
+    int32_t gapTolerance = 0;        // a 32nd or a 16th in ticks, after analysis
+    int32_t barCount = 0;
+    int32_t divisionsPerWhole = kDivisionsPerWhole;
+    int32_t sixteenth = 120;
+    int32_t ticksPerQuarter = 480;
+
+    void setTicksPerQuarter(int32_t quarter);
+    void addSegment(int32_t startBar, int numerator, int denominator);
+    void clearSegments();
+
+    const std::vector<MeterSegment>& segments() const { return segments_; }
+    int32_t segmentCount() const { return static_cast<int32_t>(segments_.size()); }
+    // Replaces all segments at once (project files store them with their computed lengths).
+    void setSegments(std::vector<MeterSegment> segments);
+
+    // The last segment whose start bar is not after `bar`; segment 0 when none; null without any.
+    const MeterSegment* segmentOfBar(int32_t bar) const;
+    int32_t ticksPerBar(int32_t bar) const;
+    void meterOfBar(int32_t bar, int& numerator, int& denominator) const;
+
+    SongPosition positionOfTick(int32_t ticks) const;
+    int32_t tickOfPosition(const SongPosition& pos) const;
+    int32_t tickOfBar(int32_t bar) const;
+    int32_t distance(const SongPosition& a, const SongPosition& b) const;
+    uint32_t quantiseDuration(int32_t ticks) const;
+
+    // Like positionOfTick, but the bar is not cut to 16 bits (loaders check it against their limit).
+    int64_t barOfTick(int64_t ticks) const;
+
+private:
+    // A run of bars governed by one segment: the effective meter map, whatever order the
+    // segments were added in. Rebuilt whenever the segments change.
+    struct Run {
+        int64_t startBar;
+        int64_t startTick;
+        size_t segment;  // index into segments_ (an index, so that copies stay valid)
+    };
+    void rebuildRuns();
+    const Run* runOfTick(int64_t ticks) const;
+    const Run* runOfBar(int64_t bar) const;
+
+    std::vector<MeterSegment> segments_;
+    std::vector<Run> runs_;
+};
+
+}  // namespace varimel
