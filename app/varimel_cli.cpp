@@ -1,6 +1,5 @@
 // varimel-cli: the engine without windows — read melodies and report what was found.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -37,7 +36,8 @@ int runInfo(const std::string& file) {
         int numerator = 4, denominator = 4;
         c->meterMap().meterOfBar(0, numerator, denominator);
         int sharpsFlats = 0, minor = 0;
-        const KeyIndex signatureKey = c->eventValue(event_kind::kKeySignature, 0, &sharpsFlats, &minor);
+        const KeyIndex signatureKey =
+            c->eventValue(event_kind::kKeySignature, 0, &sharpsFlats, &minor);
         const bool hasSignature = c->findEvent(event_kind::kKeySignature, 0, false) != nullptr;
         const int32_t tempo = c->eventValue(event_kind::kTempo, 0);
         const NoteTracks& notes = c->noteTracks();
@@ -53,18 +53,19 @@ int runInfo(const std::string& file) {
         std::snprintf(tempoText, sizeof tempoText, "%d us per quarter note (%.1f BPM)", tempo,
                       60000000.0 / tempo);
         printRow("Tempo:", tempoText);
-        printRow("Key signature:",
-                 hasSignature ? std::to_string(sharpsFlats) + (sharpsFlats < 0 ? " flats" : " sharps") +
-                                    (minor ? ", minor (" : ", major (") +
-                                    std::string(keyName(signatureKey)) + ")"
-                              : "none");
-        printRow("Melody channel:", master.melodyChannel < 0
-                                        ? "not decided (notes on channels " +
-                                              channelList(master.noteChannels()) + ")"
-                                        : std::to_string(master.melodyChannel));
+        printRow("Key signature:", hasSignature ? std::to_string(sharpsFlats) +
+                                                      (sharpsFlats < 0 ? " flats" : " sharps") +
+                                                      (minor ? ", minor (" : ", major (") +
+                                                      std::string(keyName(signatureKey)) + ")"
+                                                : "none");
+        printRow("Melody channel:",
+                 master.melodyChannel < 0
+                     ? "not decided (notes on channels " + channelList(master.noteChannels()) + ")"
+                     : std::to_string(master.melodyChannel));
         printRow("Bars:", std::to_string(c->barCount));
-        printRow("Upbeat:", notes.cachedUpbeat() < 0 ? "not computed"
-                                                     : std::to_string(notes.cachedUpbeat()) + " ticks");
+        printRow("Upbeat:", notes.cachedUpbeat() < 0
+                                ? "not computed"
+                                : std::to_string(notes.cachedUpbeat()) + " ticks");
         int32_t noteCount = 0;
         for (int list = 0; list < NoteTracks::kListCount; ++list) noteCount += notes.count(list);
         printRow("Notes:", std::to_string(noteCount));
@@ -73,7 +74,8 @@ int runInfo(const std::string& file) {
     printRow("Status:", std::to_string(result) + " (" + statusMeaning(result) + ")");
     if (result == status::kUnreadableFile && !master.readerMessage().empty()) {
         std::string reason = master.readerMessage();
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+            reason.pop_back();
         printRow("Reader:", reason);
     }
     return (result == status::kOk || result == status::kTooLittleMaterial) ? 0 : 1;

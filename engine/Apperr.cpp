@@ -73,7 +73,9 @@ Composition::Composition()
     setAccompanimentParts(0);
 }
 
-Composition::~Composition() { clearDerived(); }
+Composition::~Composition() {
+    clearDerived();
+}
 
 void Composition::clearDerived() {
     keyStatistics.reset();
@@ -102,7 +104,8 @@ uint32_t Composition::setAccompanimentParts(uint32_t bits) {
     return accompanimentParts;
 }
 
-const TrackEvent* Composition::findEvent(uint8_t kind, int32_t firstByte, bool inChannelList) const {
+const TrackEvent* Composition::findEvent(uint8_t kind, int32_t firstByte,
+                                         bool inChannelList) const {
     for (const TrackEvent& event : list(inChannelList).events()) {
         if (event.kind == kind && (firstByte == 0 || event.firstByte() == firstByte)) return &event;
     }
@@ -267,7 +270,9 @@ std::string limitText(std::string text) {
 
 }  // namespace
 
-LastError lastError() { return {lastGeneralError.load(), lastMidiError.load()}; }
+LastError lastError() {
+    return {lastGeneralError.load(), lastMidiError.load()};
+}
 
 void setMessageHandler(std::function<void(const std::string&)> handler) {
     std::lock_guard lock(handlerMutex);

@@ -67,16 +67,15 @@ struct TrackEvent {
 };
 
 inline int32_t packEventValue(int b3, int b2 = 0, int b1 = 0, int b0 = 0) {
-    return static_cast<int32_t>((static_cast<uint32_t>(b3 & 0xFF) << 24) |
-                                (static_cast<uint32_t>(b2 & 0xFF) << 16) |
-                                (static_cast<uint32_t>(b1 & 0xFF) << 8) |
-                                static_cast<uint32_t>(b0 & 0xFF));
+    return static_cast<int32_t>(
+        (static_cast<uint32_t>(b3 & 0xFF) << 24) | (static_cast<uint32_t>(b2 & 0xFF) << 16) |
+        (static_cast<uint32_t>(b1 & 0xFF) << 8) | static_cast<uint32_t>(b0 & 0xFF));
 }
 
 // A growable array of events that grows by a fixed step; a failed growth sets `status`
 // and leaves the list unchanged.
 class EventList {
-public:
+  public:
     static constexpr int32_t kGrowthStep = 5;
 
     explicit EventList(int32_t capacity = 5);
@@ -85,7 +84,9 @@ public:
     int32_t capacity() const { return capacity_; }
     uint8_t status = 0;
 
-    const TrackEvent& operator[](int32_t index) const { return events_[static_cast<size_t>(index)]; }
+    const TrackEvent& operator[](int32_t index) const {
+        return events_[static_cast<size_t>(index)];
+    }
     TrackEvent& operator[](int32_t index) { return events_[static_cast<size_t>(index)]; }
     const std::vector<TrackEvent>& events() const { return events_; }
 
@@ -96,7 +97,7 @@ public:
     // Growth step used by append-heavy callers that grow by 10 instead of 5.
     void setGrowthStep(int32_t step) { growthStep_ = step > 0 ? step : kGrowthStep; }
 
-private:
+  private:
     std::vector<TrackEvent> events_;
     int32_t capacity_ = 0;
     int32_t growthStep_ = kGrowthStep;
@@ -143,7 +144,7 @@ KeySignature keyToSignature(KeyIndex key);
 KeyIndex signatureToKey(int sharpsFlats, int minor);
 
 class Composition {
-public:
+  public:
     static constexpr int32_t kDefaultTempo = 500000;
     static constexpr int16_t kDefaultTicksPerQuarter = 480;
     static constexpr int32_t kInitialNoteCapacity = 50;
@@ -166,7 +167,8 @@ public:
                   int32_t tick);
     // Kind 81: tempo (or arg * 1000000 / tempo when arg != 0); 88: meter into first/second;
     // 89: signature into first/second, returns its KeyIndex; other kinds: a channel event's byte.
-    int32_t eventValue(uint8_t kind, int32_t arg, int* first = nullptr, int* second = nullptr) const;
+    int32_t eventValue(uint8_t kind, int32_t arg, int* first = nullptr,
+                       int* second = nullptr) const;
     void retuneMelodyChannel(int channel, int newChannel);
     void trimConductorEvents();
 
@@ -212,7 +214,7 @@ public:
     std::string comment;
     int32_t commentLength() const { return static_cast<int32_t>(comment.size()); }
 
-private:
+  private:
     EventList& list(bool inChannelList) { return inChannelList ? channelEvents : conductorEvents; }
     const EventList& list(bool inChannelList) const {
         return inChannelList ? channelEvents : conductorEvents;
@@ -224,7 +226,7 @@ private:
 // The text exceptions of the program: MIDI output and system errors. Caught at the player
 // thread's boundary and shown to the user.
 class AppError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -179,8 +179,8 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
 
     NoteTracks& notes = composition_->noteTracks();
     try {
-        pending_.push_back({key + 256 * channel, notes.count(channel),
-                            static_cast<int32_t>(currentTick())});
+        pending_.push_back(
+            {key + 256 * channel, notes.count(channel), static_cast<int32_t>(currentTick())});
     } catch (const std::bad_alloc&) {
         refuse("out of memory");
         return;

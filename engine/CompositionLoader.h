@@ -13,7 +13,7 @@
 namespace varimel {
 
 class CompositionLoader : public MergedMidiReader {
-public:
+  public:
     // Limits that keep a hostile or broken file from costing minutes or gigabytes: positions
     // store the bar in 16 bits, and no real melody comes near either number.
     static constexpr int64_t kMaxBars = 10000;
@@ -34,7 +34,7 @@ public:
     // Why the load was refused when the reader itself had nothing to say.
     const std::string& refusal() const { return refusal_; }
 
-protected:
+  protected:
     int readHeader() override;
     void onSmpteOffset(int frameRateCode, int hours, int minutes, int seconds, int frames,
                        int subframes) override;
@@ -50,7 +50,7 @@ protected:
     void onPolyPressure(int channel, int key, int pressure) override;
     void onChannelPressure(int channel, int pressure) override;
 
-private:
+  private:
     // A sounding note: where it is stored and when it began.
     struct PendingNote {
         int32_t keyAndChannel;

@@ -16,8 +16,7 @@ NoteTracks::NoteTracks(int32_t capacity) {
 }
 
 bool NoteTracks::validIndex(int32_t index, int list) const {
-    return validList(list) && index >= 0 &&
-           index < static_cast<int32_t>(lists_[list].notes.size());
+    return validList(list) && index >= 0 && index < static_cast<int32_t>(lists_[list].notes.size());
 }
 
 void NoteTracks::clear() {
@@ -103,7 +102,9 @@ int32_t NoteTracks::count(int list) const {
     return validList(list) ? static_cast<int32_t>(lists_[list].notes.size()) : 0;
 }
 
-int32_t NoteTracks::capacity(int list) const { return validList(list) ? lists_[list].capacity : 0; }
+int32_t NoteTracks::capacity(int list) const {
+    return validList(list) ? lists_[list].capacity : 0;
+}
 
 const std::vector<NoteRecord>& NoteTracks::notes(int list) const {
     return validList(list) ? lists_[list].notes : kNoNotes;
@@ -142,7 +143,8 @@ int32_t NoteTracks::endTick(int32_t index, int list, int mode) const {
 
 int32_t NoteTracks::restBetween(int32_t a, int32_t b, int list) const {
     const int32_t end = endTick(a, list, 0);
-    const int32_t next = note(b, list) ? startTick(b, list) : meterMap_.tickOfBar(meterMap_.barCount);
+    const int32_t next =
+        note(b, list) ? startTick(b, list) : meterMap_.tickOfBar(meterMap_.barCount);
     return next - end;
 }
 

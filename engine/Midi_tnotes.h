@@ -12,8 +12,8 @@ namespace varimel {
 
 // One note, 14 bytes in project files (see Mas_file for the byte layout).
 struct NoteRecord {
-    uint8_t key = 0;    // MIDI note number
-    uint8_t list = 0;   // the note list (MIDI channel) holding it
+    uint8_t key = 0;        // MIDI note number
+    uint8_t list = 0;       // the note list (MIDI channel) holding it
     uint16_t velocity = 0;  // note-on velocity << 8 | release velocity
     SongPosition position;
     uint16_t duration = 0;   // ticks
@@ -23,7 +23,7 @@ struct NoteRecord {
 };
 
 class NoteTracks {
-public:
+  public:
     static constexpr int kListCount = 16;
     static constexpr int kGrowthStep = 10;
 
@@ -87,7 +87,7 @@ public:
     void setBarIndex(const std::vector<int32_t>* barIndex) { barIndex_ = barIndex; }
     const std::vector<int32_t>* barIndex() const { return barIndex_; }
 
-private:
+  private:
     struct List {
         std::vector<NoteRecord> notes;
         int32_t capacity = 0;

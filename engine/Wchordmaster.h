@@ -14,7 +14,7 @@
 namespace varimel {
 
 class ChordMaster {
-public:
+  public:
     // Source value recorded after loading a project file instead of a MIDI file size.
     static constexpr uint32_t kProjectSourceValue = 0x10000;
 
@@ -43,7 +43,7 @@ public:
     // Channels that carried notes (bit n = channel n), to offer the choice after status 89.
     uint16_t noteChannels() const { return noteChannels_; }
 
-private:
+  private:
     std::string fileName_;
     std::string secondName_;
     std::string reportName_;

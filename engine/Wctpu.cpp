@@ -15,7 +15,9 @@ int32_t clampToInt32(int64_t value) {
 
 // A segment from a damaged file may have a zero length; count it as one tick so that no
 // position arithmetic divides by zero.
-int64_t barLength(const MeterSegment& segment) { return std::max<int64_t>(segment.ticksPerBar, 1); }
+int64_t barLength(const MeterSegment& segment) {
+    return std::max<int64_t>(segment.ticksPerBar, 1);
+}
 int64_t beatLength(const MeterSegment& segment) {
     return std::max<int64_t>(segment.ticksPerBeat, 1);
 }
@@ -115,7 +117,8 @@ void MeterMap::meterOfBar(int32_t bar, int& numerator, int& denominator) const {
 int64_t MeterMap::barOfTick(int64_t ticks) const {
     const Run* run = runOfTick(std::max<int64_t>(ticks, 0));
     if (!run) return 0;
-    return run->startBar + (std::max<int64_t>(ticks, 0) - run->startTick) / barLength(segments_[run->segment]);
+    return run->startBar +
+           (std::max<int64_t>(ticks, 0) - run->startTick) / barLength(segments_[run->segment]);
 }
 
 SongPosition MeterMap::positionOfTick(int32_t ticks) const {
@@ -139,14 +142,17 @@ SongPosition MeterMap::positionOfTick(int32_t ticks) const {
 int32_t MeterMap::tickOfPosition(const SongPosition& pos) const {
     const Run* run = runOfBar(pos.bar);
     if (!run) return pos.beat + pos.tick;
-    const int64_t barStart = run->startTick + (pos.bar - run->startBar) * barLength(segments_[run->segment]);
-    return clampToInt32(barStart + int64_t{pos.beat} * segments_[run->segment].ticksPerBeat + pos.tick);
+    const int64_t barStart =
+        run->startTick + (pos.bar - run->startBar) * barLength(segments_[run->segment]);
+    return clampToInt32(barStart + int64_t{pos.beat} * segments_[run->segment].ticksPerBeat +
+                        pos.tick);
 }
 
 int32_t MeterMap::tickOfBar(int32_t bar) const {
     const Run* run = runOfBar(bar);
     if (!run) return 0;
-    return clampToInt32(run->startTick + (int64_t{bar} - run->startBar) * barLength(segments_[run->segment]));
+    return clampToInt32(run->startTick +
+                        (int64_t{bar} - run->startBar) * barLength(segments_[run->segment]));
 }
 
 int32_t MeterMap::distance(const SongPosition& a, const SongPosition& b) const {

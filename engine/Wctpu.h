@@ -29,7 +29,7 @@ struct MeterSegment {
 };
 
 class MeterMap {
-public:
+  public:
     static constexpr int32_t kDivisionsPerWhole = 64;
 
     int32_t ticksPerWhole = 4 * 480;
@@ -61,10 +61,11 @@ public:
     int32_t distance(const SongPosition& a, const SongPosition& b) const;
     uint32_t quantiseDuration(int32_t ticks) const;
 
-    // Like positionOfTick, but the bar is not cut to 16 bits (loaders check it against their limit).
+    // Like positionOfTick, but the bar is not cut to 16 bits (loaders check it against their
+    // limit).
     int64_t barOfTick(int64_t ticks) const;
 
-private:
+  private:
     // A run of bars governed by one segment: the effective meter map, whatever order the
     // segments were added in. Rebuilt whenever the segments change.
     struct Run {

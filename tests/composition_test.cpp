@@ -99,9 +99,12 @@ TEST(Composition, EventListGrowsByFive) {
 
 TEST(Composition, RetuneKeepsOnlyTheMelodyChannelsEvents) {
     Composition c;
-    c.channelEvents.append({static_cast<uint8_t>(event_kind::kProgramChange | 5), packEventValue(40), 0, {}});
-    c.channelEvents.append({static_cast<uint8_t>(event_kind::kProgramChange | 2), packEventValue(1), 0, {}});
-    c.channelEvents.append({static_cast<uint8_t>(event_kind::kController | 5), packEventValue(7, 100), 0, {}});
+    c.channelEvents.append(
+        {static_cast<uint8_t>(event_kind::kProgramChange | 5), packEventValue(40), 0, {}});
+    c.channelEvents.append(
+        {static_cast<uint8_t>(event_kind::kProgramChange | 2), packEventValue(1), 0, {}});
+    c.channelEvents.append(
+        {static_cast<uint8_t>(event_kind::kController | 5), packEventValue(7, 100), 0, {}});
     c.retuneMelodyChannel(5, 0);
     ASSERT_EQ(c.channelEvents.count(), 2);
     EXPECT_EQ(c.channelEvents[0].kind, event_kind::kProgramChange | 0);
@@ -143,7 +146,7 @@ TEST(Composition, AnalysisIndexesBarsAndPicksTheAccompanimentOctave) {
     EXPECT_EQ(c.firstNoteOfBar[0], 0);
     EXPECT_EQ(c.firstNoteOfBar[1], 1);
     EXPECT_EQ(c.firstNoteOfBar[2], 3);
-    EXPECT_EQ(c.accompanimentOctave, 4);  // octave 6 is the most frequent: capped at 5, minus 1
+    EXPECT_EQ(c.accompanimentOctave, 4);      // octave 6 is the most frequent: capped at 5, minus 1
     EXPECT_EQ(c.conductorEvents.count(), 1);  // the tempo change after the melody's end is gone
 }
 

@@ -81,10 +81,10 @@ TEST(MeterMap, DistanceIsTheDifferenceOfTicks) {
 TEST(MeterMap, QuantiseDurationRoundsToTheGrid) {
     MeterMap map = mapWithDivision(480);  // 64th = 30 ticks, sixteenth = 120
     EXPECT_EQ(map.quantiseDuration(480), 16u);
-    EXPECT_EQ(map.quantiseDuration(120 + 59), 4u);   // just below half a step: down to 4/64
-    EXPECT_EQ(map.quantiseDuration(120 + 60), 8u);   // exactly half a step: up to 8/64
-    EXPECT_EQ(map.quantiseDuration(45), 2u);         // short notes use the 64th grid
-    EXPECT_EQ(map.quantiseDuration(10), 1u);         // never below one grid step
+    EXPECT_EQ(map.quantiseDuration(120 + 59), 4u);  // just below half a step: down to 4/64
+    EXPECT_EQ(map.quantiseDuration(120 + 60), 8u);  // exactly half a step: up to 8/64
+    EXPECT_EQ(map.quantiseDuration(45), 2u);        // short notes use the 64th grid
+    EXPECT_EQ(map.quantiseDuration(10), 1u);        // never below one grid step
 }
 
 TEST(MeterMap, HugeTicksDoNotWalkBarByBar) {

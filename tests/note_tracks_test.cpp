@@ -143,7 +143,7 @@ TEST(NoteTracks, DoubledNotesCountAsOne) {
     NoteTracks tracks = tracksIn44();
     for (int i = 0; i < 5; ++i) add(tracks, 60 + 2 * i, i * 480);
     add(tracks, 72, 5 * 480, 240);
-    add(tracks, 72, 5 * 480, 480);  // the same note again, longer
+    add(tracks, 72, 5 * 480, 480);        // the same note again, longer
     EXPECT_FALSE(tracks.melodyCheck(0));  // six distinct notes only
     EXPECT_EQ(tracks.status(), 92);
     EXPECT_EQ(tracks.count(0), 6);

@@ -1,0 +1,125 @@
+// Load + melody check + analysis over a folder of MIDI files.
+//   load_bench [FOLDER] [benchmark flags]     (default folder: the bundled samples)
+// Reports files and notes per second, and the bytes a loaded composition holds against the
+// 14 bytes per note of its note records.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "engine/Wchordmaster.h"
+
+namespace {
+
+std::atomic<long long> liveBytes{0};
+std::atomic<long long> peakBytes{0};
+
+void noteAllocation(void* p) {
+    if (!p) return;
+    const long long now = liveBytes += static_cast<long long>(malloc_usable_size(p));
+    long long peak = peakBytes.load();
+    while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+    }
+}
+
+std::vector<std::string> midiFiles(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::string extension = entry.path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
+        if (entry.is_regular_file() && (extension == ".mid" || extension == ".midi")) {
+            files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+int32_t melodyNotes(const varimel::ChordMaster& master) {
+    const varimel::Composition* c = master.composition();
+    if (!c) return 0;
+    int32_t notes = 0;
+    for (int list = 0; list < varimel::NoteTracks::kListCount; ++list) {
+        notes += c->noteTracks().count(list);
+    }
+    return notes;
+}
+
+void loadFolder(benchmark::State& state, const std::vector<std::string>& files) {
+    int64_t notes = 0;
+    for (auto _ : state) {
+        for (const std::string& file : files) {
+            varimel::ChordMaster master(file);
+            benchmark::DoNotOptimize(master.loadMidi());
+            notes += melodyNotes(master);
+        }
+    }
+    state.counters["files/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * files.size()), benchmark::Counter::kIsRate);
+    state.counters["notes/s"] =
+        benchmark::Counter(static_cast<double>(notes), benchmark::Counter::kIsRate);
+
+    // Memory held by one loaded composition, averaged over the folder.
+    long long heldBytes = 0;
+    long long noteBytes = 0;
+    for (const std::string& file : files) {
+        const long long before = liveBytes.load();
+        varimel::ChordMaster master(file);
+        master.loadMidi();
+        heldBytes += liveBytes.load() - before;
+        noteBytes += 14LL * melodyNotes(master);
+    }
+    state.counters["bytes/composition"] =
+        static_cast<double>(heldBytes) / static_cast<double>(std::max<size_t>(files.size(), 1));
+    state.counters["held/(notes*14)"] =
+        noteBytes ? static_cast<double>(heldBytes) / static_cast<double>(noteBytes) : 0.0;
+}
+
+}  // namespace
+
+void* operator new(size_t size) {
+    void* p = std::malloc(size ? size : 1);
+    if (!p) throw std::bad_alloc();
+    noteAllocation(p);
+    return p;
+}
+void operator delete(void* p) noexcept {
+    if (p) liveBytes -= static_cast<long long>(malloc_usable_size(p));
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    operator delete(p);
+}
+
+int main(int argc, char** argv) {
+    std::string folder = VARIMEL_SAMPLES_DIR;
+    std::vector<char*> benchmarkArgs{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-') {
+            benchmarkArgs.push_back(argv[i]);
+        } else {
+            folder = argv[i];
+        }
+    }
+    const std::vector<std::string> files = midiFiles(folder);
+    if (files.empty()) {
+        std::cerr << "load_bench: no MIDI files in " << folder << '\n';
+        return 1;
+    }
+    std::cout << "folder: " << folder << " (" << files.size() << " files)\n";
+    benchmark::RegisterBenchmark("LoadCheckAnalyse/folder", loadFolder, files)
+        ->Unit(benchmark::kMillisecond);
+    int benchmarkArgc = static_cast<int>(benchmarkArgs.size());
+    benchmark::Initialize(&benchmarkArgc, benchmarkArgs.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
