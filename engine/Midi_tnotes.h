@@ -81,6 +81,15 @@ class NoteTracks {
     int32_t barCount() const { return barCount_; }
     int32_t firstBar() const { return firstBar_; }
     int32_t cachedUpbeat() const { return upbeat_; }
+    uint8_t distinctCount() const { return distinctCount_; }
+    // Project files store the melody summary; reading one puts it back as it was saved.
+    void restoreSummary(uint16_t pitchClassSet, uint8_t distinctCount, int32_t upbeat) {
+        pitchClassSet_ = pitchClassSet;
+        distinctCount_ = distinctCount;
+        upbeat_ = upbeat;
+    }
+    void setBarCount(int32_t bars) { barCount_ = bars; }
+    void setFirstBar(int32_t bar) { firstBar_ = bar; }
     uint8_t flag = 0;
 
     // The composition owns the first-note-of-bar index; the tracks only read it.

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "engine/CompositionLoader.h"
+#include "engine/Mas_file.h"
 
 namespace varimel {
 
@@ -70,6 +71,21 @@ StatusCode ChordMaster::loadMidi() {
         }
     }
     return status;
+}
+
+StatusCode ChordMaster::loadProject(HarmonyOptions& options) {
+    status = status::kUnreadableFile;
+    readerMessage_.clear();
+    try {
+        composition_ = std::make_unique<Composition>();
+    } catch (const std::bad_alloc&) {
+        composition_.reset();
+        return status;
+    }
+    ProjectReader reader(fileName_, *composition_, options);
+    if (!reader.read()) return status;
+    sourceValue = kProjectSourceValue;
+    return analyse(2);
 }
 
 StatusCode ChordMaster::analyse(int mode) {

@@ -10,6 +10,7 @@
 
 #include "engine/Apperr.h"
 #include "engine/Status.h"
+#include "settings/HarmonyOptions.h"
 
 namespace varimel {
 
@@ -25,6 +26,9 @@ class ChordMaster {
 
     StatusCode composeNames();
     StatusCode loadMidi();
+    // Reads a project file into a new composition; the harmony options stored in it replace
+    // `options` (the program's current options).
+    StatusCode loadProject(HarmonyOptions& options = currentOptions);
     StatusCode analyse(int mode);
 
     Composition* composition() { return composition_.get(); }
