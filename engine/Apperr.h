@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ChannelSettings.h"
 #include "engine/ChordCode.h"
 #include "engine/Midi_tnotes.h"
 #include "engine/Status.h"
@@ -20,7 +21,7 @@ namespace varimel {
 
 class Style;
 class Arrangement;
-struct ChannelSettings;
+
 
 // Event kinds of the conductor list; the channel list uses the status nibble + channel.
 namespace event_kind {

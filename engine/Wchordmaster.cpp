@@ -1,6 +1,7 @@
 #include "engine/Wchordmaster.h"
 
 #include <new>
+#include <vector>
 
 #include "engine/CompositionLoader.h"
 #include "engine/Mas_file.h"
@@ -99,6 +100,41 @@ StatusCode ChordMaster::analyse(int mode) {
         }
     }
     return status;
+}
+
+void ChordMaster::storeChannelSettings() {
+    if (!composition_ || !composition_->channelSettings) return;
+    Composition& c = *composition_;
+    const ChannelSettings& settings = *c.channelSettings;
+    std::vector<int> channels{0};
+    if (c.accompanimentParts & (accompaniment_part::kBlockChords | accompaniment_part::kStyle)) {
+        channels.push_back(1);
+    }
+    if (c.accompanimentParts & accompaniment_part::kArrangement) {
+        for (int channel : {2, 3, 9}) channels.push_back(channel);
+    }
+    c.channelEvents.setGrowthStep(10);
+    auto store = [&c](uint8_t kind, int32_t value, auto matches) {
+        for (int32_t i = 0; i < c.channelEvents.count(); ++i) {
+            TrackEvent& event = c.channelEvents[i];
+            if (event.kind == kind && matches(event)) {
+                event.value = value;
+                return;
+            }
+        }
+        c.channelEvents.append({kind, value, 0, SongPosition{}});
+    };
+    for (int channel : channels) {
+        const size_t ch = static_cast<size_t>(channel);
+        // Only the volume controller itself: other controllers of the channel keep their values.
+        store(static_cast<uint8_t>(event_kind::kController | channel),
+              packEventValue(7, settings.volume[ch]),
+              [](const TrackEvent& event) { return event.firstByte() == 7; });
+        if (channel != 9) {
+            store(static_cast<uint8_t>(event_kind::kProgramChange | channel),
+                  packEventValue(settings.program[ch]), [](const TrackEvent&) { return true; });
+        }
+    }
 }
 
 }  // namespace varimel

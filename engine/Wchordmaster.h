@@ -30,6 +30,9 @@ class ChordMaster {
     // `options` (the program's current options).
     StatusCode loadProject(HarmonyOptions& options = currentOptions);
     StatusCode analyse(int mode);
+    // Writes the played channels' programs and volumes into the composition's channel events,
+    // so that a saved project or an exported file carries them.
+    void storeChannelSettings();
 
     Composition* composition() { return composition_.get(); }
     const Composition* composition() const { return composition_.get(); }

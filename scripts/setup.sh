@@ -24,7 +24,7 @@ done
 PACKAGES=(
     build-essential cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libcli11-dev nlohmann-json3-dev
+    libcli11-dev nlohmann-json3-dev python3-mido
 )
 
 missing=()

@@ -1,0 +1,222 @@
+#include "engine/MidiExport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "alg/midi/midi_writer.h"
+
+namespace varimel {
+
+namespace {
+
+constexpr int kDrumChannel = 9;
+
+// One thing to write into a track, ordered by tick and then by rank, so that at one tick the
+// settings come first and a note ends before the next one of the same key starts.
+struct Item {
+    int64_t tick;
+    int rank;  // 0 settings and meta events, 1 note off, 2 note on
+    size_t order;
+    std::function<void(MidiFileWriter&, long)> write;
+};
+
+void writeItems(MidiFileWriter& writer, std::vector<Item>& items) {
+    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+        return a.tick != b.tick ? a.tick < b.tick : a.rank < b.rank;
+    });
+    int64_t previous = 0;
+    for (const Item& item : items) {
+        item.write(writer, static_cast<long>(item.tick - previous));
+        previous = item.tick;
+    }
+}
+
+bool isPowerOfTwo(int value) {
+    return value > 0 && (value & (value - 1)) == 0;
+}
+
+void conductorTrack(MidiFileWriter& writer, const Composition& c) {
+    writer.beginTrack(-1);
+    std::vector<Item> items;
+    const MeterMap& meter = c.meterMap();
+    if (!c.comment.empty()) {
+        items.push_back({0, 0, items.size(), [&c](MidiFileWriter& w, long delta) {
+                             w.textEvent(delta, 0x01, c.comment);
+                         }});
+    }
+    for (const TrackEvent& event : c.conductorEvents.events()) {
+        const int64_t tick = meter.tickOfPosition(event.position);
+        const uint32_t value = static_cast<uint32_t>(event.value);
+        const int b3 = static_cast<int>(value >> 24), b2 = static_cast<int>((value >> 16) & 0xFF);
+        const int b1 = static_cast<int>((value >> 8) & 0xFF), b0 = static_cast<int>(value & 0xFF);
+        switch (event.kind) {
+            case event_kind::kTempo:
+                if (event.value > 0 && event.value <= 0xFFFFFF) {
+                    items.push_back({tick, 0, items.size(), [value](MidiFileWriter& w, long delta) {
+                                         w.setTempo(delta, static_cast<long>(value));
+                                     }});
+                }
+                break;
+            case event_kind::kTimeSignature:
+                if (b3 > 0 && isPowerOfTwo(b2)) {
+                    items.push_back({tick, 0, items.size(), [=](MidiFileWriter& w, long delta) {
+                                         w.timeSignature(delta, b3, b2, b1 ? b1 : 24, b0 ? b0 : 8);
+                                     }});
+                }
+                break;
+            case event_kind::kKeySignature: {
+                const int sharpsFlats = static_cast<int8_t>(b3);
+                if (sharpsFlats >= -7 && sharpsFlats <= 7 && b2 <= 1) {
+                    items.push_back({tick, 0, items.size(), [=](MidiFileWriter& w, long delta) {
+                                         w.keySignature(delta, sharpsFlats, b2);
+                                     }});
+                }
+                break;
+            }
+            case event_kind::kSmpteOffset: {
+                const int subframes = static_cast<int>(static_cast<uint32_t>(event.data) >> 24);
+                items.push_back({tick, 0, items.size(), [=](MidiFileWriter& w, long delta) {
+                                     w.smpteOffset(delta, 0, b3 & 0x1F, b2, b1, b0, subframes);
+                                 }});
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    writeItems(writer, items);
+    writer.endTrack(0);
+}
+
+void channelTrack(MidiFileWriter& writer, const Composition& c, const ChannelSettings* channels,
+                  int channel) {
+    writer.beginTrack(channel);
+    std::vector<Item> items;
+    const std::string name = exportTrackName(channel);
+    items.push_back({0, 0, items.size(),
+                     [name](MidiFileWriter& w, long delta) { w.textEvent(delta, 0x03, name); }});
+    if (channels) {
+        const int program = channels->program[static_cast<size_t>(channel)] & 0x7F;
+        const int volume = channels->volume[static_cast<size_t>(channel)] & 0x7F;
+        if (channel != kDrumChannel) {
+            items.push_back({0, 0, items.size(), [=](MidiFileWriter& w, long delta) {
+                                 w.programChange(delta, channel, program);
+                             }});
+        }
+        items.push_back({0, 0, items.size(), [=](MidiFileWriter& w, long delta) {
+                             w.controller(delta, channel, 7, volume);
+                         }});
+    }
+
+    const MeterMap& meter = c.meterMap();
+    for (const TrackEvent& event : c.channelEvents.events()) {
+        if ((event.kind & 0x0F) != channel) continue;
+        const int64_t tick = meter.tickOfPosition(event.position);
+        const int first = event.firstByte() & 0x7F;
+        const int second = event.secondByte() & 0x7F;
+        switch (event.kind & 0xF0) {
+            case event_kind::kPolyPressure:
+                items.push_back({tick, 0, items.size(), [=](MidiFileWriter& w, long delta) {
+                                     w.polyPressure(delta, channel, first, second);
+                                 }});
+                break;
+            case event_kind::kController:
+                items.push_back({tick, 0, items.size(), [=](MidiFileWriter& w, long delta) {
+                                     w.controller(delta, channel, first, second);
+                                 }});
+                break;
+            case event_kind::kProgramChange:
+                items.push_back({tick, 0, items.size(), [=](MidiFileWriter& w, long delta) {
+                                     w.programChange(delta, channel, first);
+                                 }});
+                break;
+            case event_kind::kChannelPressure:
+                items.push_back({tick, 0, items.size(), [=](MidiFileWriter& w, long delta) {
+                                     w.channelPressure(delta, channel, first);
+                                 }});
+                break;
+            default:
+                break;
+        }
+    }
+
+    for (const NoteRecord& note : c.noteTracks().notes(channel)) {
+        const int64_t start = meter.tickOfPosition(note.position);
+        const int key = note.key & 0x7F;
+        const int velocity = std::max((note.velocity >> 8) & 0x7F, 1);
+        const int release = note.velocity & 0x7F;
+        items.push_back({start, 2, items.size(), [=](MidiFileWriter& w, long delta) {
+                             w.noteOn(delta, channel, key, velocity);
+                         }});
+        items.push_back(
+            {start + note.duration, 1, items.size(),
+             [=](MidiFileWriter& w, long delta) { w.noteOff(delta, channel, key, release); }});
+    }
+    writeItems(writer, items);
+    writer.endTrack(0);
+}
+
+}  // namespace
+
+const char* exportTrackName(int channel) {
+    switch (channel) {
+        case 0:
+            return "Melody";
+        case 1:
+            return "Accompaniment";
+        case 2:
+            return "Organ";
+        case 3:
+            return "Bass";
+        case kDrumChannel:
+            return "Drums";
+        default:
+            return "Notes";
+    }
+}
+
+bool exportMidi(const Composition& composition, const ChannelSettings* channels,
+                const std::string& fileName, std::string& error) {
+    std::vector<int> noteChannels;
+    for (int channel = 0; channel < NoteTracks::kListCount; ++channel) {
+        if (composition.noteTracks().count(channel) > 0) noteChannels.push_back(channel);
+    }
+    std::random_device entropy;
+    const std::string temporary = fileName + ".tmp" + std::to_string(entropy() % 1000000);
+    int written = 0;
+    try {
+        MidiFileWriter writer(temporary);
+        if (!writer.isOpen()) {
+            error = "cannot create " + temporary;
+            return false;
+        }
+        writer.beginFile(1, static_cast<int>(noteChannels.size()) + 1,
+                         composition.ticksPerQuarter > 0 ? composition.ticksPerQuarter : 480);
+        conductorTrack(writer, composition);
+        for (int channel : noteChannels) channelTrack(writer, composition, channels, channel);
+        written = writer.close();
+        if (!written) error = "write error (may be disk full)";
+    } catch (const std::logic_error& violation) {
+        error = violation.what();
+        written = 0;
+    }
+    if (!written) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    std::error_code renameError;
+    std::filesystem::rename(temporary, fileName, renameError);
+    if (renameError) {
+        error = "cannot replace " + fileName + ": " + renameError.message();
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace varimel
