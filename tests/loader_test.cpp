@@ -286,8 +286,10 @@ TEST(LoaderBadInput, ZeroDivisionIsRefused) {
 }
 
 TEST(LoaderBadInput, MelodyBeyondTheBarLimitIsRefused) {
-    melodytext::Melody model = melodyModel("4/4", tune());
-    model.tracks.front().notes.push_back({int64_t{20000} * 1920, 480, 72, 100});
+    // At 96 ticks per quarter a note 20000 bars on is still within one delta time.
+    melodytext::Melody model =
+        melodyModel("4/4", tune(), with([](MelodyOptions& o) { o.division = 96; }));
+    model.tracks.front().notes.push_back({int64_t{20000} * 384, 96, 72, 100});
     EXPECT_EQ(load(melodytext::encodeSmf(model)).status, 101);
 }
 

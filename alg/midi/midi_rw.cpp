@@ -1,0 +1,1056 @@
+#include "alg/midi/midi_rw.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <string_view>
+
+namespace varimel {
+
+using namespace midi;
+
+namespace {
+
+// In window mode only the first kilobyte is searched for a wrapped header.
+constexpr std::int64_t kWindowHeaderSearch = 1024;
+// A time-signature exponent beyond this would not fit an int as 1 << exponent.
+constexpr int kMaxDenominatorExponent = 30;
+// Eight bytes that follow an RPN MSB of 0 when a file sets the pitch-bend range:
+// delta 0, Bn 100 0 (RPN LSB 0), delta 0, Bn 6 v (data entry).
+constexpr int kPitchBendRangeTail = 8;
+
+constexpr std::array<const char*, 7> kTextTypeNames = {
+    "text", "copyright", "trackname", "instrument", "lyric", "marker", "cuepoint"};
+
+struct SysexPattern {
+    std::array<std::uint8_t, 10> bytes;
+    std::size_t size;
+    void (MidiFileReader::*callback)();
+};
+
+// The bytes after 0xF0; the second byte (device number) is compared on its high nibble only.
+// Sources: General MIDI System On, Roland GS Reset and GS exit, Yamaha XG System On.
+const std::array<SysexPattern, 4> kSysexPatterns = {{
+    {{0x7E, 0x7F, 0x09, 0x01, 0xF7}, 5, &MidiFileReader::onGmSystemOn},
+    {{0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, 10, &MidiFileReader::onGsReset},
+    {{0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x7F, 0x42, 0xF7}, 10, &MidiFileReader::onGsExit},
+    {{0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 8, &MidiFileReader::onXgSystemOn},
+}};
+
+bool matches(const SysexPattern& pattern, const std::uint8_t* data, std::int64_t length) {
+    if (length != static_cast<std::int64_t>(pattern.size)) return false;
+    for (std::size_t i = 0; i < pattern.size; ++i) {
+        const bool same =
+            i == 1 ? (data[i] & 0xF0) == (pattern.bytes[i] & 0xF0) : data[i] == pattern.bytes[i];
+        if (!same) return false;
+    }
+    return true;
+}
+
+bool isChannelStatus(int status) {
+    return status >= 0x80 && status < 0xF0;
+}
+
+int dataBytesOf(int status) {
+    const int kind = status & 0xF0;
+    return kind == kProgramChange || kind == kChannelPressure ? 1 : 2;
+}
+
+// Data bytes of a system common or real-time message; -1 for the undefined ones.
+int systemDataBytes(int status) {
+    switch (status) {
+        case kSongPosition:
+            return 2;
+        case kSongSelect:
+            return 1;
+        case kTuneRequest:
+        case kClock:
+        case kStart:
+        case kContinue:
+        case kStop:
+        case kActiveSensing:
+            return 0;
+        default:
+            return -1;
+    }
+}
+
+// A reader opened in write mode would truncate the file it is meant to read.
+int readMode(int mode) {
+    return mode == MidiFileBuffer::kModeWholeFile ? mode : MidiFileBuffer::kModeWindow;
+}
+
+}  // namespace
+
+MidiFileReader::MidiFileReader(const std::string& fileName, int mode)
+    : MidiFileBuffer(fileName, readMode(mode)) {}
+
+MidiFileReader::MidiFileReader(std::FILE* handle, int mode)
+    : MidiFileBuffer(handle, readMode(mode)) {}
+
+// ---- primitive reads ----
+
+const std::uint8_t* MidiFileReader::readBytes(std::int64_t n) {
+    if (fatal_ || n < 0) return nullptr;
+    if (const std::uint8_t* bytes = fetch(filePosition_, n)) {
+        filePosition_ += n;
+        return bytes;
+    }
+    if (bufferSize() <= 0) {
+        fail("out of memory");
+    } else if (n > bufferSize()) {
+        warning("midi event larger than internal bufsize ignored");
+    } else {
+        fail("unexpected end of file");
+    }
+    return nullptr;
+}
+
+int MidiFileReader::readByte() {
+    const std::uint8_t* byte = readBytes(1);
+    return byte != nullptr ? *byte : -1;
+}
+
+std::uint32_t MidiFileReader::read16() {
+    const std::uint8_t* b = readBytes(2);
+    return b != nullptr ? (std::uint32_t{b[0]} << 8) | b[1] : 0;
+}
+
+std::uint32_t MidiFileReader::read24() {
+    const std::uint8_t* b = readBytes(3);
+    return b != nullptr ? (std::uint32_t{b[0]} << 16) | (std::uint32_t{b[1]} << 8) | b[2] : 0;
+}
+
+std::uint32_t MidiFileReader::read32() {
+    const std::uint8_t* b = readBytes(4);
+    if (b == nullptr) return 0;
+    return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
+           b[3];
+}
+
+long MidiFileReader::readVarLen() {
+    long value = 0;
+    varLenSize_ = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int byte = readByte();
+        if (byte < 0) return 0;
+        ++varLenSize_;
+        value = (value << 7) | (byte & 0x7F);
+        if ((byte & 0x80) == 0) break;
+    }
+    return value;
+}
+
+bool MidiFileReader::skip(std::int64_t n) {
+    if (fatal_) return false;
+    if (n < 0 || filePosition_ + n > fileSize()) {
+        fail("unexpected end of file");
+        return false;
+    }
+    filePosition_ += n;
+    return true;
+}
+
+void MidiFileReader::seek(std::int64_t pos) {
+    if (pos >= 0) filePosition_ = pos;
+}
+
+const std::uint8_t* MidiFileReader::peek(int count) {
+    return count >= 0 ? fetch(filePosition_, count) : nullptr;
+}
+
+void MidiFileReader::fail(const char* text) {
+    error(text);
+    fatal_ = true;
+    stop_ = true;
+}
+
+void MidiFileReader::stopReading(bool asFailure) {
+    stop_ = true;
+    if (asFailure) fatal_ = true;
+}
+
+void MidiFileReader::reportProgress(std::int64_t percent) {
+    const int clamped = static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100));
+    if (clamped <= progress_) return;
+    progress_ = clamped;
+    onProgress(clamped);
+}
+
+void MidiFileReader::resetClock() {
+    elapsedMs_ = 0;
+    remainder_ = 0;
+}
+
+void MidiFileReader::advanceClock(long delta) {
+    if (delta < 0) return;
+    // q whole milliseconds per tick, r the rest in 1/divisor ms; 64-bit so r x delta cannot
+    // overflow (r < 65535000, delta < 2^28).
+    const std::int64_t q = divisor_ > 0 ? tempo_ / divisor_ : 0;
+    const std::int64_t r = divisor_ > 0 ? tempo_ % divisor_ : 0;
+    if ((delta / 1000) * q >= kLargePauseSeconds || delta >= kLargePauseTicks) {
+        onLargePause(delta);
+        stop_ = true;
+        elapsedMs_ = delta * q;
+        return;
+    }
+    elapsedMs_ += delta * q;
+    if (divisor_ > 0) {
+        const std::int64_t accumulated = remainder_ + r * delta;
+        elapsedMs_ += accumulated / divisor_;
+        remainder_ = accumulated % divisor_;
+    }
+}
+
+// ---- header and tracks ----
+
+std::int64_t MidiFileReader::findHeader() {
+    const std::int64_t size = fileSize();
+    if (size < 4) return -1;
+    const std::int64_t span =
+        mode() == kModeWholeFile ? size : std::min({size, bufferSize(), kWindowHeaderSearch + 3});
+    const std::uint8_t* bytes = fetch(0, span);
+    if (bytes == nullptr) return -1;
+    const std::string_view view(reinterpret_cast<const char*>(bytes),
+                                static_cast<std::size_t>(span));
+    const std::size_t at = view.find("MThd");
+    return at == std::string_view::npos ? -1 : static_cast<std::int64_t>(at);
+}
+
+int MidiFileReader::readHeader() {
+    fatal_ = false;
+    if (!isOpen()) return 0;
+    const std::int64_t start = findHeader();
+    if (start < 0) {
+        fail("missing midi header MThd");
+        return 0;
+    }
+    seek(start);
+    if (read32() != kHeaderChunkId) {
+        if (!fatal_) fail("missing midi header MThd");
+        return 0;
+    }
+    const std::uint32_t length = read32();
+    if (fatal_) return 0;
+    if (length < 6) {
+        fail("illegal midi header");
+        return 0;
+    }
+    const std::uint32_t format = read16();
+    if (fatal_) return 0;
+    if (format > 2) {
+        fail("invalid midi version");
+        return 0;
+    }
+    const std::uint32_t tracks = read16();
+    const std::uint32_t division = read16();
+    if (fatal_) return 0;
+    format_ = static_cast<int>(format);
+    trackCount_ = static_cast<int>(tracks);
+    division_ = static_cast<int>(division);
+    divisor_ = std::int64_t{division_} * 1000;
+    tempo_ = kDefaultTempo;
+    resetClock();
+    if (format_ == 0 && trackCount_ > 1) warning("wrong midi type");
+    onHeader(format_, trackCount_, division_);
+    seek(start + 8 + std::int64_t{length});
+    return fatal_ ? 0 : 1;
+}
+
+bool MidiFileReader::peekVarLen(std::int64_t* pos, long* value) {
+    *value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::uint8_t* byte = fetch((*pos)++, 1);
+        if (byte == nullptr) return false;
+        *value = (*value << 7) | (*byte & 0x7F);
+        if ((*byte & 0x80) == 0) break;
+    }
+    return true;
+}
+
+int MidiFileReader::scanTrackChannel(std::int64_t begin, std::int64_t end) {
+    int channel = -1;
+    int running = -1;
+    std::int64_t pos = begin;
+    long value = 0;
+    while (pos < end) {
+        if (!peekVarLen(&pos, &value)) break;  // the delta
+        const std::uint8_t* next = fetch(pos, 1);
+        if (next == nullptr) break;
+        int status = *next;
+        if (status < 0x80) {
+            if (running < 0) break;
+            status = running;
+        } else {
+            ++pos;
+        }
+        if (status == kMeta) {
+            const std::uint8_t* type = fetch(pos++, 1);
+            if (type == nullptr || *type == kMetaEndOfTrack || !peekVarLen(&pos, &value)) break;
+            pos += value;
+        } else if (status == kSysex || status == kSysexEscape) {
+            const std::int64_t saved = filePosition_;
+            filePosition_ = pos;
+            std::int64_t dataStart = pos;
+            bool truncated = false;
+            const std::int64_t length = sysexLength(end, &dataStart, &truncated);
+            filePosition_ = saved;
+            if (length == 0) break;
+            pos = dataStart + length;
+        } else if (isChannelStatus(status)) {
+            running = status;
+            const int ch = status & 0x0F;
+            if (channel == -1) {
+                channel = ch;
+            } else if (channel != ch) {
+                return -2;
+            }
+            pos += dataBytesOf(status);
+        } else if (systemDataBytes(status) >= 0) {
+            pos += systemDataBytes(status);
+        } else {
+            break;  // a byte the reader will refuse
+        }
+    }
+    return channel;
+}
+
+int MidiFileReader::readTrack(int trackNumber) {
+    if (fatal_) return 0;
+    runningStatus_ = -1;
+    currentTick_ = 0;
+    resetClock();
+    currentTrack_ = trackNumber;
+    trackEnded_ = false;
+    chunkStart_ = filePosition_;
+    const std::uint32_t id = read32();
+    if (fatal_) return 0;
+    if (id != kTrackChunkId) {
+        fail("missing midi track MTrk");
+        return 0;
+    }
+    chunkLength_ = read32();
+    if (fatal_) return 0;
+    const std::int64_t dataStart = filePosition_;
+    const std::int64_t end = dataStart + chunkLength_;
+    const bool headersOnly = (options_[0] & kOptHeadersOnly) != 0;
+    trackChannel_ = headersOnly ? -1 : scanTrackChannel(dataStart, end);
+    onTrackStart(trackNumber, chunkLength_, trackChannel_);
+    if (!headersOnly) {
+        // What follows an end-of-track event inside the chunk is not music: it is skipped.
+        while (!stop_ && !trackEnded_ && filePosition_ < end) {
+            if (fileSize() > 0) reportProgress(filePosition_ * 100 / fileSize());
+            const long delta = readVarLen();
+            if (fatal_) return 0;
+            if (delta >= kLargePauseTicks) {
+                onLargePause(delta);
+                stop_ = true;
+                break;
+            }
+            if (filePosition_ >= end) break;  // a trailing delta without its event
+            onDeltaTime(delta);
+            currentTick_ += delta;
+            advanceClock(delta);
+            const std::int64_t before = filePosition_;
+            if (readEvent(end) <= 0 || filePosition_ <= before) {
+                stopReading(true);
+                return 0;
+            }
+        }
+    }
+    if (fatal_) return 0;
+    seek(end);
+    onTrackEnd(trackNumber);
+    return 1;
+}
+
+int MidiFileReader::run() {
+    stop_ = false;
+    progress_ = -1;
+    if (!readHeader()) return 0;
+    for (int track = 1; track <= trackCount_ && !stop_; ++track) {
+        if (!readTrack(track)) return 0;
+    }
+    if (fatal_) return 0;
+    return finish();
+}
+
+int MidiFileReader::initTracks() {
+    return 0;
+}
+
+int MidiFileReader::nextEvent() {
+    return 0;
+}
+
+int MidiFileReader::finish() {
+    progress_ = 100;
+    onProgress(100);
+    onEndOfFile();
+    return 1;
+}
+
+// ---- events ----
+
+std::int64_t MidiFileReader::readEvent(std::int64_t trackEnd) {
+    if (fatal_) return 0;
+    eventStart_ = filePosition_;
+    int status = 0;
+    const std::uint8_t* next = fetch(filePosition_, 1);
+    if (next != nullptr && *next < 0x80 && runningStatus_ >= 0) {
+        status = runningStatus_;
+    } else {
+        status = readByte();
+        if (status < 0) return 0;
+    }
+    if (status < 0x80) {
+        char text[64];
+        std::snprintf(text, sizeof text, "illegal midi command %02X", status);
+        fail(text);
+        return 0;
+    }
+    bool ok = false;
+    if (status == kMeta) {
+        ok = readMeta(trackEnd);
+    } else if (status == kSysex || status == kSysexEscape) {
+        ok = readSysex(status, trackEnd);
+    } else if (status >= 0xF0) {
+        ok = readSystemMessage(status);
+    } else {
+        ok = readChannelMessage(status, trackEnd);
+    }
+    if (!ok || fatal_) return 0;
+    return filePosition_ - eventStart_;
+}
+
+bool MidiFileReader::largeEventFits(std::int64_t end) {
+    if (end <= fileSize()) return true;
+    fail("unexpected end of file");
+    return false;
+}
+
+bool MidiFileReader::deliverRaw(int status, std::int64_t from, std::int64_t to) {
+    const std::int64_t length = to - from;
+    if (length > bufferSize()) {
+        if (!largeEventFits(to)) return false;
+        onRawLargeEvent(status, FileRegion{file(), from, length});
+        return true;
+    }
+    const std::uint8_t* data = fetch(from, length);
+    if (data == nullptr) {
+        fail("unexpected end of file");
+        return false;
+    }
+    onRawEvent(status, static_cast<int>(length), data);
+    return true;
+}
+
+void MidiFileReader::endOfTrackSeen(std::int64_t eventEnd, std::int64_t trackEnd) {
+    trackEnded_ = true;
+    if (eventEnd >= trackEnd) return;
+    char text[96];
+    std::snprintf(text, sizeof text, "%ld bytes garbage at end of track %d",
+                  static_cast<long>(trackEnd - eventEnd), currentTrack_);
+    warning(text);
+}
+
+bool MidiFileReader::readMeta(std::int64_t trackEnd) {
+    const int type = readByte();
+    if (type < 0) return false;
+    const long length = readVarLen();
+    if (fatal_) return false;
+    const std::int64_t dataStart = filePosition_;
+    const std::int64_t after = dataStart + length;
+    const bool rawAll = (options_[1] & kOpt2RawSystem) != 0;
+    const bool rawMeta = (options_[0] & kOptRawMeta) != 0 && type != kMetaEndOfTrack;
+    if (rawAll) {
+        if (!deliverRaw(kMeta, eventStart_ + 1, after)) return false;
+        // The clock follows the tempo whether or not the event is decoded for the sink.
+        if (type == kMetaTempo && length >= 3) {
+            if (const std::uint8_t* d = fetch(dataStart, 3))
+                tempo_ = (d[0] << 16) | (d[1] << 8) | d[2];
+        }
+        if (type == kMetaEndOfTrack) endOfTrackSeen(after, trackEnd);
+    } else if (length > bufferSize()) {
+        if (!largeEventFits(after)) return false;
+        onLargeMetaEvent(type, FileRegion{file(), dataStart, length});
+    } else {
+        const std::uint8_t* data = readBytes(length);
+        if (data == nullptr) return false;
+        if (type == kMetaEndOfTrack) {
+            endOfTrackSeen(after, trackEnd);
+            onEndOfTrack();
+        } else if (rawMeta) {
+            if (type == kMetaTempo && length >= 3)
+                tempo_ = (data[0] << 16) | (data[1] << 8) | data[2];
+            onMetaEvent(type, static_cast<int>(length), data);
+        } else {
+            decodeMeta(type, static_cast<int>(length), data);
+        }
+    }
+    seek(after);
+    return true;
+}
+
+void MidiFileReader::decodeMeta(int type, int length, const std::uint8_t* d) {
+    if (type == kMetaSequenceNumber && length == 2) {
+        onSequenceNumber((d[0] << 8) | d[1]);
+    } else if (type >= kMetaTextFirst && type <= kMetaTextLast) {
+        const auto index = static_cast<std::size_t>(type - kMetaTextFirst);
+        onTextEvent(type, length, index < kTextTypeNames.size() ? kTextTypeNames[index] : nullptr,
+                    d);
+    } else if (type == kMetaChannelPrefix && length == 1) {
+        onChannelPrefix(d[0]);
+    } else if (type == kMetaPort && length == 1) {
+        onPort(d[0]);
+    } else if (type == kMetaTempo && length >= 3) {
+        // A shorter tempo event would take its value from the bytes of the next event.
+        tempo_ = (d[0] << 16) | (d[1] << 8) | d[2];
+        onTempo(tempo_);
+    } else if (type == kMetaSmpteOffset && length == 5) {
+        onSmpteOffset(d[0] >> 5, d[0] & 0x1F, d[1], d[2], d[3], d[4]);
+    } else if (type == kMetaTimeSignature && length == 4 && d[1] <= kMaxDenominatorExponent) {
+        onTimeSignature(d[0], 1 << d[1], d[2], d[3]);
+    } else if (type == kMetaKeySignature && length == 2) {
+        const int sharpsFlats = static_cast<std::int8_t>(d[0]);
+        const int minor = d[1];
+        if (sharpsFlats >= -7 && sharpsFlats <= 7 && (minor == 0 || minor == 1)) {
+            onKeySignature(sharpsFlats, minor);
+        } else {
+            onMetaEvent(type, length, d);
+        }
+    } else {
+        onMetaEvent(type, length, d);
+    }
+}
+
+std::int64_t MidiFileReader::sysexLength(std::int64_t trackEnd, std::int64_t* dataStart,
+                                         bool* truncated) {
+    const std::int64_t start = filePosition_;
+    std::int64_t pos = start;
+    long declared = 0;
+    if (!peekVarLen(&pos, &declared)) {
+        *truncated = true;
+        return 0;
+    }
+    // Framed: the declared length ends on the F7 that closes the message.
+    if (declared >= 1 && pos + declared <= trackEnd) {
+        const std::uint8_t* last = fetch(pos + declared - 1, 1);
+        if (last != nullptr && *last == kSysexEscape) {
+            *dataStart = pos;
+            return declared;
+        }
+    }
+    // Unframed (no length field): the message runs to the first F7.
+    const std::int64_t limit = std::min(trackEnd, fileSize());
+    for (std::int64_t at = start; at < limit; ++at) {
+        const std::uint8_t* byte = fetch(at, 1);
+        if (byte == nullptr) break;
+        if (*byte == kSysexEscape) {
+            *dataStart = start;
+            return at - start + 1;
+        }
+    }
+    return 0;
+}
+
+bool MidiFileReader::readSysex(int status, std::int64_t trackEnd) {
+    const std::int64_t start = filePosition_;
+    std::int64_t dataStart = start;
+    bool truncated = false;
+    const std::int64_t length = sysexLength(trackEnd, &dataStart, &truncated);
+    if (truncated) {
+        fail("unexpected end of file");
+        return false;
+    }
+    if (length == 0) {
+        fail("end of sysex not found");
+        return false;
+    }
+    const std::int64_t after = dataStart + length;
+    if ((options_[1] & kOpt2RawSystem) != 0) {
+        if (!deliverRaw(status, start, after)) return false;
+        seek(after);
+        return true;
+    }
+    if (length > bufferSize()) {
+        if (!largeEventFits(after)) return false;
+        onLargeSysex(FileRegion{file(), dataStart, length});
+        seek(after);
+        return true;
+    }
+    seek(dataStart);
+    const std::uint8_t* data = readBytes(length);
+    if (data == nullptr) return false;
+    // An F7 packet continues or escapes a message; only a whole F0 message can be a reset.
+    if (status == kSysex && (options_[0] & kOptRawSysex) == 0) {
+        for (const SysexPattern& pattern : kSysexPatterns) {
+            if (matches(pattern, data, length)) {
+                (this->*pattern.callback)();
+                return true;
+            }
+        }
+    }
+    onSysex(static_cast<int>(length), data);
+    return true;
+}
+
+bool MidiFileReader::readSystemMessage(int status) {
+    const int count = systemDataBytes(status);
+    if (count < 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "unexpected command byte %02X", status);
+        fail(text);
+        return false;
+    }
+    const std::uint8_t* data = readBytes(count);
+    if (data == nullptr) return false;
+    if ((options_[1] & kOpt2RawSystem) != 0) {
+        onRawEvent(status, count, data);
+        return true;
+    }
+    switch (status) {
+        case kSongPosition:
+            onSongPosition(data[0] + 128 * data[1]);
+            break;
+        case kSongSelect:
+            onSongSelect(data[0]);
+            break;
+        case kTuneRequest:
+            onTuneRequest();
+            break;
+        case kClock:
+            onClock();
+            break;
+        case kStart:
+            onStart();
+            break;
+        case kContinue:
+            onContinue();
+            break;
+        case kStop:
+            onStop();
+            break;
+        default:
+            onActiveSensing();
+            break;
+    }
+    return true;
+}
+
+bool MidiFileReader::readChannelMessage(int status, std::int64_t trackEnd) {
+    runningStatus_ = status;
+    const int kind = status & 0xF0;
+    const int ch = status & 0x0F;
+    const int count = dataBytesOf(status);
+    const std::uint8_t* data = readBytes(count);
+    if (data == nullptr) return false;
+    // Copied: a callback that peeks may move the window under the pointer.
+    const std::array<std::uint8_t, 2> bytes = {data[0], count == 2 ? data[1] : std::uint8_t{0}};
+    const int a = bytes[0];
+    const int b = bytes[1];
+    const std::uint8_t first = options_[0];
+    const std::uint8_t second = options_[1];
+    switch (kind) {
+        case kNoteOff:
+        case kNoteOn:
+            if (a >= 0x80) warning("invalid note value used");
+            if (b >= 0x80) warning("invalid note velocity used");
+            if ((first & kOptRawNotes) != 0) {
+                onRawEvent(status, count, bytes.data());
+            } else if (kind == kNoteOn && b > 0) {
+                onNoteOn(ch, a, b);
+            } else {
+                onNoteOff(ch, a, b);
+            }
+            break;
+        case kPolyPressure:
+            if ((first & kOptRawPolyPressure) != 0) {
+                onRawEvent(status, count, bytes.data());
+            } else {
+                onPolyPressure(ch, a, b);
+            }
+            break;
+        case kControlChange:
+            if (b >= 0x80) warning("invalid control value used");
+            if ((first & kOptRawControllers) != 0) {
+                onRawEvent(status, count, bytes.data());
+            } else if ((first & kOptControllersUndivided) != 0) {
+                onController(ch, a, b);
+            } else {
+                dispatchController(status, a, b, trackEnd);
+            }
+            break;
+        case kProgramChange:
+            if (a >= 0x80) warning("invalid program used");
+            if ((first & kOptRawPrograms) != 0) {
+                onRawEvent(status, count, bytes.data());
+            } else {
+                onProgramChange(ch, a);
+            }
+            break;
+        case kChannelPressure:
+            if ((second & kOpt2RawChannelPressure) != 0) {
+                onRawEvent(status, count, bytes.data());
+            } else {
+                onChannelPressure(ch, a);
+            }
+            break;
+        default:  // pitch bend
+            if ((second & kOpt2RawPitchBend) != 0) {
+                onRawEvent(status, count, bytes.data());
+            } else {
+                onPitchBend(ch, a + 128 * b);
+            }
+            break;
+    }
+    return true;
+}
+
+bool MidiFileReader::matchPitchBendRange(int status, std::int64_t trackEnd, int* semitones) {
+    if (filePosition_ + kPitchBendRangeTail > trackEnd) return false;
+    const std::uint8_t* t = peek(kPitchBendRangeTail);
+    if (t == nullptr) return false;
+    const bool found = t[0] == 0 && t[1] == status && t[2] == kCcRpnLsb && t[3] == 0 && t[4] == 0 &&
+                       t[5] == status && t[6] == kCcDataEntry && t[7] < 0x80;
+    if (!found) return false;
+    *semitones = t[7];
+    filePosition_ += kPitchBendRangeTail;
+    return true;
+}
+
+void MidiFileReader::dispatchController(int status, int number, int value, std::int64_t trackEnd) {
+    const int ch = status & 0x0F;
+    switch (number) {
+        case kCcBankSelectMsb:
+            onBankSelectMsb(ch, value);
+            break;
+        case kCcModulation:
+            onModulation(ch, value);
+            break;
+        case kCcBreath:
+            onBreath(ch, value);
+            break;
+        case kCcFootController:
+            onFootController(ch, value);
+            break;
+        case kCcPortamentoTime:
+            onPortamentoTime(ch, value);
+            break;
+        case kCcDataEntry:
+            onDataEntry(ch, value);
+            break;
+        case kCcVolume:
+            onVolume(ch, value);
+            break;
+        case kCcPan:
+            onPan(ch, value);
+            break;
+        case kCc11:
+            onCc11(ch, value);
+            break;
+        case kCcBankSelectLsb:
+            onBankSelectLsb(ch, value);
+            break;
+        case kCcSustain:
+            onSustain(ch, value);
+            break;
+        case kCcReverbDepth:
+            onReverbDepth(ch, value);
+            break;
+        case kCcChorusDepth:
+            onChorusDepth(ch, value);
+            break;
+        case kCcDataIncrement:
+            onDataIncrement(ch, value);
+            break;
+        case kCcDataDecrement:
+            onDataDecrement(ch, value);
+            break;
+        case kCcRpnLsb:
+            onRpnLsb(ch, value);
+            break;
+        case kCcRpnMsb: {
+            // Only RPN 0 (MSB 0, LSB 0) is the pitch-bend range.
+            int semitones = 0;
+            if (value == 0 && matchPitchBendRange(status, trackEnd, &semitones)) {
+                onPitchBendRange(ch, semitones);
+            } else {
+                onRpnMsb(ch, value);
+            }
+            break;
+        }
+        default:
+            onController(ch, number, value);
+            break;
+    }
+}
+
+// ---- default callbacks ----
+
+void MidiFileReader::onHeader(int, int, int) {}
+void MidiFileReader::onTrackStart(int, std::int64_t, int) {}
+void MidiFileReader::onTrackEnd(int) {}
+void MidiFileReader::onDeltaTime(long) {}
+void MidiFileReader::onRawEvent(int, int, const std::uint8_t*) {}
+void MidiFileReader::onRawLargeEvent(int, const FileRegion&) {}
+void MidiFileReader::onMetaEvent(int, int, const std::uint8_t*) {}
+void MidiFileReader::onLargeMetaEvent(int, const FileRegion&) {}
+void MidiFileReader::onTextEvent(int, int, const char*, const std::uint8_t*) {}
+void MidiFileReader::onEndOfTrack() {}
+void MidiFileReader::onChannelPrefix(int) {}
+void MidiFileReader::onPort(int) {}
+void MidiFileReader::onSequenceNumber(int) {}
+void MidiFileReader::onSmpteOffset(int, int, int, int, int, int) {}
+void MidiFileReader::onTimeSignature(int, int, int, int) {}
+void MidiFileReader::onTempo(long) {}
+void MidiFileReader::onKeySignature(int, int) {}
+void MidiFileReader::onProgramChange(int, int) {}
+void MidiFileReader::onController(int, int, int) {}
+void MidiFileReader::onBankSelectMsb(int ch, int value) {
+    onController(ch, kCcBankSelectMsb, value);
+}
+void MidiFileReader::onModulation(int ch, int value) {
+    onController(ch, kCcModulation, value);
+}
+void MidiFileReader::onBreath(int ch, int value) {
+    onController(ch, kCcBreath, value);
+}
+void MidiFileReader::onFootController(int ch, int value) {
+    onController(ch, kCcFootController, value);
+}
+void MidiFileReader::onPortamentoTime(int ch, int value) {
+    onController(ch, kCcPortamentoTime, value);
+}
+void MidiFileReader::onDataEntry(int ch, int value) {
+    onController(ch, kCcDataEntry, value);
+}
+void MidiFileReader::onVolume(int ch, int value) {
+    onController(ch, kCcVolume, value);
+}
+void MidiFileReader::onPan(int ch, int value) {
+    onController(ch, kCcPan, value);
+}
+void MidiFileReader::onCc11(int ch, int value) {
+    onController(ch, kCc11, value);
+}
+void MidiFileReader::onBankSelectLsb(int ch, int value) {
+    onController(ch, kCcBankSelectLsb, value);
+}
+void MidiFileReader::onSustain(int ch, int value) {
+    onController(ch, kCcSustain, value);
+}
+void MidiFileReader::onReverbDepth(int ch, int value) {
+    onController(ch, kCcReverbDepth, value);
+}
+void MidiFileReader::onChorusDepth(int ch, int value) {
+    onController(ch, kCcChorusDepth, value);
+}
+void MidiFileReader::onDataIncrement(int ch, int value) {
+    onController(ch, kCcDataIncrement, value);
+}
+void MidiFileReader::onDataDecrement(int ch, int value) {
+    onController(ch, kCcDataDecrement, value);
+}
+void MidiFileReader::onRpnLsb(int ch, int value) {
+    onController(ch, kCcRpnLsb, value);
+}
+void MidiFileReader::onRpnMsb(int ch, int value) {
+    onController(ch, kCcRpnMsb, value);
+}
+
+void MidiFileReader::onPitchBendRange(int ch, int semitones) {
+    onRpnMsb(ch, 0);
+    onDeltaTime(0);
+    onRpnLsb(ch, 0);
+    onDeltaTime(0);
+    onDataEntry(ch, semitones);
+}
+
+void MidiFileReader::onNoteOn(int, int, int) {}
+void MidiFileReader::onNoteOff(int, int, int) {}
+void MidiFileReader::onPitchBend(int, int) {}
+void MidiFileReader::onPolyPressure(int, int, int) {}
+void MidiFileReader::onChannelPressure(int, int) {}
+void MidiFileReader::onSongPosition(int) {}
+void MidiFileReader::onSongSelect(int) {}
+void MidiFileReader::onTuneRequest() {}
+void MidiFileReader::onClock() {}
+void MidiFileReader::onStart() {}
+void MidiFileReader::onContinue() {}
+void MidiFileReader::onStop() {}
+void MidiFileReader::onActiveSensing() {}
+void MidiFileReader::onSysex(int, const std::uint8_t*) {}
+void MidiFileReader::onLargeSysex(const FileRegion&) {}
+void MidiFileReader::onXgSystemOn() {}
+void MidiFileReader::onGmSystemOn() {}
+void MidiFileReader::onGsReset() {}
+void MidiFileReader::onGsExit() {}
+void MidiFileReader::onEndOfFile() {}
+void MidiFileReader::onLargePause(long) {
+    warning("Unrealistic large pause found");
+}
+void MidiFileReader::onProgress(int) {}
+
+// ---- merged reading ----
+
+MergedMidiReader::MergedMidiReader(const std::string& fileName, int mode)
+    : MidiFileReader(fileName, mode) {
+    allocateTracks();
+}
+
+MergedMidiReader::MergedMidiReader(std::FILE* handle, int mode) : MidiFileReader(handle, mode) {
+    allocateTracks();
+}
+
+void MergedMidiReader::allocateTracks() {
+    if (MidiFileReader::readHeader() == 0) {
+        trackCount_ = 0;
+        return;
+    }
+    const auto count = static_cast<std::size_t>(trackCount_);
+    try {
+        nextPosition_.assign(count, 0);
+        trackEnd_.assign(count, 0);
+        nextTick_.assign(count, 0);
+        finished_.assign(count, 0);
+        savedStatus_.assign(count, -1);
+    } catch (const std::bad_alloc&) {
+        nextPosition_.clear();
+        trackEnd_.clear();
+        nextTick_.clear();
+        finished_.clear();
+        savedStatus_.clear();
+        trackCount_ = 0;
+        return;
+    }
+    tracksReady_ = true;
+}
+
+int MergedMidiReader::initTracks() {
+    if (!tracksReady_) return 0;
+    stop_ = false;
+    seek(0);
+    if (readHeader() == 0) return 0;
+    const std::size_t count = finished_.size();
+    if (static_cast<std::size_t>(trackCount_) != count) {
+        stopReading(true);
+        return 0;
+    }
+    std::fill(nextPosition_.begin(), nextPosition_.end(), 0);
+    std::fill(trackEnd_.begin(), trackEnd_.end(), 0);
+    std::fill(nextTick_.begin(), nextTick_.end(), 0);
+    std::fill(finished_.begin(), finished_.end(), 0);
+    std::fill(savedStatus_.begin(), savedStatus_.end(), -1);
+    longestTrack_ = -1;
+    longestLength_ = 0;
+
+    const auto savedOptions = options_;
+    options_[0] |= kOptHeadersOnly;
+    bool ok = true;
+    for (std::size_t i = 0; i < count && ok; ++i) {
+        const std::int64_t dataStart = position() + 8;
+        if (readTrack(static_cast<int>(i) + 1) == 0) {
+            ok = false;
+            break;
+        }
+        const std::int64_t chunkEnd = dataStart + chunkLength_;
+        trackEnd_[i] = chunkEnd;
+        if (longestTrack_ < 0 || chunkLength_ > longestLength_) {
+            longestTrack_ = static_cast<int>(i);
+            longestLength_ = chunkLength_;
+        }
+        if (chunkLength_ == 0) {
+            finished_[i] = 1;
+            continue;
+        }
+        seek(dataStart);
+        const long delta = readVarLen();
+        if (fatal_) {
+            ok = false;
+            break;
+        }
+        nextTick_[i] = delta;
+        if (delta >= kLargePauseTicks) {
+            onLargePause(delta);
+            stop_ = true;
+        }
+        nextPosition_[i] = position();
+        if (position() >= chunkEnd) finished_[i] = 1;
+        seek(chunkEnd);
+    }
+    options_ = savedOptions;
+    if (!ok) return 0;
+    progress_ = 0;
+    currentTick_ = 0;
+    runningStatus_ = -1;
+    resetClock();
+    return 1;
+}
+
+int MergedMidiReader::nextEvent() {
+    const std::size_t count = finished_.size();
+    std::size_t chosen = count;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (finished_[i] != 0) continue;
+        if (chosen == count || nextTick_[i] < nextTick_[chosen]) {
+            chosen = i;
+            if (nextTick_[i] == currentTick_) break;
+        }
+    }
+    if (chosen == count) return 0;
+    const std::int64_t tick = nextTick_[chosen];
+    // Never more than one track's delta, so it fits a long.
+    const long delta = static_cast<long>(tick - currentTick_);
+    onDeltaTime(delta);
+    advanceClock(delta);
+    currentTick_ = tick;
+
+    // Tracks before the chosen one are all later: the lowest track wins a tie.
+    for (std::size_t i = chosen; i < count; ++i) {
+        while (finished_[i] == 0 && nextTick_[i] == tick) {
+            if (static_cast<int>(i) == longestTrack_ && longestLength_ > 0) {
+                const std::int64_t dataStart = trackEnd_[i] - longestLength_;
+                reportProgress((nextPosition_[i] - dataStart) * 100 / longestLength_);
+            }
+            currentTrack_ = static_cast<int>(i) + 1;
+            runningStatus_ = savedStatus_[i];
+            seek(nextPosition_[i]);
+            currentTick_ = tick;
+            trackEnded_ = false;
+            const std::int64_t before = position();
+            if (readEvent(trackEnd_[i]) <= 0 || position() <= before) {
+                stopReading(true);
+                return 0;
+            }
+            if (stop_ || trackEnded_ || position() >= trackEnd_[i]) {
+                finished_[i] = 1;
+            } else {
+                savedStatus_[i] = runningStatus_;
+                const long next = readVarLen();
+                if (fatal_) return 0;
+                // Stops here as the sequential reader does, rather than warn again when the
+                // merged clock reaches the pause.
+                if (next >= kLargePauseTicks) {
+                    onLargePause(next);
+                    stop_ = true;
+                }
+                nextTick_[i] += next;
+                nextPosition_[i] = position();
+                if (position() >= trackEnd_[i]) finished_[i] = 1;
+            }
+            if (stop_) return 1;
+        }
+    }
+    return 1;
+}
+
+int MergedMidiReader::run() {
+    if (initTracks() == 0) return 0;
+    while (!stop_ && nextEvent() != 0) {
+    }
+    if (fatal_) return 0;
+    return finish();
+}
+
+}  // namespace varimel

@@ -1,0 +1,86 @@
+#include "settings/RegSetup.h"
+
+#include <filesystem>
+
+#include "settings/HarmonyOptions.h"
+#include "settings/Tmyregistry.h"
+
+namespace varimel {
+
+namespace {
+
+// Keeps a value that reads back with its type; otherwise writes the default.
+template <typename Read, typename Write>
+void keepOrWrite(Read&& read, Write&& write) {
+    try {
+        read();
+    } catch (const RegistryError&) {
+        write();
+    }
+}
+
+}  // namespace
+
+std::string withTrailingSeparator(std::string path) {
+    if (path.empty() || (path.back() != '/' && path.back() != '\\')) {
+        path += static_cast<char>(std::filesystem::path::preferred_separator);
+    }
+    return path;
+}
+
+bool writeInstallation(Registry& registry, const InstallLayout& layout, bool reset,
+                       std::string* error) {
+    auto fail = [&](std::string text) {
+        registry.closeKey();
+        if (error != nullptr) *error = std::move(text);
+        return false;
+    };
+    const std::string installPath = withTrailingSeparator(layout.installPath);
+    registry.setRootKey(RegistryRoot::LocalMachine);
+    if (reset && registry.keyExists(kRootKey) && !registry.deleteKey(kRootKey)) {
+        return fail("cannot remove the key " + std::string(kRootKey));
+    }
+    try {
+        // The root key gets its own entry: its existence is what says setup has run.
+        if (!registry.openKey(kRootKey, true))
+            return fail("cannot create " + std::string(kRootKey));
+        registry.closeKey();
+
+        if (!registry.openKey(programKey(kSettingsKey), true)) {
+            return fail("cannot create " + programKey(kSettingsKey));
+        }
+        registry.writeString(regname::kInstallPath, installPath);
+        registry.writeString(regname::kWorkPath, layout.workPath);
+        registry.writeString(regname::kImagesPath, layout.imagesPath);
+        registry.writeString(regname::kDataPath, layout.dataPath);
+        registry.writeString(regname::kStlPath,
+                             layout.styleDir.empty() ? installPath + "styles/" : layout.styleDir);
+        registry.writeString(regname::kArnPath, layout.arrangementDir.empty()
+                                                    ? installPath + "arrangements/"
+                                                    : layout.arrangementDir);
+        registry.writeString(regname::kISName, layout.styleImportTool);
+        registry.writeString(regname::kIAName, layout.arrangementImportTool);
+        registry.writeString(regname::kURL, layout.siteAddress);
+        keepOrWrite([&] { registry.readInteger(regname::kShowTips); },
+                    [&] { registry.writeInteger(regname::kShowTips, layout.showTips ? 1 : 0); });
+        for (const auto& value : optionValues()) {
+            HarmonyOptions scratch;
+            keepOrWrite([&] { value.read(registry, scratch); },
+                        [&] { value.write(registry, defaultOptions); });
+        }
+        registry.closeKey();
+
+        if (!registry.openKey(programKey(kRecentFilesKey), true)) {
+            return fail("cannot create " + programKey(kRecentFilesKey));
+        }
+        keepOrWrite(
+            [&] { registry.readInteger(regname::kMaxNumberFiles); },
+            [&] { registry.writeInteger(regname::kMaxNumberFiles, layout.maxRecentFiles); });
+        registry.closeKey();
+    } catch (const RegistryError& failure) {
+        return fail(failure.what());
+    }
+    return true;
+}
+
+}  // namespace varimel
