@@ -25,5 +25,6 @@ inline bool usable(StatusCode status) {
 // Each group adds its subcommands; `exitCode` receives the result of the one that ran.
 void registerFileCommands(CLI::App& app, int& exitCode);
 void registerSettingsCommands(CLI::App& app, int& exitCode);
+void registerHarmoniseCommands(CLI::App& app, int& exitCode);
 
 }  // namespace varimel::cli

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     varimel::cli::registerFileCommands(app, exitCode);
     varimel::cli::registerSettingsCommands(app, exitCode);
+    varimel::cli::registerHarmoniseCommands(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,5 +1,6 @@
 #include "engine/ChordDictionary.h"
 
+#include <atomic>
 #include <cstddef>
 #include <string_view>
 
@@ -79,14 +80,16 @@ constexpr auto kMajorTable = parseTable(kMajorRows);
 constexpr auto kMinorTable = parseTable(kMinorRows);
 static_assert(kMajorTable.size() == 60 && kMinorTable.size() == 54);
 
-ChordDictionary* currentDictionary = nullptr;
+// Atomic, so that chord masters made on several threads (a batch run) never race on it.
+std::atomic<ChordDictionary*> currentDictionary{nullptr};
 
 }  // namespace
 
 ChordDictionary::~ChordDictionary() {
     // The chord master that made this dictionary current may be gone before a newer one
     // exists; nobody must look chords up through a dead dictionary.
-    if (currentDictionary == this) currentDictionary = nullptr;
+    ChordDictionary* self = this;
+    currentDictionary.compare_exchange_strong(self, nullptr);
 }
 
 void ChordDictionary::reset() {
@@ -154,7 +157,7 @@ std::span<const DictionaryEntry> ChordDictionary::minorTable() {
 }
 
 ChordDictionary* ChordDictionary::current() {
-    return currentDictionary;
+    return currentDictionary.load();
 }
 void ChordDictionary::makeCurrent() {
     currentDictionary = this;

@@ -4,12 +4,16 @@
 #include <vector>
 
 #include "engine/CompositionLoader.h"
+#include "engine/Harmonizer.h"
+#include "engine/KeyFinder.h"
 #include "engine/Mas_file.h"
 
 namespace varimel {
 
 ChordMaster::ChordMaster(std::string fileName, std::string secondName)
     : fileName_(std::move(fileName)), secondName_(std::move(secondName)) {
+    dictionary_.reset();
+    dictionary_.makeCurrent();
     composeNames();
 }
 
@@ -99,6 +103,44 @@ StatusCode ChordMaster::analyse(int mode) {
             composition_->noteTracks().allocateList(1, 100);
         }
     }
+    return status;
+}
+
+StatusCode ChordMaster::harmonise(const HarmonyOptions& options) {
+    if (!composition_) {
+        status = loadMidi();
+        if (status != status::kOk) return status;
+    }
+    Composition& c = *composition_;
+    c.clearDerived();
+
+    // Key phase.
+    status = status::kOutOfMemory;
+    const KeyResult found = findKey(c, options);
+    key = found.key;
+    status = found.status;
+
+    // Harmony phase.
+    if (status == status::kOk || status == status::kManyKeys) {
+        dictionary_.reset();
+        if (!c.keys.empty()) dictionary_.selectKey(c.keys.front().key);
+        Harmonizer harmonizer(c, dictionary_, options);
+        if (!harmonizer.prepare()) {
+            status = status::kOutOfMemory;
+        } else {
+            harmonizer.run();
+            c.buildChordTrack();
+        }
+    }
+
+    // Finish: the file's key signature follows the key harmonised in.
+    if (!c.keys.empty()) {
+        if (TrackEvent* signature = c.findEvent(event_kind::kKeySignature, 0, false)) {
+            const KeySignature written = keyToSignature(c.keys.front().key);
+            signature->value = packEventValue(written.sharpsFlats, written.minor);
+        }
+    }
+    c.comment = kHarmonyComment;
     return status;
 }
 

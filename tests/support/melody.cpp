@@ -188,7 +188,8 @@ TempMidiFile::TempMidiFile(const std::vector<std::uint8_t>& bytes, std::string_v
         // "x": fail rather than reuse a file that another test created meanwhile.
         std::FILE* file = std::fopen(candidate.string().c_str(), "wbx");
         if (!file) continue;
-        const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
+        const std::size_t written =
+            bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
         const bool closed = std::fclose(file) == 0;
         path_ = candidate;
         if (written != bytes.size() || !closed) {

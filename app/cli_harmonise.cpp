@@ -1,0 +1,312 @@
+// The harmonise command: one file, or a whole folder in parallel.
+#include "cli_harmonise.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "cli_common.h"
+#include "engine/Mas_file.h"
+#include "engine/MidiExport.h"
+#include "engine/Tonality.h"
+
+namespace varimel::cli {
+
+namespace {
+
+// What choosing a key in the main window's key selector does: the key is no longer recognised
+// but taken from the key signature, which now says this key.
+void setFileKey(Composition& composition, KeyIndex key, HarmonyOptions& options) {
+    options.AutoKey = false;
+    const KeySignature signature = keyToSignature(key);
+    composition.setEvent(event_kind::kKeySignature, 0,
+                         packEventValue(signature.sharpsFlats, signature.minor), 0, false, 0);
+}
+
+}  // namespace
+
+HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& request) {
+    HarmoniseOutcome outcome;
+    outcome.file = path;
+    outcome.options = defaultOptions;
+    outcome.master = std::make_unique<ChordMaster>(path);
+    ChordMaster& master = *outcome.master;
+
+    const bool project = isProjectFile(path);
+    outcome.loadStatus = project ? master.loadProject(outcome.options) : master.loadMidi();
+    outcome.status = outcome.loadStatus;
+    if (!usable(outcome.loadStatus)) return outcome;
+
+    if (request.draft != 0 || !project) {
+        applyDraft(request.draft != 0 ? request.draft : kDraftI, outcome.options);
+    }
+    // A key that could not be recognised at opening is taken from the file instead.
+    if (outcome.loadStatus == status::kTooLittleMaterial) outcome.options.AutoKey = false;
+
+    Composition& composition = *master.composition();
+    if (request.key != "auto") {
+        setFileKey(composition, keyFromName(request.key), outcome.options);
+    }
+    outcome.harmonised = true;
+    outcome.status = master.harmonise(outcome.options);
+    if (outcome.status == status::kMajorOrRelativeMinor && request.answerMajorOrMinor != 0 &&
+        isValidKey(master.key)) {
+        const KeyIndex chosen =
+            request.answerMajorOrMinor == 1 ? relativeKey(master.key % 12) : master.key % 12;
+        setFileKey(composition, chosen, outcome.options);
+        outcome.status = master.harmonise(outcome.options);
+    }
+    return outcome;
+}
+
+nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
+    using nlohmann::ordered_json;
+    const ChordMaster& master = *outcome.master;
+    const Composition* c = master.composition();
+    ordered_json json;
+    json["file"] = std::filesystem::path(outcome.file).filename().string();
+    json["status"] = outcome.status;
+    json["stage"] = outcome.harmonised ? "harmonise" : "load";
+    json["melodyChannel"] = master.melodyChannel;
+    int numerator = 4, denominator = 4;
+    if (c) c->meterMap().meterOfBar(0, numerator, denominator);
+    json["division"] = c ? c->ticksPerQuarter : 480;
+    json["barCount"] = c ? c->barCount : 0;
+    json["meter"] = {numerator, denominator};
+    json["tempo"] = c ? c->eventValue(event_kind::kTempo, 0) : Composition::kDefaultTempo;
+    json["upbeat"] = c ? c->noteTracks().cachedUpbeat() : -1;
+    json["fileKey"] = c ? c->fileKey : -1;
+    json["accompanimentOctave"] = c ? c->accompanimentOctave : -1;
+    const KeyIndex key = outcome.harmonised ? master.key : kNoKey;
+    json["key"] = isValidKey(key) ? key : -1;
+    json["keyName"] =
+        isValidKey(key) ? ordered_json(std::string(keyName(key))) : ordered_json(nullptr);
+    ordered_json marks = ordered_json::array();
+    for (int k = 0; k < kKeyCount; ++k)
+        marks.push_back(c ? c->keyMarks[static_cast<size_t>(k)] : 0);
+    json["keyMarks"] = marks;
+    if (c && c->hasChordTrack()) {
+        ordered_json bars = ordered_json::array();
+        for (size_t bar = 0; bar < c->chordTrack.size(); ++bar) {
+            const ChordTrackEntry& entry = c->chordTrack[bar];
+            const HarmonySlot slot = bar < c->slots.size() ? c->slots[bar] : HarmonySlot{};
+            ordered_json candidates = ordered_json::array();
+            for (int i = 0; i < slot.mainCount + slot.extraCount && i < 12; ++i) {
+                candidates.push_back(slot.candidates[static_cast<size_t>(i)]);
+            }
+            ordered_json item;
+            item["bar"] = bar;
+            item["chord"] = entry.chord;
+            item["chordName"] = chordName(entry.chord);
+            item["enabled"] = entry.enabled;
+            item["mainCount"] = slot.mainCount;
+            item["extraCount"] = slot.extraCount;
+            item["candidates"] = candidates;
+            item["cadenceKind"] = slot.cadenceKind;
+            bars.push_back(item);
+        }
+        json["bars"] = bars;
+    }
+    return json;
+}
+
+std::string chordChart(const HarmoniseOutcome& outcome) {
+    std::ostringstream out;
+    const ChordMaster& master = *outcome.master;
+    const Composition* c = master.composition();
+    out << "File:   " << outcome.file << '\n';
+    if (c && outcome.harmonised) {
+        out << "Key:    "
+            << (isValidKey(master.key) ? std::string(keyName(master.key)) : "not recognised")
+            << '\n';
+        int numerator = 4, denominator = 4;
+        c->meterMap().meterOfBar(0, numerator, denominator);
+        out << "Meter:  " << numerator << '/' << denominator << '\n';
+    }
+    if (c && c->hasChordTrack()) {
+        constexpr size_t kBarsPerLine = 4;
+        for (size_t bar = 0; bar < c->chordTrack.size(); ++bar) {
+            char cell[32];
+            std::snprintf(cell, sizeof cell, "%4zu| %-7s", bar + 1,
+                          chordName(c->chordTrack[bar].chord).c_str());
+            out << cell;
+            if ((bar + 1) % kBarsPerLine == 0 || bar + 1 == c->chordTrack.size()) out << '\n';
+        }
+    }
+    if (outcome.status != status::kOk) {
+        out << "Status: " << outcome.status << " (" << statusMeaning(outcome.status) << ")\n";
+    }
+    return out.str();
+}
+
+namespace {
+
+// The exit status of one file: 0 for a harmony (also with many keys), 1 otherwise.
+int exitStatus(const HarmoniseOutcome& outcome) {
+    return outcome.harmonised &&
+                   (outcome.status == status::kOk || outcome.status == status::kManyKeys)
+               ? 0
+               : 1;
+}
+
+struct SingleOptions {
+    std::string file;
+    bool json = false;
+    std::string projectOut;
+    std::string exportOut;
+};
+
+int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
+    HarmoniseOutcome outcome = harmoniseFile(options.file, request);
+    if (options.json) {
+        std::cout << outcomeJson(outcome).dump() << '\n';
+    } else {
+        std::cout << chordChart(outcome);
+    }
+    if (outcome.status != status::kOk) {
+        std::cerr << "varimel-cli: " << options.file << ": status " << outcome.status << " ("
+                  << statusMeaning(outcome.status) << ")\n";
+    }
+    const int result = exitStatus(outcome);
+    if (result != 0) return result;
+    std::string error;
+    if (!options.projectOut.empty() &&
+        !ProjectWriter::write(options.projectOut, *outcome.master->composition(), outcome.options,
+                              error)) {
+        std::cerr << "varimel-cli: can't save " << options.projectOut << ": " << error << '\n';
+        return 1;
+    }
+    if (!options.exportOut.empty() &&
+        !exportMidi(*outcome.master->composition(), nullptr, options.exportOut, error)) {
+        std::cerr << "varimel-cli: can't export " << options.exportOut << ": " << error << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+std::vector<std::string> folderFiles(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::string extension = entry.path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
+        if (entry.is_regular_file() &&
+            (extension == ".mid" || extension == ".midi" || extension == ".vml")) {
+            files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlOut,
+             const HarmoniseRequest& request) {
+    const std::vector<std::string> files = folderFiles(folder);
+    if (files.empty()) {
+        std::cerr << "varimel-cli: no .mid or .vml files in " << folder << '\n';
+        return 1;
+    }
+    std::vector<std::string> lines(files.size());
+    std::vector<StatusCode> statuses(files.size(), 0);
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t i = next++; i < files.size(); i = next++) {
+            // One bad file never stops the batch.
+            try {
+                HarmoniseOutcome outcome = harmoniseFile(files[i], request);
+                statuses[i] = outcome.status;
+                lines[i] = outcomeJson(outcome).dump();
+            } catch (const std::exception& failure) {
+                statuses[i] = status::kUnreadableFile;
+                nlohmann::ordered_json json;
+                json["file"] = std::filesystem::path(files[i]).filename().string();
+                json["status"] = status::kUnreadableFile;
+                json["error"] = failure.what();
+                lines[i] = json.dump();
+            }
+        }
+    };
+    jobs = std::clamp<unsigned>(jobs, 1, static_cast<unsigned>(files.size()));
+    std::vector<std::thread> threads;
+    for (unsigned j = 1; j < jobs; ++j) threads.emplace_back(worker);
+    worker();
+    for (std::thread& thread : threads) thread.join();
+
+    std::ofstream file;
+    if (!jsonlOut.empty()) {
+        file.open(jsonlOut);
+        if (!file) {
+            std::cerr << "varimel-cli: can't write " << jsonlOut << '\n';
+            return 1;
+        }
+    }
+    std::ostream& out = jsonlOut.empty() ? std::cout : file;
+    for (const std::string& line : lines) out << line << '\n';
+
+    std::map<StatusCode, int> summary;
+    for (StatusCode s : statuses) ++summary[s];
+    std::cerr << files.size() << " files:";
+    for (const auto& [code, count] : summary) std::cerr << "  status " << code << ": " << count;
+    std::cerr << '\n';
+    return 0;
+}
+
+}  // namespace
+
+void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
+    static SingleOptions single;
+    static HarmoniseRequest request;
+    static std::string draft, batchFolder, jsonlOut;
+    static unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    static bool minor = false, major = false;
+
+    CLI::App* command =
+        app.add_subcommand("harmonise", "Recognise the key and choose a chord for every bar");
+    command->add_option("FILE", single.file, "A Standard MIDI File or a .vml project");
+    command->add_option("--draft", draft, "Harmony draft: I, II or III (default I)")
+        ->check(CLI::IsMember({"I", "II", "III"}));
+    command
+        ->add_option("--key", request.key, "A key name such as C-dur or a-moll, or auto (default)")
+        ->check([](const std::string& name) {
+            return name == "auto" || isValidKey(keyFromName(name))
+                       ? std::string{}
+                       : "unknown key name '" + name + "'";
+        });
+    auto* minorFlag = command->add_flag(
+        "--minor", minor, "When major or relative minor is undecided, take the minor key");
+    auto* majorFlag = command->add_flag(
+        "--major", major, "When major or relative minor is undecided, take the major key");
+    minorFlag->excludes(majorFlag);
+    command->add_flag("--json", single.json, "Print the result as one JSON object");
+    command->add_option("-o,--output", single.projectOut, "Save the harmonised project (.vml)");
+    command->add_option("--export", single.exportOut, "Export the result as a MIDI file");
+    auto* batch =
+        command->add_option("--batch", batchFolder, "Harmonise every .mid/.vml file of a folder");
+    command->add_option("--jobs", jobs, "Worker threads for --batch (default: the number of cores)")
+        ->check(CLI::PositiveNumber);
+    command->add_option("--jsonl", jsonlOut, "With --batch: write the JSON lines to this file");
+    batch->excludes("FILE");
+
+    command->callback([&exitCode, command] {
+        request.draft = draft.empty() ? 0 : static_cast<int>(draft.size());  // I, II, III
+        request.answerMajorOrMinor = minor ? 1 : major ? 2 : 0;
+        if (!batchFolder.empty()) {
+            exitCode = runBatch(batchFolder, jobs, jsonlOut, request);
+        } else if (single.file.empty()) {
+            std::cerr << command->help()
+                      << "varimel-cli harmonise: FILE or --batch DIR is required\n";
+            exitCode = 2;
+        } else {
+            exitCode = runSingle(single, request);
+        }
+    });
+}
+
+}  // namespace varimel::cli

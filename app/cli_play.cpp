@@ -1,0 +1,257 @@
+// The playback commands: play a document through the player as the main window does, and render
+// it to a WAV file.
+#include "cli_play.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+#include "cli_common.h"
+#include "engine/Status.h"
+
+#if VARIMEL_HAVE_PLAYBACK
+#include "playback/MidiOutputs.h"
+#include "playback/MidiResult.h"
+#include "playback/Tmplay.h"
+#include "playback/WavRender.h"
+#endif
+
+namespace varimel::cli {
+
+namespace {
+
+#if VARIMEL_HAVE_PLAYBACK
+
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void onInterrupt(int) {
+    interrupted = true;
+}
+
+// The user's tempo in microseconds per quarter, and its ratio to the file's.
+struct Tempo {
+    int32_t microseconds = 500000;
+    double factor = 1.0;
+};
+
+Tempo tempoFor(const Composition& composition, double bpm) {
+    Tempo tempo;
+    const int32_t original = composition.eventValue(event_kind::kTempo, 0);
+    tempo.microseconds = bpm > 0 ? static_cast<int32_t>(60000000.0 / bpm) : original;
+    tempo.factor = static_cast<double>(tempo.microseconds) / original;
+    return tempo;
+}
+
+int32_t tickOfBarNumber(const Composition& composition, int bar) {
+    return bar > 0 ? composition.meterMap().tickOfBar(bar - 1) : 0;
+}
+
+std::string positionText(const Composition& composition, int64_t tick) {
+    const SongPosition position = composition.meterMap().positionOfTick(static_cast<int32_t>(tick));
+    char text[32];
+    std::snprintf(text, sizeof text, "%3d:%02d:%03d", position.bar + 1, position.beat + 1,
+                  position.tick);
+    return text;
+}
+
+#endif
+
+// Loads a document that can be played; prints why not otherwise.
+std::unique_ptr<ChordMaster> openPlayable(const std::string& file) {
+    StatusCode status = 0;
+    auto master = openDocument(file, status);
+    if (!master->composition() || !usable(status)) {
+        std::cerr << "varimel-cli: " << file << ": " << statusMeaning(status) << '\n';
+        return nullptr;
+    }
+    return master;
+}
+
+}  // namespace
+
+#if VARIMEL_HAVE_PLAYBACK
+
+int listOutputsCommand() {
+    const std::vector<OutputDescription> outputs = listOutputs();
+    if (outputs.empty()) {
+        std::cout << "No MIDI outputs.\n";
+        return 1;
+    }
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        std::cout << i << "  " << outputs[i].name << "  (" << outputs[i].kind
+                  << (i == 0 ? ", the default" : "") << ")\n";
+    }
+    return 0;
+}
+
+int playComposition(Composition& composition, ChannelSettings& channels,
+                    const PlayOptions& options) {
+    PlayerContext player;
+    if (!options.output.empty()) {
+        player.device = findOutput(options.output);
+        if (player.device < 0) {
+            std::cerr << "varimel-cli: no MIDI output called \"" << options.output
+                      << "\" (see --output list)\n";
+            return 1;
+        }
+    }
+    const Tempo tempo = tempoFor(composition, options.tempoBpm);
+    composition.channelSettings = &channels;
+    player.composition = &composition;
+    player.channelSettings = &channels;
+    player.divisionCell->store(composition.ticksPerQuarter);
+    player.tempoCell->store(tempo.microseconds);
+    player.tempoFactor = tempo.factor;
+    player.playRange->set(PlayRange::kStart, tickOfBarNumber(composition, options.fromBar));
+    if (options.loopFrom > 0 && options.loopTo >= options.loopFrom) {
+        player.playRange->set(PlayRange::kLoopStart,
+                              tickOfBarNumber(composition, options.loopFrom));
+        player.playRange->set(PlayRange::kLoopEnd,
+                              tickOfBarNumber(composition, options.loopTo + 1));
+        player.rangeSelector = range_selector::kLoop;
+    }
+
+    std::atomic<bool> failed{false};
+    interrupted = false;
+    auto previous = std::signal(SIGINT, onInterrupt);
+    try {
+        player.start({}, [&](const std::string& caption, const std::string& text) {
+            failed = true;
+            std::cerr << "\n" << caption << ": " << text << '\n';
+            const std::string details = lastOutputError();
+            if (!details.empty()) std::cerr << "  (" << details << ")\n";
+        });
+    } catch (const AppError& e) {
+        std::signal(SIGINT, previous);
+        std::cerr << "Error: " << e.what() << '\n';
+        return 1;
+    }
+
+    // The main window's play timer: its interval follows the tempo.
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    std::string shown;
+    while (player.isPlaying()) {
+        if (interrupted) player.stop();
+        const int32_t current = player.currentTempo();
+        const auto interval = std::chrono::milliseconds(std::max(current / 8000, 10));
+        if (player.playTimerEnabled()) {
+            const std::string text = positionText(composition, player.position());
+            // On a terminal every tick of the timer; into a file, once per beat.
+            if (terminal) {
+                std::cout << '\r' << text << "  " << 60000000 / std::max(current, 1) << " BPM"
+                          << std::flush;
+            } else if (text.substr(0, 6) != shown.substr(0, std::min<size_t>(6, shown.size()))) {
+                std::cout << text << '\n';
+            }
+            shown = text;
+        }
+        std::this_thread::sleep_for(interval);
+    }
+    player.waitForEnd();
+    std::signal(SIGINT, previous);
+    if (terminal) std::cout << '\n';
+    if (interrupted) std::cout << "Stopped.\n";
+    return failed ? 1 : 0;
+}
+
+int renderCompositionToWav(const Composition& composition, const ChannelSettings& channels,
+                           const std::string& wavPath, const PlayOptions& options) {
+    const Tempo tempo = tempoFor(composition, options.tempoBpm);
+    WavRenderOptions render;
+    render.rangeStart = tickOfBarNumber(composition, options.fromBar);
+    render.tempo = tempo.microseconds;
+    render.tempoFactor = tempo.factor;
+    const auto started = std::chrono::steady_clock::now();
+    const WavRenderResult result = renderToWav(composition, channels, render, wavPath);
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (!result.ok) {
+        std::cerr << "varimel-cli: " << result.error << '\n';
+        return 1;
+    }
+    std::printf("Wrote %s: %.1f s of 44.1 kHz stereo in %.2f s (%.0fx real time)\n",
+                wavPath.c_str(), result.seconds, took, took > 0 ? result.seconds / took : 0.0);
+    return 0;
+}
+
+#else
+
+int listOutputsCommand() {
+    std::cerr << "varimel-cli: built without playback\n";
+    return 1;
+}
+int playComposition(Composition&, ChannelSettings&, const PlayOptions&) {
+    return listOutputsCommand();
+}
+int renderCompositionToWav(const Composition&, const ChannelSettings&, const std::string&,
+                           const PlayOptions&) {
+    return listOutputsCommand();
+}
+
+#endif
+
+void registerPlaybackCommands(CLI::App& app, int& exitCode) {
+    static std::string playFile;
+    static PlayOptions playOptions;
+    static std::vector<int> loop;
+    CLI::App* play = app.add_subcommand(
+        "play", "Play a melody (or project) through a MIDI output; Ctrl-C stops");
+    play->add_option("FILE", playFile, "A Standard MIDI File or a .vml project");
+    play->add_option("--from", playOptions.fromBar, "Start at this bar (counted from 1)")
+        ->check(CLI::PositiveNumber);
+    play->add_option("--loop", loop, "Loop from bar FROM to the end of bar TO")
+        ->expected(2)
+        ->check(CLI::PositiveNumber);
+    play->add_option("--tempo", playOptions.tempoBpm, "Tempo in beats per minute (8 to 255)")
+        ->check(CLI::Range(8.0, 255.0));
+    play->add_option("--output", playOptions.output,
+                     "The output's name or part of it; \"list\" lists the outputs");
+    play->callback([&exitCode] {
+        if (playOptions.output == "list") {
+            exitCode = listOutputsCommand();
+            return;
+        }
+        if (playFile.empty()) throw CLI::RequiredError("FILE");
+        if (loop.size() == 2) {
+            playOptions.loopFrom = std::min(loop[0], loop[1]);
+            playOptions.loopTo = std::max(loop[0], loop[1]);
+        }
+        const auto master = openPlayable(playFile);
+        if (!master) {
+            exitCode = 1;
+            return;
+        }
+        ChannelSettings channels;
+        exitCode = playComposition(*master->composition(), channels, playOptions);
+    });
+
+    static std::string renderFile;
+    static std::string wavPath;
+    static PlayOptions renderOptions;
+    CLI::App* render =
+        app.add_subcommand("render", "Render a melody (or project) to a WAV file, offline");
+    render->add_option("FILE", renderFile, "A Standard MIDI File or a .vml project")->required();
+    render->add_option("--wav", wavPath, "The WAV file to write (44.1 kHz stereo)")->required();
+    render->add_option("--from", renderOptions.fromBar, "Start at this bar (counted from 1)")
+        ->check(CLI::PositiveNumber);
+    render->add_option("--tempo", renderOptions.tempoBpm, "Tempo in beats per minute (8 to 255)")
+        ->check(CLI::Range(8.0, 255.0));
+    render->callback([&exitCode] {
+        const auto master = openPlayable(renderFile);
+        if (!master) {
+            exitCode = 1;
+            return;
+        }
+        exitCode = renderCompositionToWav(*master->composition(), ChannelSettings{}, wavPath,
+                                          renderOptions);
+    });
+}
+
+}  // namespace varimel::cli
