@@ -23,11 +23,11 @@
 
 namespace varimel::test {
 
-inline constexpr ChordCode kC = makeChordCode(7, 0);    // C major
-inline constexpr ChordCode kG7 = makeChordCode(8, 1);   // G dominant seventh
-inline constexpr ChordCode kF = makeChordCode(6, 0);    // F major
-inline constexpr ChordCode kAm = makeChordCode(19, 0);  // A minor
-inline constexpr ChordCode kEm = makeChordCode(20, 0);  // E minor
+inline constexpr ChordCode kC = makeChordCode(7, 0);      // C major
+inline constexpr ChordCode kG7 = makeChordCode(8, 1);     // G dominant seventh
+inline constexpr ChordCode kF = makeChordCode(6, 0);      // F major
+inline constexpr ChordCode kAm = makeChordCode(19, 0);    // A minor
+inline constexpr ChordCode kEm = makeChordCode(20, 0);    // E minor
 inline constexpr ChordCode kEmpty = makeChordCode(7, 4);  // a chord type without tones
 
 struct Piece {
@@ -39,8 +39,8 @@ struct Piece {
 
 // `bars` bars of quarter (or the meter's beat) notes walking up and down a scale in octave 5.
 inline Piece loadPiece(std::string_view meter, int bars, MelodyOptions options = {}) {
-    static const char* kPitches[] = {"C5", "D5", "E5", "F5", "G5", "A5", "B5", "C6",
-                                     "B5", "A5", "G5", "F5", "E5", "D5"};
+    static const char* kPitches[] = {"C5", "D5", "E5", "F5", "G5", "A5", "B5",
+                                     "C6", "B5", "A5", "G5", "F5", "E5", "D5"};
     int numerator = 4;
     if (!meter.empty()) numerator = std::stoi(std::string(meter.substr(0, meter.find('/'))));
     std::vector<Step> steps;
@@ -48,7 +48,8 @@ inline Piece loadPiece(std::string_view meter, int bars, MelodyOptions options =
     for (int bar = 0; bar < bars; ++bar) {
         int beats = numerator;
         for (const MeterChangeAt& change : options.meterChanges) {
-            if (change.bar <= bar) beats = std::stoi(change.meter.substr(0, change.meter.find('/')));
+            if (change.bar <= bar)
+                beats = std::stoi(change.meter.substr(0, change.meter.find('/')));
         }
         for (int beat = 0; beat < beats; ++beat) steps.push_back({kPitches[n++ % 14], 1_beat});
     }
