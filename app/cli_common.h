@@ -26,5 +26,6 @@ inline bool usable(StatusCode status) {
 void registerFileCommands(CLI::App& app, int& exitCode);
 void registerSettingsCommands(CLI::App& app, int& exitCode);
 void registerHarmoniseCommands(CLI::App& app, int& exitCode);
+void registerLibraryCommands(CLI::App& app, int& exitCode);
 
 }  // namespace varimel::cli

@@ -12,10 +12,14 @@
 #include <sstream>
 #include <thread>
 
+#include "accompaniment/StyleRenderer.h"
 #include "cli_common.h"
+#include "cli_play.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
 #include "engine/Tonality.h"
+#include "settings/RegFile.h"
+#include "settings/Tmyregistry.h"
 
 namespace varimel::cli {
 
@@ -28,6 +32,111 @@ void setFileKey(Composition& composition, KeyIndex key, HarmonyOptions& options)
     const KeySignature signature = keyToSignature(key);
     composition.setEvent(event_kind::kKeySignature, 0,
                          packEventValue(signature.sharpsFlats, signature.minor), 0, false, 0);
+}
+
+}  // namespace
+
+std::unique_ptr<AccompanimentContext> openLibraries() {
+    auto context = std::make_unique<AccompanimentContext>();
+    SettingsStore store([] { return std::make_unique<RegistryFile>(registryFilePath()); },
+                        [&context](const std::string& error) { context->problem = error; });
+    std::string styleDir, arrangementDir, styleTool, arrangementTool;
+    if (!store.rootKeyExists()) {
+        context->problem =
+            "Please run setup again (no settings at " + registryFilePath().string() + ")";
+        return context;
+    }
+    store.readLibrarySettings(styleDir, arrangementDir, styleTool, arrangementTool);
+    context->styles.setDirectory(styleDir);
+    context->arrangements.setDirectory(arrangementDir);
+    context->arrangements.setErrorReporter(
+        [ctx = context.get()](const std::string& message) { ctx->problem = message; });
+    if (!context->styles.load()) context->problem = "can't read the style library in " + styleDir;
+    context->arrangements.loadList();
+    return context;
+}
+
+namespace {
+
+// A name or a number as the user typed it; -1 when neither is known.
+template <typename Library>
+int32_t libraryId(const Library& library, const std::string& text) {
+    const int32_t byName = library.findByName(text);
+    if (byName >= 0) return byName;
+    try {
+        size_t used = 0;
+        const long value = std::stol(text, &used, 0);
+        if (used == text.size()) return static_cast<int32_t>(value);
+    } catch (const std::exception&) {
+    }
+    return -1;
+}
+
+// What Create Accompaniment does after harmonising, with the user's choices of parts, style
+// and arrangement; then the notes are rendered as they are before playback or export.
+void accompany(HarmoniseOutcome& outcome, const HarmoniseRequest& request, StyleId storedStyle) {
+    Composition& composition = *outcome.master->composition();
+    outcome.accompaniment = openLibraries();
+    AccompanimentContext& context = *outcome.accompaniment;
+    outcome.accompanimentProblem = context.problem;
+    composition.channelSettings = &context.channels;
+    composition.tempo = composition.eventValue(event_kind::kTempo, 0);
+    AccompanimentSetup setup;
+    setup.styles = context.styles.loaded() ? &context.styles : nullptr;
+    setup.arrangements = context.arrangements.listLoaded() ? &context.arrangements : nullptr;
+    setup.channels = &context.channels;
+    resetForDocument(setup);
+
+    const bool wantStyle =
+        request.style != "none" &&
+        (request.parts.empty() || request.parts == "style" || request.parts == "style+arrange");
+    const bool wantArrangement = request.arrangement != "none" &&
+                                 (request.parts == "arrange" || request.parts == "style+arrange" ||
+                                  (request.parts.empty() && request.arrangement != "auto"));
+
+    // A project's style survives the new harmony, as the window keeps it with the document.
+    if (storedStyle >= 0 && composition.hasChordTrack()) {
+        composition.chordTrack.front().extra = storedStyle;
+        if (composition.accompanimentParts & accompaniment_part::kStyle)
+            chooseStyle(setup, composition);
+    }
+    if (wantStyle && request.style != "auto" && setup.styles && composition.hasChordTrack()) {
+        const StyleId id = libraryId(context.styles, request.style);
+        if (id >= 0 && context.styles.find(id)) {
+            composition.chordTrack.front().extra = id;
+        } else {
+            outcome.accompanimentProblem = "unknown style '" + request.style + "'";
+        }
+    }
+    if (wantStyle && request.parts.empty()) {
+        if (!createAccompanimentParts(setup, composition, outcome.options.DefAccPatch)) {
+            outcome.accompanimentProblem = noStyleForMeterMessage(composition);
+        }
+    } else if (wantStyle) {
+        if (chooseStyle(setup, composition)) {
+            setAccompanimentMode(setup, composition, accompaniment_part::kStyle, ModeChange::kAdd);
+        } else {
+            outcome.accompanimentProblem = noStyleForMeterMessage(composition);
+        }
+    } else if (request.parts.empty() || request.parts == "1") {
+        applyPatch(setup, composition, 1, outcome.options.DefAccPatch);
+        setAccompanimentMode(setup, composition, accompaniment_part::kBlockChords,
+                             ModeChange::kSetExactly);
+    }
+    if (wantArrangement) {
+        ArrangementId id = kNoArrangement;
+        if (request.arrangement != "auto" && setup.arrangements) {
+            id = libraryId(context.arrangements, request.arrangement);
+            if (!context.arrangements.entry(id)) {
+                outcome.accompanimentProblem = "unknown arrangement '" + request.arrangement + "'";
+                id = kNoArrangement;
+            }
+        }
+        chooseArrangement(setup, composition, id);
+        setAccompanimentMode(setup, composition, accompaniment_part::kArrangement,
+                             ModeChange::kAdd);
+    }
+    renderAccompaniment(composition);
 }
 
 }  // namespace
@@ -51,6 +160,7 @@ HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& 
     if (outcome.loadStatus == status::kTooLittleMaterial) outcome.options.AutoKey = false;
 
     Composition& composition = *master.composition();
+    const StyleId storedStyle = project ? composition.styleId() : kNoStyle;
     if (request.key != "auto") {
         setFileKey(composition, keyFromName(request.key), outcome.options);
     }
@@ -62,6 +172,10 @@ HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& 
             request.answerMajorOrMinor == 1 ? relativeKey(master.key % 12) : master.key % 12;
         setFileKey(composition, chosen, outcome.options);
         outcome.status = master.harmonise(outcome.options);
+    }
+    if (request.accompany && composition.hasChordTrack() &&
+        (outcome.status == status::kOk || outcome.status == status::kManyKeys)) {
+        accompany(outcome, request, storedStyle);
     }
     return outcome;
 }
@@ -114,6 +228,24 @@ nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
         }
         json["bars"] = bars;
     }
+    if (c && outcome.accompaniment) {
+        const AccompanimentContext& context = *outcome.accompaniment;
+        ordered_json accompaniment;
+        accompaniment["parts"] = c->accompanimentParts;
+        accompaniment["styleId"] = c->style ? c->styleId() : -1;
+        const std::string styleName = c->style ? context.styles.entryName(c->styleId()) : "";
+        accompaniment["styleName"] =
+            styleName.empty() ? ordered_json(nullptr) : ordered_json(styleName);
+        accompaniment["arrangementId"] = c->arrangementId;
+        const ArrangementEntry* entry =
+            c->arrangement ? context.arrangements.entry(c->arrangementId) : nullptr;
+        accompaniment["arrangementName"] =
+            entry ? ordered_json(entry->name) : ordered_json(nullptr);
+        ordered_json notes;
+        for (int list : {1, 2, 3, 9}) notes[std::to_string(list)] = c->noteTracks().count(list);
+        accompaniment["notes"] = notes;
+        json["accompaniment"] = accompaniment;
+    }
     return json;
 }
 
@@ -161,6 +293,7 @@ struct SingleOptions {
     bool json = false;
     std::string projectOut;
     std::string exportOut;
+    std::string wavOut;
 };
 
 int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
@@ -174,6 +307,9 @@ int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
         std::cerr << "varimel-cli: " << options.file << ": status " << outcome.status << " ("
                   << statusMeaning(outcome.status) << ")\n";
     }
+    if (!outcome.accompanimentProblem.empty()) {
+        std::cerr << "varimel-cli: accompaniment: " << outcome.accompanimentProblem << '\n';
+    }
     const int result = exitStatus(outcome);
     if (result != 0) return result;
     std::string error;
@@ -183,10 +319,21 @@ int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
         std::cerr << "varimel-cli: can't save " << options.projectOut << ": " << error << '\n';
         return 1;
     }
+    if (!options.exportOut.empty()) outcome.master->storeChannelSettings();
+    const ChannelSettings* channels =
+        outcome.accompaniment ? &outcome.accompaniment->channels : nullptr;
     if (!options.exportOut.empty() &&
-        !exportMidi(*outcome.master->composition(), nullptr, options.exportOut, error)) {
+        !exportMidi(*outcome.master->composition(), channels, options.exportOut, error)) {
         std::cerr << "varimel-cli: can't export " << options.exportOut << ": " << error << '\n';
         return 1;
+    }
+    if (!options.exportOut.empty() && !options.json)
+        std::cout << "Exported " << options.exportOut << '\n';
+    if (!options.wavOut.empty()) {
+        return renderCompositionToWav(
+            *outcome.master->composition(),
+            outcome.accompaniment ? outcome.accompaniment->channels : ChannelSettings{},
+            options.wavOut, PlayOptions{});
     }
     return 0;
 }
@@ -260,16 +407,7 @@ int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlO
 
 }  // namespace
 
-void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
-    static SingleOptions single;
-    static HarmoniseRequest request;
-    static std::string draft, batchFolder, jsonlOut;
-    static unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-    static bool minor = false, major = false;
-
-    CLI::App* command =
-        app.add_subcommand("harmonise", "Recognise the key and choose a chord for every bar");
-    command->add_option("FILE", single.file, "A Standard MIDI File or a .vml project");
+void HarmoniseFlags::addTo(CLI::App* command) {
     command->add_option("--draft", draft, "Harmony draft: I, II or III (default I)")
         ->check(CLI::IsMember({"I", "II", "III"}));
     command
@@ -284,9 +422,37 @@ void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
     auto* majorFlag = command->add_flag(
         "--major", major, "When major or relative minor is undecided, take the major key");
     minorFlag->excludes(majorFlag);
+    command
+        ->add_option("--parts", request.parts,
+                     "Accompaniment parts: 1 (block chords), style, arrange or style+arrange "
+                     "(default: a style when one fits, else block chords)")
+        ->check(CLI::IsMember({"1", "style", "arrange", "style+arrange"}));
+    command->add_option("--style", request.style, "auto (default), none, or a style's name or id");
+    command->add_option("--arrangement", request.arrangement,
+                        "auto (default), none, or an arrangement's name or id");
+}
+
+const HarmoniseRequest& HarmoniseFlags::resolve() {
+    request.draft = draft.empty() ? 0 : static_cast<int>(draft.size());  // I, II, III
+    request.answerMajorOrMinor = minor ? 1 : major ? 2 : 0;
+    return request;
+}
+
+void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
+    static SingleOptions single;
+    static HarmoniseFlags flags;
+    static std::string batchFolder, jsonlOut;
+    static unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+
+    CLI::App* command =
+        app.add_subcommand("harmonise", "Recognise the key and choose a chord for every bar");
+    command->add_option("FILE", single.file, "A Standard MIDI File or a .vml project");
+    flags.addTo(command);
     command->add_flag("--json", single.json, "Print the result as one JSON object");
     command->add_option("-o,--output", single.projectOut, "Save the harmonised project (.vml)");
     command->add_option("--export", single.exportOut, "Export the result as a MIDI file");
+    command->add_option("--wav", single.wavOut,
+                        "Render melody and accompaniment to a WAV file (44.1 kHz stereo)");
     auto* batch =
         command->add_option("--batch", batchFolder, "Harmonise every .mid/.vml file of a folder");
     command->add_option("--jobs", jobs, "Worker threads for --batch (default: the number of cores)")
@@ -295,8 +461,7 @@ void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
     batch->excludes("FILE");
 
     command->callback([&exitCode, command] {
-        request.draft = draft.empty() ? 0 : static_cast<int>(draft.size());  // I, II, III
-        request.answerMajorOrMinor = minor ? 1 : major ? 2 : 0;
+        const HarmoniseRequest& request = flags.resolve();
         if (!batchFolder.empty()) {
             exitCode = runBatch(batchFolder, jobs, jsonlOut, request);
         } else if (single.file.empty()) {

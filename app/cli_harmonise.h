@@ -6,8 +6,15 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "accompaniment/AccompanimentChoice.h"
+#include "accompaniment/Tarangsmaster.h"
+#include "accompaniment/Tstylemaster.h"
 #include "engine/Wchordmaster.h"
 #include "settings/HarmonyOptions.h"
+
+namespace CLI {
+class App;
+}
 
 namespace varimel::cli {
 
@@ -15,6 +22,19 @@ struct HarmoniseRequest {
     int draft = 0;  // 0: none given (Draft I for a MIDI file, the stored options for a project)
     std::string key = "auto";    // "auto" or a key name such as "a-moll"
     int answerMajorOrMinor = 0;  // status 96: 0 report it, 1 take the minor key, 2 the major key
+    // Accompaniment: "" (what Create Accompaniment does), "1", "style", "arrange", "style+arrange".
+    std::string parts;
+    std::string style = "auto";        // "auto", "none", a style name or identifier
+    std::string arrangement = "auto";  // "auto", "none", an arrangement name or identifier
+    bool accompany = true;             // false: harmony only
+};
+
+// The installed libraries, from the folders the settings name, and the document's channels.
+struct AccompanimentContext {
+    StyleLibrary styles;
+    ArrangementLibrary arrangements;
+    ChannelSettings channels;
+    std::string problem;  // why the libraries are missing, when they are
 };
 
 struct HarmoniseOutcome {
@@ -24,7 +44,25 @@ struct HarmoniseOutcome {
     StatusCode loadStatus = 0;
     StatusCode status = 0;
     bool harmonised = false;  // false: the load ended the work ("stage": "load")
+    // Owned here because the composition points into its libraries and channel table.
+    std::unique_ptr<AccompanimentContext> accompaniment;
+    std::string accompanimentProblem;  // e.g. no style for the meter, unknown style name
 };
+
+// The options every command that harmonises shares (harmonise, play, render).
+struct HarmoniseFlags {
+    HarmoniseRequest request;
+    std::string draft;
+    bool minor = false;
+    bool major = false;
+
+    void addTo(CLI::App* command);
+    // The request with the flags applied; call once parsing is done.
+    const HarmoniseRequest& resolve();
+};
+
+// The installed style and arrangement libraries, from the folders the settings name.
+std::unique_ptr<AccompanimentContext> openLibraries();
 
 HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& request);
 

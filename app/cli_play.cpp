@@ -10,9 +10,11 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include "cli_common.h"
+#include "cli_harmonise.h"
 #include "engine/Status.h"
 
 #if VARIMEL_HAVE_PLAYBACK
@@ -63,15 +65,24 @@ std::string positionText(const Composition& composition, int64_t tick) {
 
 #endif
 
-// Loads a document that can be played; prints why not otherwise.
-std::unique_ptr<ChordMaster> openPlayable(const std::string& file) {
-    StatusCode status = 0;
-    auto master = openDocument(file, status);
-    if (!master->composition() || !usable(status)) {
-        std::cerr << "varimel-cli: " << file << ": " << statusMeaning(status) << '\n';
-        return nullptr;
+// Loads and harmonises a document as the harmonise command does, with its accompaniment
+// rendered; a melody that could not be harmonised plays alone. Prints why not otherwise.
+std::optional<HarmoniseOutcome> openPlayable(const std::string& file,
+                                             const HarmoniseRequest& request) {
+    HarmoniseOutcome outcome = harmoniseFile(file, request);
+    if (!outcome.master->composition() || !usable(outcome.loadStatus)) {
+        std::cerr << "varimel-cli: " << file << ": " << statusMeaning(outcome.status) << '\n';
+        return std::nullopt;
     }
-    return master;
+    if (outcome.status != status::kOk && outcome.status != status::kManyKeys) {
+        std::cerr << "varimel-cli: " << file << ": " << statusMeaning(outcome.status)
+                  << "; playing the melody alone\n";
+    }
+    if (!outcome.accompanimentProblem.empty()) {
+        std::cerr << "varimel-cli: accompaniment: " << outcome.accompanimentProblem << '\n';
+    }
+    if (!outcome.accompaniment) outcome.accompaniment = std::make_unique<AccompanimentContext>();
+    return outcome;
 }
 
 }  // namespace
@@ -201,8 +212,10 @@ void registerPlaybackCommands(CLI::App& app, int& exitCode) {
     static std::string playFile;
     static PlayOptions playOptions;
     static std::vector<int> loop;
+    static HarmoniseFlags playFlags;
     CLI::App* play = app.add_subcommand(
-        "play", "Play a melody (or project) through a MIDI output; Ctrl-C stops");
+        "play", "Harmonise and play a melody (or project) through a MIDI output; Ctrl-C stops");
+    playFlags.addTo(play);
     play->add_option("FILE", playFile, "A Standard MIDI File or a .vml project");
     play->add_option("--from", playOptions.fromBar, "Start at this bar (counted from 1)")
         ->check(CLI::PositiveNumber);
@@ -223,20 +236,22 @@ void registerPlaybackCommands(CLI::App& app, int& exitCode) {
             playOptions.loopFrom = std::min(loop[0], loop[1]);
             playOptions.loopTo = std::max(loop[0], loop[1]);
         }
-        const auto master = openPlayable(playFile);
-        if (!master) {
+        auto outcome = openPlayable(playFile, playFlags.resolve());
+        if (!outcome) {
             exitCode = 1;
             return;
         }
-        ChannelSettings channels;
-        exitCode = playComposition(*master->composition(), channels, playOptions);
+        exitCode = playComposition(*outcome->master->composition(),
+                                   outcome->accompaniment->channels, playOptions);
     });
 
     static std::string renderFile;
     static std::string wavPath;
     static PlayOptions renderOptions;
-    CLI::App* render =
-        app.add_subcommand("render", "Render a melody (or project) to a WAV file, offline");
+    static HarmoniseFlags renderFlags;
+    CLI::App* render = app.add_subcommand(
+        "render", "Harmonise a melody (or project) and render it to a WAV file, offline");
+    renderFlags.addTo(render);
     render->add_option("FILE", renderFile, "A Standard MIDI File or a .vml project")->required();
     render->add_option("--wav", wavPath, "The WAV file to write (44.1 kHz stereo)")->required();
     render->add_option("--from", renderOptions.fromBar, "Start at this bar (counted from 1)")
@@ -244,13 +259,13 @@ void registerPlaybackCommands(CLI::App& app, int& exitCode) {
     render->add_option("--tempo", renderOptions.tempoBpm, "Tempo in beats per minute (8 to 255)")
         ->check(CLI::Range(8.0, 255.0));
     render->callback([&exitCode] {
-        const auto master = openPlayable(renderFile);
-        if (!master) {
+        auto outcome = openPlayable(renderFile, renderFlags.resolve());
+        if (!outcome) {
             exitCode = 1;
             return;
         }
-        exitCode = renderCompositionToWav(*master->composition(), ChannelSettings{}, wavPath,
-                                          renderOptions);
+        exitCode = renderCompositionToWav(*outcome->master->composition(),
+                                          outcome->accompaniment->channels, wavPath, renderOptions);
     });
 }
 

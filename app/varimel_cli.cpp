@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli_common.h"
+#include "cli_play.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"Varimel on the command line: harmonises melodies and writes the results."};
@@ -10,6 +11,8 @@ int main(int argc, char** argv) {
     varimel::cli::registerFileCommands(app, exitCode);
     varimel::cli::registerSettingsCommands(app, exitCode);
     varimel::cli::registerHarmoniseCommands(app, exitCode);
+    varimel::cli::registerLibraryCommands(app, exitCode);
+    varimel::cli::registerPlaybackCommands(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

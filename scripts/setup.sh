@@ -25,6 +25,7 @@ PACKAGES=(
     build-essential cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libcli11-dev nlohmann-json3-dev python3-mido
+    libfluidsynth-dev fluid-soundfont-gm librtmidi-dev libasound2-dev
 )
 
 missing=()

@@ -1,15 +1,19 @@
 // The command line's harmonise path: what a user gets for a file, a named key, an undecided
 // major/minor key, and a whole folder.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
+#include <map>
 
 #include "cli_harmonise.h"
+#include "engine/ByteIO.h"
 #include "engine/Mas_file.h"
+#include "engine/MidiExport.h"
 #include "engine/Tonality.h"
 #include "support/melody.h"
+#include "support/smf_walker.h"
 
 using namespace varimel;
 using namespace varimel::cli;
@@ -17,7 +21,9 @@ using namespace varimel::test;
 
 namespace {
 
-std::string sample(const char* name) { return std::string(VARIMEL_SAMPLES_DIR) + "/" + name; }
+std::string sample(const char* name) {
+    return std::string(VARIMEL_SAMPLES_DIR) + "/" + name;
+}
 
 std::vector<std::string> keysOf(const nlohmann::ordered_json& json) {
     std::vector<std::string> keys;
@@ -33,18 +39,18 @@ TEST(CliHarmonise, SampleTuneGetsItsKeyAndOneChordPerBar) {
     EXPECT_TRUE(outcome.harmonised);
     EXPECT_EQ(outcome.master->key, keyFromName("C-dur"));
     const nlohmann::ordered_json json = outcomeJson(outcome);
-    EXPECT_EQ(keysOf(json), (std::vector<std::string>{"file", "status", "stage", "melodyChannel",
-                                                      "division", "barCount", "meter", "tempo",
-                                                      "upbeat", "fileKey", "accompanimentOctave",
-                                                      "key", "keyName", "keyMarks", "bars"}));
+    EXPECT_EQ(keysOf(json), (std::vector<std::string>{
+                                "file", "status", "stage", "melodyChannel", "division", "barCount",
+                                "meter", "tempo", "upbeat", "fileKey", "accompanimentOctave", "key",
+                                "keyName", "keyMarks", "bars", "accompaniment"}));
     EXPECT_EQ(json["stage"], "harmonise");
     EXPECT_EQ(json["keyName"], "C-dur");
     EXPECT_EQ(json["keyMarks"].size(), 24u);
     ASSERT_EQ(json["bars"].size(), 12u);
     const auto& first = json["bars"][0];
-    EXPECT_EQ(keysOf(first), (std::vector<std::string>{"bar", "chord", "chordName", "enabled",
-                                                       "mainCount", "extraCount", "candidates",
-                                                       "cadenceKind"}));
+    EXPECT_EQ(keysOf(first),
+              (std::vector<std::string>{"bar", "chord", "chordName", "enabled", "mainCount",
+                                        "extraCount", "candidates", "cadenceKind"}));
     EXPECT_EQ(first["candidates"].size(),
               first["mainCount"].get<size_t>() + first["extraCount"].get<size_t>());
     EXPECT_EQ(first["chordName"], chordName(first["chord"].get<ChordCode>()));
@@ -74,7 +80,8 @@ TEST(CliHarmonise, UndecidedMajorOrMinorIsReportedOrAnswered) {
     for (int i = 0; i < 32; ++i) steps.push_back({pitches[i % 8], 1_beat});
     TempMidiFile file(melody("4/4", steps));
     const HarmoniseOutcome reported = harmoniseFile(file.pathString(), {});
-    if (reported.status != 96) GTEST_SKIP() << "this melody is decided (status " << reported.status << ")";
+    if (reported.status != 96)
+        GTEST_SKIP() << "this melody is decided (status " << reported.status << ")";
     EXPECT_EQ(outcomeJson(reported)["key"], reported.master->key);
     EXPECT_LT(reported.master->key, 12);
 
@@ -146,4 +153,107 @@ TEST(CliHarmonise, ProjectKeepsItsHarmonyOptions) {
     EXPECT_EQ(reopened.master->key, first.master->key);
     EXPECT_EQ(reopened.master->composition()->chordTrack, first.master->composition()->chordTrack);
     std::filesystem::remove(project);
+}
+
+namespace {
+
+// The libraries the build compiled, found through the build tree's settings.
+class BuildTreeSettings : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        ::setenv("VARIMEL_REGISTRY", VARIMEL_BINARY_DIR "/etc/varimel/registry.reg", 1);
+    }
+};
+const auto* const buildTreeSettings = ::testing::AddGlobalTestEnvironment(new BuildTreeSettings);
+
+std::map<std::string, int> accompanimentNotes(const nlohmann::ordered_json& json) {
+    std::map<std::string, int> notes;
+    for (const auto& [list, count] : json["accompaniment"]["notes"].items()) notes[list] = count;
+    return notes;
+}
+
+}  // namespace
+
+TEST(CliAccompaniment, CreateAccompanimentTakesAStyleThatFitsTheMeter) {
+    const HarmoniseOutcome outcome = harmoniseFile(sample("greensleeves.mid"), {});
+    ASSERT_EQ(outcome.status, 0);
+    ASSERT_TRUE(outcome.accompanimentProblem.empty()) << outcome.accompanimentProblem;
+    const nlohmann::ordered_json json = outcomeJson(outcome);
+    EXPECT_EQ(keysOf(json).back(), "accompaniment");
+    const auto& accompaniment = json["accompaniment"];
+    EXPECT_EQ(accompaniment["parts"], 2);
+    ASSERT_TRUE(accompaniment["styleName"].is_string());
+    EXPECT_NE(accompaniment["styleName"].get<std::string>().find("34"), std::string::npos);  // 3/4
+    EXPECT_TRUE(accompaniment["arrangementName"].is_null());
+    const auto notes = accompanimentNotes(json);
+    EXPECT_GT(notes.at("1"), 32);
+    EXPECT_EQ(notes.at("2") + notes.at("3") + notes.at("9"), 0);
+}
+
+TEST(CliAccompaniment, PartsStyleAndArrangementAreHonoured) {
+    HarmoniseRequest request;
+    request.parts = "style+arrange";
+    request.style = "PnWaltz34";
+    const HarmoniseOutcome band = harmoniseFile(sample("greensleeves.mid"), request);
+    ASSERT_EQ(band.status, 0);
+    const nlohmann::ordered_json json = outcomeJson(band);
+    EXPECT_EQ(json["accompaniment"]["parts"], 6);
+    EXPECT_EQ(json["accompaniment"]["styleName"], "PnWaltz34");
+    EXPECT_EQ(json["accompaniment"]["arrangementName"], "Waltz34");  // chosen by meter
+    for (const auto& [list, count] : accompanimentNotes(json))
+        EXPECT_GT(count, 0) << "list " << list;
+
+    HarmoniseRequest blocks;
+    blocks.parts = "1";
+    const HarmoniseOutcome plain = harmoniseFile(sample("twinkle.mid"), blocks);
+    const nlohmann::ordered_json plainJson = outcomeJson(plain);
+    EXPECT_EQ(plainJson["accompaniment"]["parts"], 1);
+    // One held chord (three or four tones) per bar with a chord.
+    EXPECT_GE(accompanimentNotes(plainJson).at("1"), 3 * 12);
+    EXPECT_LE(accompanimentNotes(plainJson).at("1"), 4 * 12);
+
+    HarmoniseRequest unknown;
+    unknown.style = "NoSuchStyle";
+    EXPECT_NE(
+        harmoniseFile(sample("twinkle.mid"), unknown).accompanimentProblem.find("NoSuchStyle"),
+        std::string::npos);
+}
+
+TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
+    HarmoniseRequest request;
+    request.parts = "style+arrange";
+    HarmoniseOutcome outcome = harmoniseFile(sample("twinkle.mid"), request);
+    ASSERT_EQ(outcome.status, 0);
+    const std::string exported = (std::filesystem::temp_directory_path() /
+                                  ("varimel-cli-" + std::to_string(::getpid()) + ".mid"))
+                                     .string();
+    outcome.master->storeChannelSettings();
+    std::string error;
+    ASSERT_TRUE(exportMidi(*outcome.master->composition(), &outcome.accompaniment->channels,
+                           exported, error))
+        << error;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(readWholeFile(exported, 1 << 24, bytes));
+    std::filesystem::remove(exported);
+    const SmfWalk walked = walkSmf(bytes);
+    ASSERT_TRUE(walked.file) << walked.error;
+    std::map<int, int> notesPerChannel;
+    for (const SmfNote& note : walked.file->notes()) ++notesPerChannel[note.channel];
+    const Composition& c = *outcome.master->composition();
+    for (int channel : {0, 1, 2, 3, 9}) {
+        EXPECT_EQ(notesPerChannel[channel], c.noteTracks().count(channel)) << "channel " << channel;
+        EXPECT_GT(notesPerChannel[channel], 0) << "channel " << channel;
+    }
+    // Every channel but the drums starts with its instrument.
+    std::map<int, int> programs;
+    for (const SmfTrack& track : walked.file->tracks) {
+        for (const SmfEvent& event : track.events) {
+            if (event.kind() == 0xC0 && !programs.count(event.channel())) {
+                programs[event.channel()] = event.data[0];
+            }
+        }
+    }
+    EXPECT_EQ(programs[1], outcome.accompaniment->channels.program[1]);
+    EXPECT_EQ(programs[2], outcome.accompaniment->channels.program[2]);
+    EXPECT_EQ(programs.count(9), 0u);
 }
