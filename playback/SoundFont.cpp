@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "settings/RegFile.h"
+#include "settings/RegSetup.h"
 #include "settings/Tmyregistry.h"
 
 namespace varimel {
@@ -18,8 +19,7 @@ bool isFile(const std::string& path) {
 }  // namespace
 
 std::vector<std::string> systemSoundFonts() {
-    return {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-            "/usr/share/sounds/sf2/TimGM6mb.sf2"};
+    return debianSoundFonts();
 }
 
 std::string configuredSoundFont() {

@@ -61,6 +61,7 @@ bool writeInstallation(Registry& registry, const InstallLayout& layout, bool res
         registry.writeString(regname::kISName, layout.styleImportTool);
         registry.writeString(regname::kIAName, layout.arrangementImportTool);
         registry.writeString(regname::kURL, layout.siteAddress);
+        if (!layout.soundFont.empty()) registry.writeString("SoundFont", layout.soundFont);
         keepOrWrite([&] { registry.readInteger(regname::kShowTips); },
                     [&] { registry.writeInteger(regname::kShowTips, layout.showTips ? 1 : 0); });
         for (const auto& value : optionValues()) {
@@ -81,6 +82,21 @@ bool writeInstallation(Registry& registry, const InstallLayout& layout, bool res
         return fail(failure.what());
     }
     return true;
+}
+
+const std::vector<std::string>& debianSoundFonts() {
+    static const std::vector<std::string> fonts{"/usr/share/sounds/sf2/default-GM.sf2",
+                                                "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+                                                "/usr/share/sounds/sf2/TimGM6mb.sf2"};
+    return fonts;
+}
+
+std::string installedSoundFont() {
+    for (const std::string& path : debianSoundFonts()) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(path, error)) return path;
+    }
+    return {};
 }
 
 }  // namespace varimel

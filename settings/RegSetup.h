@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "settings/Registry.h"
 
@@ -26,7 +27,14 @@ struct InstallLayout {
     std::string siteAddress = std::string(kDefaultSiteAddress);
     bool showTips = true;
     std::int32_t maxRecentFiles = kDefaultMaxRecentFiles;
+    // The built-in synthesiser's General MIDI sound font; "" writes none.
+    std::string soundFont;
 };
+
+// Where Debian's General MIDI sound font packages put their files, best first.
+const std::vector<std::string>& debianSoundFonts();
+// The first of them that exists; "" when none does.
+std::string installedSoundFont();
 
 // installPath with exactly the trailing separator the store expects.
 std::string withTrailingSeparator(std::string path);

@@ -41,6 +41,10 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--show-tips", showTips, "show the tip of the day at start (0 or 1)")
         ->capture_default_str();
+    layout.soundFont = varimel::installedSoundFont();
+    app.add_option("--soundfont", layout.soundFont,
+                   "General MIDI sound font of the built-in synthesiser (default: the first of "
+                   "Debian's that is installed)");
     app.add_option("--max-recent", layout.maxRecentFiles, "capacity of the recent-files list")
         ->capture_default_str();
     app.add_flag("--reset", reset, "forget the user's options, recent files and placement");
