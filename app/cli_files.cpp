@@ -104,7 +104,10 @@ int runInfo(const std::string& file) {
     return usable(result) ? 0 : 1;
 }
 
-int runSave(const std::string& file, const std::string& output) {
+// Opens a usable document and writes it with `write`; `verb` and `done` name the action.
+template <typename Write>
+int writeDocument(const std::string& file, const std::string& output, const char* verb,
+                  const char* done, Write write) {
     StatusCode result = 0;
     const auto master = openDocument(file, result);
     if (!usable(result)) {
@@ -112,28 +115,26 @@ int runSave(const std::string& file, const std::string& output) {
         return 1;
     }
     std::string error;
-    if (!ProjectWriter::write(output, *master->composition(), currentOptions, error)) {
-        std::cerr << "varimel-cli: can't save " << output << ": " << error << '\n';
+    if (!write(*master->composition(), error)) {
+        std::cerr << "varimel-cli: can't " << verb << ' ' << output << ": " << error << '\n';
         return 1;
     }
-    std::cout << "Saved " << output << '\n';
+    std::cout << done << ' ' << output << '\n';
     return 0;
 }
 
+int runSave(const std::string& file, const std::string& output) {
+    return writeDocument(file, output, "save", "Saved",
+                         [&](const Composition& c, std::string& error) {
+                             return ProjectWriter::write(output, c, currentOptions, error);
+                         });
+}
+
 int runExport(const std::string& file, const std::string& output) {
-    StatusCode result = 0;
-    const auto master = openDocument(file, result);
-    if (!usable(result)) {
-        reportFailure(file, result, *master);
-        return 1;
-    }
-    std::string error;
-    if (!exportMidi(*master->composition(), nullptr, output, error)) {
-        std::cerr << "varimel-cli: can't export " << output << ": " << error << '\n';
-        return 1;
-    }
-    std::cout << "Exported " << output << '\n';
-    return 0;
+    return writeDocument(file, output, "export", "Exported",
+                         [&](const Composition& c, std::string& error) {
+                             return exportMidi(c, nullptr, output, error);
+                         });
 }
 
 }  // namespace
