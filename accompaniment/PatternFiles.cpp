@@ -64,10 +64,11 @@ void writeEvent(ByteWriter& out, const PatternEvent& event) {
     out.u16(event.velocities);
 }
 
-// Reads `count` events, refusing before allocating when the bytes left cannot hold them.
+// Reads `count` events, refusing before allocating when the bytes left cannot hold them or the
+// line is longer than any pattern.
 bool readEvents(ByteReader& in, int64_t count, std::vector<PatternEvent>& events) {
     events.clear();
-    if (!in.fits(count, kPatternEventSize)) return false;
+    if (count > kMaxPatternEvents || !in.fits(count, kPatternEventSize)) return false;
     events.resize(static_cast<size_t>(count));
     for (PatternEvent& event : events) {
         if (!readEvent(in, event)) return false;

@@ -40,6 +40,10 @@ inline constexpr int kStyleCategoryCount = 3;  // Piano, Guitar, Other
 inline constexpr size_t kStyleEntrySize = 28;
 inline constexpr size_t kLibraryNameSize = 16;  // zero-terminated, so 15 characters
 inline constexpr size_t kMaxLibraryFileSize = 16u << 20;
+// Events of one pattern line (a style, or an arrangement part's organ, bass or drums). A line is
+// replayed once per bar in the worst case, so its length bounds the work of a render; real
+// patterns hold a few dozen.
+inline constexpr int32_t kMaxPatternEvents = 4096;
 inline constexpr char kStyleListName[] = "styles.lst";
 inline constexpr char kStyleExtension[] = ".stt";
 

@@ -27,11 +27,11 @@ EventList::EventList(int32_t capacity) {
 bool EventList::insert(int32_t index, const TrackEvent& event) {
     index = std::clamp(index, 0, count());
     try {
-        if (count() >= capacity_) {
-            events_.reserve(static_cast<size_t>(capacity_ + growthStep_));
-            capacity_ += growthStep_;
-        }
+        // The capacity grows by the fixed step; the storage geometrically, so that appending
+        // many events does not copy the whole list at every step.
+        const bool full = count() >= capacity_;
         events_.insert(events_.begin() + index, event);
+        if (full) capacity_ += growthStep_;
     } catch (const std::bad_alloc&) {
         status = 1;
         return false;

@@ -1,16 +1,32 @@
 #include "engine/CompositionLoader.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <new>
+#include <system_error>
 
 namespace varimel {
 
 namespace {
-constexpr int kMelodyListGrowth = 10;
 constexpr int32_t kLongestStoredDuration = 65535;  // durations are 16-bit; longer ones saturate
+
+// The whole file is read into memory at construction; one above the limit is only opened, so
+// that refusing it costs nothing.
+int readModeFor(const std::string& fileName) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(fileName, ec);
+    return !ec && size > limits::kMaxMidiFileSize ? MidiFileBuffer::kModeWindow
+                                                  : MidiFileBuffer::kModeWholeFile;
+}
+
+std::string megabytes(int64_t bytes) {
+    return std::to_string(bytes / (1024 * 1024)) + " MB";
+}
+
 }  // namespace
 
-CompositionLoader::CompositionLoader(const std::string& fileName) : MergedMidiReader(fileName, 1) {
+CompositionLoader::CompositionLoader(const std::string& fileName)
+    : MergedMidiReader(fileName, readModeFor(fileName)) {
     // Controllers arrive undivided through onController.
     setOptions(0x01, 0x00);
 }
@@ -22,11 +38,13 @@ int CompositionLoader::attach(Composition& composition) {
     noteChannels_ = 0;
     currentBar_ = 0;
     storedNotes_ = 0;
+    storedEvents_ = 0;
+    openNotes_ = 0;
     pending_.clear();
     if (!isOpen()) return -1;
     composition_ = &composition;
     try {
-        pending_.reserve(kMelodyListGrowth);
+        pending_.resize(kKeyChannelCount);
     } catch (const std::bad_alloc&) {
         return 1;
     }
@@ -35,6 +53,11 @@ int CompositionLoader::attach(Composition& composition) {
 
 int CompositionLoader::run() {
     if (!composition_) {
+        status_ = status::kUnreadableFile;
+        return 0;
+    }
+    if (fileSize() > kMaxFileSize) {
+        refuse("the file is larger than " + megabytes(kMaxFileSize));
         status_ = status::kUnreadableFile;
         return 0;
     }
@@ -74,10 +97,14 @@ int CompositionLoader::readHeader() {
     return 1;
 }
 
-bool CompositionLoader::locateCurrentEvent() {
+bool CompositionLoader::locateCurrentEvent(bool endsANote) {
     const MeterMap& meter = composition_->meterMap();
     const int64_t bar = meter.barOfTick(currentTick());
-    if (bar >= kMaxBars) {
+    // The last note of the longest melody ends on the bar line after the last bar.
+    const bool atClosingBarLine = endsANote && bar == kMaxBars &&
+                                  meter.positionOfTick(static_cast<int32_t>(currentTick())) ==
+                                      SongPosition{static_cast<uint16_t>(kMaxBars), 0, 0};
+    if (bar >= kMaxBars && !atClosingBarLine) {
         refuse("the melody is longer than " + std::to_string(kMaxBars) + " bars");
         return false;
     }
@@ -87,6 +114,10 @@ bool CompositionLoader::locateCurrentEvent() {
 }
 
 void CompositionLoader::storeEvent(bool inChannelList, uint8_t kind, int32_t value, int32_t data) {
+    if (++storedEvents_ > kMaxEvents) {
+        refuse("the file holds more than " + std::to_string(kMaxEvents) + " events besides notes");
+        return;
+    }
     TrackEvent event;
     event.kind = kind;
     event.value = value;
@@ -179,8 +210,9 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
 
     NoteTracks& notes = composition_->noteTracks();
     try {
-        pending_.push_back(
+        pending_[static_cast<size_t>(key + 128 * channel)].notes.push_back(
             {key + 256 * channel, notes.count(channel), static_cast<int32_t>(currentTick())});
+        ++openNotes_;
     } catch (const std::bad_alloc&) {
         refuse("out of memory");
         return;
@@ -191,22 +223,27 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
 }
 
 void CompositionLoader::onNoteOff(int channel, int key, int velocity) {
-    if (!composition_ || !locateCurrentEvent()) return;
+    if (!composition_ || !locateCurrentEvent(true)) return;
     NoteTracks& notes = composition_->noteTracks();
     const int32_t tick = static_cast<int32_t>(currentTick());
-    const int32_t wanted = key + 256 * channel;
     // The oldest sounding note of that key ends first.
-    auto found = std::find_if(pending_.begin(), pending_.end(),
-                              [wanted](const PendingNote& p) { return p.keyAndChannel == wanted; });
-    if (found != pending_.end()) {
-        if (NoteRecord* note = notes.mutableNote(found->index, channel)) {
-            const int32_t length = std::clamp(tick - found->startTick, 0, kLongestStoredDuration);
+    PendingQueue* queue = key >= 0 && key < 128 && !pending_.empty()
+                              ? &pending_[static_cast<size_t>(key + 128 * channel)]
+                              : nullptr;
+    if (queue != nullptr && queue->head < queue->notes.size()) {
+        const PendingNote found = queue->notes[queue->head++];
+        if (queue->head == queue->notes.size()) {
+            queue->notes.clear();
+            queue->head = 0;
+        }
+        --openNotes_;
+        if (NoteRecord* note = notes.mutableNote(found.index, channel)) {
+            const int32_t length = std::clamp(tick - found.startTick, 0, kLongestStoredDuration);
             note->duration = static_cast<uint16_t>(length);
             note->velocity = static_cast<uint16_t>(note->velocity | (velocity & 0x7F));
             MeterMap& meter = composition_->meterMap();
             meter.shortestNote = std::min(meter.shortestNote, length);
         }
-        pending_.erase(found);
     }
     notes.raiseEndTick(tick);
 }

@@ -9,28 +9,32 @@
 
 #include "alg/midi/midi_rw.h"
 #include "engine/Apperr.h"
+#include "engine/Limits.h"
 
 namespace varimel {
 
 class CompositionLoader : public MergedMidiReader {
   public:
     // Limits that keep a hostile or broken file from costing minutes or gigabytes: positions
-    // store the bar in 16 bits, and no real melody comes near either number.
-    static constexpr int64_t kMaxBars = 10000;
-    static constexpr int32_t kMaxNotes = 200000;
+    // store the bar in 16 bits, and no real melody comes near any of these numbers.
+    static constexpr int64_t kMaxBars = limits::kMaxBars;
+    static constexpr int32_t kMaxNotes = limits::kMaxNotes;
+    static constexpr int32_t kMaxEvents = limits::kMaxEvents;
+    static constexpr int64_t kMaxFileSize = static_cast<int64_t>(limits::kMaxMidiFileSize);
 
     explicit CompositionLoader(const std::string& fileName);
 
     // Answers -1 without an open file, 1 when the working lists could not be made, else 0.
     int attach(Composition& composition);
-    // Reads the file; afterwards status() is 0 or 101.
+    // Reads the file; afterwards status() is 0 or 101. A file beyond the limits is refused
+    // (refusal() says which) as soon as that is known; a file above kMaxFileSize is not read.
     int run() override;
 
     StatusCode status() const { return status_; }
     StatusCode multiChannel() const { return multiChannel_; }
     int melodyChannel() const { return melodyChannel_; }
     uint16_t noteChannels() const { return noteChannels_; }
-    int32_t openNoteCount() const { return static_cast<int32_t>(pending_.size()); }
+    int32_t openNoteCount() const { return openNotes_; }
     // Why the load was refused when the reader itself had nothing to say.
     const std::string& refusal() const { return refusal_; }
 
@@ -57,14 +61,23 @@ class CompositionLoader : public MergedMidiReader {
         int32_t index;
         int32_t startTick;
     };
+    // The sounding notes of one key and channel, oldest first. One queue per key keeps a
+    // note-off from searching every sounding note, which a file of many unended notes would
+    // turn into minutes.
+    struct PendingQueue {
+        std::vector<PendingNote> notes;
+        size_t head = 0;  // notes before it have ended
+    };
+    static constexpr int kKeyChannelCount = 128 * 16;
 
     // Positions the current event; false (and the load refused) when it lies beyond the limits.
-    bool locateCurrentEvent();
+    bool locateCurrentEvent(bool endsANote = false);
     void refuse(const std::string& why);
     void storeEvent(bool inChannelList, uint8_t kind, int32_t value, int32_t data = 0);
 
     Composition* composition_ = nullptr;
-    std::vector<PendingNote> pending_;
+    std::vector<PendingQueue> pending_;  // by key + 128 x channel
+    int32_t openNotes_ = 0;
     int melodyChannel_ = -1;
     StatusCode status_ = status::kOk;
     StatusCode multiChannel_ = 0;
@@ -72,6 +85,7 @@ class CompositionLoader : public MergedMidiReader {
     SongPosition position_;
     int32_t currentBar_ = 0;
     int32_t storedNotes_ = 0;
+    int32_t storedEvents_ = 0;
     std::string refusal_;
 };
 

@@ -1,6 +1,7 @@
 #include "engine/Harmonizer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <new>
 #include <numeric>
@@ -9,6 +10,13 @@
 
 namespace varimel {
 namespace {
+
+// The selection threshold truncated to an integer. The factor comes from the registry or a
+// project file and may be anything, so the product saturates instead of overflowing.
+int32_t truncatedThreshold(float product) {
+    if (std::isnan(product)) return 0;
+    return static_cast<int32_t>(std::clamp(product, -2147483520.0f, 2147483520.0f));
+}
 
 constexpr int kNoClass = -1;
 constexpr int kTonic = 0;
@@ -662,7 +670,7 @@ void Harmonizer::selectChords(int32_t bar) {
     auto typeOf = [&](int k) { return chordType_[static_cast<size_t>(k)]; };
 
     sortKeys();
-    const auto threshold = static_cast<int32_t>(options_.kDSFilter * scoreOf(order[0]));
+    const auto threshold = truncatedThreshold(options_.kDSFilter * scoreOf(order[0]));
 
     const int32_t previousBar = bar - direction_;
     if (options_.CSFilter && insidePiece(previousBar) &&

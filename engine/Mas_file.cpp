@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/ByteIO.h"
+#include "engine/Limits.h"
 
 namespace varimel {
 
@@ -85,6 +86,90 @@ void writeSlot(ByteWriter& out, const HarmonySlot& slot) {
     out.u8(slot.spare);
 }
 
+// A chord code as the engine makes them: none (negative), or a key and one of the chord types.
+bool validChord(ChordCode chord) {
+    return chord < 0 || (isValidKey(chordKey(chord)) && chordType(chord) < kChordTypeCount);
+}
+
+bool validMeter(const MeterMap& meter) {
+    if (meter.ticksPerQuarter <= 0 || meter.ticksPerQuarter > 0x7FFF) return false;
+    if (meter.ticksPerWhole != 4 * meter.ticksPerQuarter) return false;
+    if (meter.barCount < 0 || meter.barCount > limits::kMaxBars) return false;
+    if (meter.segments().empty()) return false;
+    for (const MeterSegment& segment : meter.segments()) {
+        // A meter change inside the last bar starts on the bar line after it.
+        if (segment.startBar < 0 || segment.startBar > limits::kMaxBars) return false;
+        if (segment.numerator == 0 || segment.denominator == 0) return false;
+        // The lengths are stored, not derived; they must be the ones the meter gives.
+        MeterMap expected;
+        expected.setTicksPerQuarter(meter.ticksPerQuarter);
+        expected.addSegment(segment.startBar, segment.numerator, segment.denominator);
+        const MeterSegment& derived = expected.segments().front();
+        if (derived.ticksPerBeat <= 0 || segment.ticksPerBar != derived.ticksPerBar ||
+            segment.ticksPerBeat != derived.ticksPerBeat) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A position inside its bar, as the meter map makes them from ticks: the tick within its beat,
+// the beat within the bar's length (which need not be a whole number of beats).
+bool validPosition(const MeterMap& meter, const SongPosition& position) {
+    if (position.bar >= limits::kMaxBars) return false;
+    const MeterSegment* segment = meter.segmentOfBar(position.bar);
+    return segment != nullptr && position.tick < segment->ticksPerBeat &&
+           int64_t{position.beat} * segment->ticksPerBeat + position.tick < segment->ticksPerBar;
+}
+
+bool before(const SongPosition& a, const SongPosition& b) {
+    if (a.bar != b.bar) return a.bar < b.bar;
+    if (a.beat != b.beat) return a.beat < b.beat;
+    return a.tick < b.tick;
+}
+
+// What every other part of the program takes for granted of a composition, and a loaded MIDI
+// file always gives: a meter that can place notes, a melody in time order inside the limits,
+// and chords the vocabulary knows. A file that breaks any of it was damaged or not written by us.
+bool consistentComposition(const Composition& c) {
+    const MeterMap& meter = c.meterMap();
+    if (!validMeter(meter)) return false;
+    const NoteTracks& notes = c.noteTracks();
+    for (int list = 0; list < NoteTracks::kListCount; ++list) {
+        const std::vector<NoteRecord>& listNotes = notes.notes(list);
+        for (size_t i = 0; i < listNotes.size(); ++i) {
+            const NoteRecord& note = listNotes[i];
+            if (note.key > 127 || !validPosition(meter, note.position)) return false;
+            if (i > 0 && before(note.position, listNotes[i - 1].position)) return false;
+        }
+    }
+    for (const EventList* list : {&c.conductorEvents, &c.channelEvents}) {
+        for (const TrackEvent& event : list->events()) {
+            if (!validPosition(meter, event.position)) return false;
+        }
+    }
+    if (c.chordTrack.size() > static_cast<size_t>(limits::kMaxBars) ||
+        c.slots.size() > static_cast<size_t>(limits::kMaxBars)) {
+        return false;
+    }
+    for (const ChordTrackEntry& entry : c.chordTrack) {
+        if (!validChord(entry.chord)) return false;
+    }
+    for (const HarmonySlot& slot : c.slots) {
+        if (slot.mainCount + slot.extraCount > static_cast<int>(slot.candidates.size())) {
+            return false;
+        }
+        for (const ChordCode chord : slot.candidates) {
+            if (!validChord(chord)) return false;
+        }
+    }
+    if (c.keys.size() > static_cast<size_t>(kKeyCount)) return false;
+    for (const KeyRecord& key : c.keys) {
+        if (key.key != kNoKey && !isValidKey(key.key)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // --- Reading ---------------------------------------------------------------------------------
@@ -139,7 +224,7 @@ bool ProjectReader::read() {
     } catch (const std::bad_alloc&) {
         success = false;
     }
-    if (!success) return false;
+    if (!success || !consistentComposition(composition_)) return false;
 
     MeterMap& meter = composition_.meterMap();
     composition_.barCountAtAnalysis = composition_.barCount = meter.barCount;
@@ -160,6 +245,9 @@ int32_t ProjectReader::readOptions(ByteReader& in) {
 int32_t ProjectReader::readEvents(ByteReader& in, EventList& list) {
     int32_t count = 0;
     if (!in.i32(count) || !in.fits(count, kTrackEventSize)) return 0;
+    const int64_t kept =
+        int64_t{composition_.conductorEvents.count()} + composition_.channelEvents.count() + count;
+    if (kept > limits::kMaxEvents) return 0;
     list.setGrowthStep(10);
     for (int32_t i = 0; i < count; ++i) {
         TrackEvent event;
@@ -173,6 +261,9 @@ int32_t ProjectReader::readNotes(ByteReader& in) {
     if (!in.i32(count) || count <= 0 || !in.fits(count, kNoteRecordSize)) return 0;
     if (!composition_.notes) composition_.notes = std::make_unique<NoteTracks>(count);
     NoteTracks& notes = composition_.noteTracks();
+    int64_t held = count;
+    for (int list = 0; list < NoteTracks::kListCount; ++list) held += notes.count(list);
+    if (held > limits::kMaxNotes) return 0;
     for (int32_t i = 0; i < count; ++i) {
         NoteRecord note;
         if (!readNote(in, note)) return 0;
@@ -190,7 +281,7 @@ int32_t ProjectReader::readNotes(ByteReader& in) {
 
 int32_t ProjectReader::readChordTrack(ByteReader& in) {
     int32_t count = 0;
-    if (!in.i32(count) || !in.fits(count, kChordEntrySize)) return 0;
+    if (!in.i32(count) || !in.fits(count, kChordEntrySize) || count > limits::kMaxBars) return 0;
     std::vector<ChordTrackEntry> track(static_cast<size_t>(count));
     for (ChordTrackEntry& entry : track) {
         uint8_t pad = 0;
@@ -205,7 +296,7 @@ int32_t ProjectReader::readChordTrack(ByteReader& in) {
 
 int32_t ProjectReader::readSlots(ByteReader& in) {
     int32_t count = 0;
-    if (!in.i32(count) || !in.fits(count, kSlotSize)) return 0;
+    if (!in.i32(count) || !in.fits(count, kSlotSize) || count > limits::kMaxBars) return 0;
     std::vector<HarmonySlot> slots(static_cast<size_t>(count));
     for (HarmonySlot& slot : slots) {
         if (!readSlot(in, slot)) return 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/Apperr.h"
+#include "engine/Limits.h"
 #include "settings/HarmonyOptions.h"
 
 namespace varimel {
@@ -16,12 +17,13 @@ class ByteReader;
 class ProjectReader {
   public:
     // Project files are small (14 bytes a note); anything bigger is not one of ours.
-    static constexpr size_t kMaxFileSize = 64u * 1024 * 1024;
+    static constexpr size_t kMaxFileSize = limits::kMaxProjectFileSize;
 
     ProjectReader(std::string fileName, Composition& composition, HarmonyOptions& options);
 
-    // True when the file ended with "FEnd". The options are replaced as soon as a "POpt"
-    // chunk is read.
+    // True when the file ended with "FEnd" and holds a composition the program can work on
+    // (a meter that places its notes, notes in time order, known chords, within the limits of
+    // engine/Limits.h). The options are replaced as soon as a "POpt" chunk is read.
     bool read();
 
   private:

@@ -4,6 +4,8 @@
 #include <bit>
 #include <new>
 
+#include "engine/Limits.h"
+
 namespace varimel {
 
 namespace {
@@ -61,14 +63,16 @@ void NoteTracks::freeList(int list) {
 bool NoteTracks::append(const NoteRecord& note) {
     if (!validList(note.list)) return false;
     List& target = lists_[note.list];
+    // No list holds more notes than a file may bring; only an absurd pattern rendered over a
+    // long piece would get here, and it stops at the limit instead of filling the memory.
+    if (static_cast<int32_t>(target.notes.size()) >= limits::kMaxNotes) return false;
     try {
-        if (static_cast<int32_t>(target.notes.size()) >= target.capacity) {
-            // Grow by a fixed step, as the lists always have.
-            const int32_t grown = target.capacity + kGrowthStep;
-            target.notes.reserve(static_cast<size_t>(grown));
-            target.capacity = grown;
-        }
+        // The list's capacity grows by a fixed step, as it always has; the storage below it
+        // grows geometrically, since reserving each step exactly would copy the whole list
+        // every ten notes and make loading a long melody quadratic.
+        const bool full = static_cast<int32_t>(target.notes.size()) >= target.capacity;
         target.notes.push_back(note);
+        if (full) target.capacity += kGrowthStep;
     } catch (const std::bad_alloc&) {
         status_ = kStatusOutOfMemory;
         return false;

@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 #include <system_error>
+#include <unordered_map>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -137,9 +138,12 @@ std::vector<std::uint8_t> utf8ToUtf16le(std::string_view text) {
                              : (lead >> 3) == 0x1E ? 4
                                                    : 0;
         char32_t code = kReplacement;
+        // A sequence cut off by the end of the text is one bad byte, like any other: the
+        // bytes after its lead are read on their own, not dropped.
+        if (length > 1 && i + length > text.size()) length = 0;
         if (length == 1) {
             code = lead;
-        } else if (length > 1 && i + length <= text.size()) {
+        } else if (length > 1) {
             code = lead & (0x7F >> length);
             for (std::size_t k = 1; k < length; ++k) {
                 auto next = static_cast<unsigned char>(text[i + k]);
@@ -414,7 +418,12 @@ std::optional<RegDocument> RegDocument::parse(std::string_view bytes) {
     auto header = trim(lines[i]);
     if (header != kRegFileHeader && header != kRegFileHeaderV4) return std::nullopt;
 
+    // Indexes of the keys and of each key's value names, so that a file of many keys or values
+    // reads in time proportional to its size, not to its square.
+    std::unordered_map<std::string, std::size_t> sectionIndex;
+    std::vector<std::unordered_map<std::string, std::size_t>> valueIndex;
     Section* current = nullptr;  // null: before the first key
+    std::unordered_map<std::string, std::size_t>* currentValues = nullptr;
     for (++i; i < lines.size(); ++i) {
         std::string_view line = trim(lines[i]);
         if (line.empty()) continue;
@@ -425,16 +434,21 @@ std::optional<RegDocument> RegDocument::parse(std::string_view bytes) {
                 lookupKey = lookupKeyForHeader(inner);
                 if (!lookupKey.empty()) {
                     // A key listed twice is one key, as when the export is imported.
-                    current = document.findSection(lookupKey);
-                    if (current == nullptr) {
+                    auto [at, added] =
+                        sectionIndex.try_emplace(lookupKey, document.sections_.size());
+                    if (added) {
                         document.sections_.push_back({std::string(inner), lookupKey, {}});
-                        current = &document.sections_.back();
+                        valueIndex.emplace_back();
                     }
+                    current = &document.sections_[at->second];
+                    currentValues = &valueIndex[at->second];
                     continue;
                 }
             }
             document.sections_.push_back({std::string(trimEnd(lines[i])), {}, {}});
+            valueIndex.emplace_back();
             current = &document.sections_.back();
+            currentValues = &valueIndex.back();
             continue;
         }
         if (current == nullptr) {
@@ -456,11 +470,10 @@ std::optional<RegDocument> RegDocument::parse(std::string_view bytes) {
             }
             if (auto parsed = parseValueLine(logical)) {
                 auto& entries = current->entries;
-                auto same = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) {
-                    return e.isValue && equalsNoCase(e.name, parsed->name);
-                });
-                if (same != entries.end()) {
-                    same->value = std::move(parsed->value);  // the last one wins
+                auto [at, added] =
+                    currentValues->try_emplace(upperAscii(parsed->name), entries.size());
+                if (!added) {
+                    entries[at->second].value = std::move(parsed->value);  // the last one wins
                 } else {
                     entries.push_back(
                         {true, std::move(parsed->name), std::move(parsed->value), {}});

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <string_view>
 
@@ -980,7 +981,11 @@ int MergedMidiReader::initTracks() {
         seek(chunkEnd);
     }
     options_ = savedOptions;
+    trackQueue_.clear();
     if (!ok) return 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (finished_[i] == 0) queueTrack(i);
+    }
     progress_ = 0;
     currentTick_ = 0;
     runningStatus_ = -1;
@@ -989,25 +994,19 @@ int MergedMidiReader::initTracks() {
 }
 
 int MergedMidiReader::nextEvent() {
-    const std::size_t count = finished_.size();
-    std::size_t chosen = count;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (finished_[i] != 0) continue;
-        if (chosen == count || nextTick_[i] < nextTick_[chosen]) {
-            chosen = i;
-            if (nextTick_[i] == currentTick_) break;
-        }
-    }
-    if (chosen == count) return 0;
-    const std::int64_t tick = nextTick_[chosen];
+    if (trackQueue_.empty()) return 0;
+    const std::int64_t tick = trackQueue_.front().first;
     // Never more than one track's delta, so it fits a long.
     const long delta = static_cast<long>(tick - currentTick_);
     onDeltaTime(delta);
     advanceClock(delta);
     currentTick_ = tick;
 
-    // Tracks before the chosen one are all later: the lowest track wins a tie.
-    for (std::size_t i = chosen; i < count; ++i) {
+    // The queue hands out the tracks of this tick in track order: the lowest track wins a tie.
+    while (!trackQueue_.empty() && trackQueue_.front().first == tick) {
+        std::pop_heap(trackQueue_.begin(), trackQueue_.end(), std::greater<>{});
+        const std::size_t i = trackQueue_.back().second;
+        trackQueue_.pop_back();
         while (finished_[i] == 0 && nextTick_[i] == tick) {
             if (static_cast<int>(i) == longestTrack_ && longestLength_ > 0) {
                 const std::int64_t dataStart = trackEnd_[i] - longestLength_;
@@ -1041,8 +1040,14 @@ int MergedMidiReader::nextEvent() {
             }
             if (stop_) return 1;
         }
+        if (finished_[i] == 0) queueTrack(i);
     }
     return 1;
+}
+
+void MergedMidiReader::queueTrack(std::size_t track) {
+    trackQueue_.emplace_back(nextTick_[track], track);
+    std::push_heap(trackQueue_.begin(), trackQueue_.end(), std::greater<>{});
 }
 
 int MergedMidiReader::run() {

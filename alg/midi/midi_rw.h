@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "alg/midi/midi_buffer.h"
@@ -200,8 +201,12 @@ class MergedMidiReader : public MidiFileReader {
 
   private:
     void allocateTracks();
+    void queueTrack(std::size_t track);
 
     bool tracksReady_ = false;
+    // The unfinished tracks by (next-event tick, track index), smallest first, so that a file of
+    // thousands of tracks costs a logarithm per event rather than a pass over every track.
+    std::vector<std::pair<std::int64_t, std::size_t>> trackQueue_;
     std::vector<std::int64_t> nextPosition_;
     std::vector<std::int64_t> trackEnd_;
     std::vector<std::int64_t> nextTick_;

@@ -1,0 +1,13 @@
+// A ".stt" style file: read, previewed and rendered over pieces in several meters.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "fuzz_library.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::vector<std::uint8_t> bytes(data, data + size);
+    varimel::fuzz::check(varimel::test::readStyleFile(bytes, varimel::fuzz::pieces()), false);
+    return 0;
+}
