@@ -42,12 +42,12 @@ int CompositionLoader::attach(Composition& composition) {
     openNotes_ = 0;
     pending_.clear();
     if (!isOpen()) return -1;
-    composition_ = &composition;
     try {
         pending_.resize(kKeyChannelCount);
     } catch (const std::bad_alloc&) {
         return 1;
     }
+    composition_ = &composition;
     return 0;
 }
 
