@@ -94,6 +94,10 @@ bool validChord(ChordCode chord) {
 bool validMeter(const MeterMap& meter) {
     if (meter.ticksPerQuarter <= 0 || meter.ticksPerQuarter > 0x7FFF) return false;
     if (meter.ticksPerWhole != 4 * meter.ticksPerQuarter) return false;
+    // The sixteenth follows from the division; the shortest note is one of the notes, and a
+    // stored duration has 16 bits.
+    if (meter.sixteenth != meter.ticksPerQuarter / 4) return false;
+    if (meter.shortestNote < 0 || meter.shortestNote > 0xFFFF) return false;
     if (meter.barCount < 0 || meter.barCount > limits::kMaxBars) return false;
     if (meter.segments().empty()) return false;
     for (const MeterSegment& segment : meter.segments()) {

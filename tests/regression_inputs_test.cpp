@@ -203,6 +203,14 @@ TEST(DamagedProject, AMeterWhoseLengthsDisagreeWithItIsRefused) {
     EXPECT_EQ(openProject(bytes), status::kUnreadableFile);
 }
 
+TEST(DamagedProject, AShortestNoteLongerThanAnyDurationIsRefused) {
+    // The analysis quantises the stored shortest note; a billion ticks overflowed it.
+    std::vector<std::uint8_t> bytes = sampleProject("twinkle.mid");
+    const size_t shortestNote = firstRecordOf(bytes, "TTel") + 2 * 4;
+    bytes[shortestNote + 3] = 0x40;
+    EXPECT_EQ(openProject(bytes), status::kUnreadableFile);
+}
+
 TEST(DamagedProject, AChordOutsideTheVocabularyIsRefused) {
     std::vector<std::uint8_t> bytes = sampleProject("twinkle.mid");
     const size_t entry = firstRecordOf(bytes, "AChr");
