@@ -1,10 +1,9 @@
 #include "engine/ByteIO.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <random>
+
+#include "settings/RegFile.h"
 
 namespace varimel {
 
@@ -28,30 +27,8 @@ bool readWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& 
 
 bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
                          std::string& error) {
-    std::random_device entropy;
-    const std::string temporary = path + ".tmp" + std::to_string(entropy() % 1000000);
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) {
-        error = "cannot create " + temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written =
-        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool flushed = std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !flushed || !closed) {
-        error = "write error (may be disk full)";
-        std::remove(temporary.c_str());
-        return false;
-    }
-    std::error_code renameError;
-    std::filesystem::rename(temporary, path, renameError);
-    if (renameError) {
-        error = "cannot replace " + path + ": " + renameError.message();
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return writeFileAtomically(std::filesystem::path(path), content, &error);
 }
 
 }  // namespace varimel

@@ -16,6 +16,7 @@
 #include "engine/ByteIO.h"
 #include "engine/Tonality.h"
 #include "support/accompaniment_fixture.h"
+#include "support/samples.h"
 
 using namespace varimel;
 using namespace varimel::test;
@@ -59,15 +60,6 @@ std::set<int> pitchClassesOf(ChordCode chord) {
     for (const int tone : chordTones(chordKey(chord), chordType(chord), 0))
         classes.insert(tone % 12);
     return classes;
-}
-
-std::vector<fs::path> sampleMelodies() {
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(VARIMEL_SAMPLES_DIR)) {
-        if (entry.path().extension() == ".mid") files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
 }
 
 // Every note of a list sounds a tone of the chord of the bar it starts in, within a range.
@@ -209,7 +201,7 @@ TEST(LibraryContent, EverySampleSoundsChordTonesWithEveryStyleAndArrangement) {
     ASSERT_TRUE(styles.load());
     ASSERT_TRUE(arrangements.loadList());
     int renders = 0;
-    for (const fs::path& file : sampleMelodies()) {
+    for (const fs::path& file : varimel::test::sampleMelodyPaths()) {
         ChordMaster master(file.string());
         const StatusCode loaded = master.loadMidi();
         if (loaded != status::kOk && loaded != status::kTooLittleMaterial) continue;

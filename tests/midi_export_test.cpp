@@ -8,20 +8,12 @@
 #include "engine/MidiExport.h"
 #include "engine/Wchordmaster.h"
 #include "support/melody.h"
+#include "support/samples.h"
 
 using namespace varimel;
 using namespace varimel::test;
 
 namespace {
-
-std::vector<std::string> sampleFiles() {
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(VARIMEL_SAMPLES_DIR)) {
-        if (entry.path().extension() == ".mid") files.push_back(entry.path().string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 std::string scratchFile(const std::string& name) {
     return (std::filesystem::temp_directory_path() /
@@ -66,7 +58,7 @@ TEST_P(ExportSample, ReadsBackToTheSameMelodyAndMeter) {
     std::filesystem::remove(exported);
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, ExportSample, ::testing::ValuesIn(sampleFiles()),
+INSTANTIATE_TEST_SUITE_P(Samples, ExportSample, ::testing::ValuesIn(sampleMelodyFiles()),
                          [](const auto& info) {
                              return std::filesystem::path(info.param).stem().string();
                          });

@@ -20,6 +20,7 @@
 #include "engine/Wchordmaster.h"
 #include "settings/HarmonyOptions.h"
 #include "support/reader_paths.h"
+#include "support/samples.h"
 
 namespace varimel {
 namespace {
@@ -28,15 +29,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kCopiesPerFile = 200;
-
-std::vector<fs::path> sampleMelodies() {
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(VARIMEL_SAMPLES_DIR)) {
-        if (entry.path().extension() == ".mid") files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 Bytes fileBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -166,7 +158,7 @@ class DamagedSample : public ::testing::TestWithParam<fs::path> {
   protected:
     // The next sample in the list lends its bytes for splicing.
     fs::path donorFile() const {
-        const std::vector<fs::path> all = sampleMelodies();
+        const std::vector<fs::path> all = varimel::test::sampleMelodyPaths();
         const auto at = std::find(all.begin(), all.end(), GetParam());
         return at + 1 == all.end() ? all.front() : *(at + 1);
     }
@@ -230,7 +222,8 @@ std::string sampleName(const ::testing::TestParamInfo<fs::path>& info) {
     return info.param.stem().string();
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, DamagedSample, ::testing::ValuesIn(sampleMelodies()), sampleName);
+INSTANTIATE_TEST_SUITE_P(Samples, DamagedSample,
+                         ::testing::ValuesIn(varimel::test::sampleMelodyPaths()), sampleName);
 
 }  // namespace
 }  // namespace varimel

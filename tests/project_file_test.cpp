@@ -11,6 +11,7 @@
 #include "engine/Mas_file.h"
 #include "engine/Wchordmaster.h"
 #include "support/melody.h"
+#include "support/samples.h"
 
 using namespace varimel;
 using namespace varimel::test;
@@ -280,25 +281,13 @@ TEST(ProjectFile, FailedSaveKeepsThePreviousFile) {
     std::filesystem::remove_all(folder);
 }
 
-namespace {
-
-std::vector<std::string> sampleMelodies() {
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(VARIMEL_SAMPLES_DIR)) {
-        if (entry.path().extension() == ".mid") files.push_back(entry.path().string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-}  // namespace
-
 class ProjectSample : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ProjectSample, HarmonisedSampleRoundTrips) {
     ChordMaster original(GetParam());
     const StatusCode loaded = original.loadMidi();
-    if (loaded != 0 && loaded != 92) GTEST_SKIP() << "not a usable melody (status " << loaded << ")";
+    if (loaded != 0 && loaded != 92)
+        GTEST_SKIP() << "not a usable melody (status " << loaded << ")";
     HarmonyOptions options = defaultOptions;
     if (loaded == 92) options.AutoKey = false;
     original.harmonise(options);
@@ -306,7 +295,8 @@ TEST_P(ProjectSample, HarmonisedSampleRoundTrips) {
 
     const auto path = scratch(std::filesystem::path(GetParam()).stem().string() + ".vml");
     std::string error;
-    ASSERT_TRUE(ProjectWriter::write(path.string(), *original.composition(), options, error)) << error;
+    ASSERT_TRUE(ProjectWriter::write(path.string(), *original.composition(), options, error))
+        << error;
     HarmonyOptions readOptions;
     ChordMaster reopened(path.string());
     ASSERT_EQ(reopened.loadProject(readOptions), 0);
@@ -315,7 +305,7 @@ TEST_P(ProjectSample, HarmonisedSampleRoundTrips) {
     std::filesystem::remove(path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, ProjectSample, ::testing::ValuesIn(sampleMelodies()),
+INSTANTIATE_TEST_SUITE_P(Samples, ProjectSample, ::testing::ValuesIn(sampleMelodyFiles()),
                          [](const auto& info) {
                              return std::filesystem::path(info.param).stem().string();
                          });

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "settings/RegFile.h"
+#include "support/samples.h"
 
 #if defined(__linux__)
 #include <sys/resource.h>
@@ -24,24 +25,7 @@ using namespace std::literals;
 
 namespace {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::random_device random;
-        path_ = fs::temp_directory_path() /
-                ("varimel-regfile-" + std::to_string(random()) + std::to_string(random()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    fs::path path_;
-};
+using varimel::test::TempDir;
 
 void writeBytes(const fs::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;

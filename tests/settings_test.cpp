@@ -16,29 +16,14 @@
 #include "settings/RegFile.h"
 #include "settings/RegSetup.h"
 #include "settings/Tmyregistry.h"
+#include "support/samples.h"
 
 namespace fs = std::filesystem;
 using namespace varimel;
 
 namespace {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::random_device random;
-        path_ = fs::temp_directory_path() /
-                ("varimel-settings-" + std::to_string(random()) + std::to_string(random()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    fs::path path_;
-};
+using varimel::test::TempDir;
 
 std::string readBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
