@@ -24,6 +24,8 @@ class DesktopLauncher final : public Launcher {
 class HelpSink {
   public:
     virtual ~HelpSink() = default;
+    // The folder of the pages, with a trailing separator.
+    virtual void setHelpPath(const QString& helpPath) = 0;
     virtual void showHelp(int topic) = 0;
 };
 
