@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -31,7 +32,9 @@
 #include "ui/Fmain.h"
 #include "ui/Fstyle1.h"
 #include "ui/Ftipsd.h"
+#include "ui/HelpWindow.h"
 #include "ui/Launcher.h"
+#include "ui/model/HelpTopics.h"
 
 using namespace varimel;
 namespace fs = std::filesystem;
@@ -407,6 +410,22 @@ class MainWindowTest : public QObject {
         QCOMPARE(dialogs_.ran, QStringList({"TfAbout"}));
         QVERIFY(dialogs_.aboutText.contains("Linux"));
         QVERIFY(dialogs_.aboutText.contains(VARIMEL_VERSION_TEXT));
+    }
+
+    void helpWindowShowsTopicPagesAndSaysWhenOneIsMissing() {
+        const fs::path help = dir_->path() / "help";
+        writeText(help / "index.html", "<h1>Contents</h1><a href=\"topic-2.html\">Tour</a>");
+        writeText(help / "topic-2.html", "<h1>Quick Tour</h1><a href=\"index.html\">Contents</a>");
+        HelpWindow window;
+        window.setHelpPath(QString::fromStdString(help.string()) + "/");
+        window.showHelp(model::help_topic::kQuickTour);
+        QVERIFY(window.isVisible());
+        QVERIFY(window.browser()->source().toLocalFile().endsWith("topic-2.html"));
+        QVERIFY(window.browser()->toPlainText().contains("Quick Tour"));
+        window.showHelp(model::help_topic::kContents);
+        QVERIFY(window.browser()->toPlainText().contains("Contents"));
+        window.showHelp(model::help_topic::kSupport);
+        QVERIFY(window.browser()->toPlainText().contains("topic-30.html"));
     }
 
     void exitWritesTheNormalBoundsAndTheMaximisedState() {
