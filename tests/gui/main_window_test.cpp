@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -29,7 +30,9 @@
 #include "ui/DialogProvider.h"
 #include "ui/Fabout1.h"
 #include "ui/Farrangs.h"
+#include "ui/Finputval.h"
 #include "ui/Fmain.h"
+#include "ui/Fsetchnl.h"
 #include "ui/Fstyle1.h"
 #include "ui/Ftipsd.h"
 #include "ui/HelpWindow.h"
@@ -410,6 +413,30 @@ class MainWindowTest : public QObject {
         QCOMPARE(dialogs_.ran, QStringList({"TfAbout"}));
         QVERIFY(dialogs_.aboutText.contains("Linux"));
         QVERIFY(dialogs_.aboutText.contains(VARIMEL_VERSION_TEXT));
+    }
+
+    void inputAndChannelDialogsHandValuesInAndOut() {
+        TfIV input;
+        input.setTexts("Composition info", "Before printing", "Composition title:", "Author name:");
+        input.setValues("Air", "Anon");
+        QCOMPARE(input.windowTitle(), QStringLiteral("Composition info"));
+        QCOMPARE(input.findChild<QLabel*>("Label1")->text(), QStringLiteral("Composition title:"));
+        input.findChild<QLineEdit*>("Edit2")->setText("Someone");
+        QTest::mouseClick(input.findChild<QPushButton*>("Button1"), Qt::LeftButton);
+        QCOMPARE(input.result(), int(QDialog::Accepted));
+        QCOMPARE(input.value1(), QStringLiteral("Air"));
+        QCOMPARE(input.value2(), QStringLiteral("Someone"));
+
+        TfSetChn channels;
+        QCOMPARE(channels.windowTitle(), QStringLiteral("Select Channel of Melody"));
+        QCOMPARE(channels.selectedChannel(), -1);
+        channels.addChannel("Channel 3", 2);
+        channels.addChannel("Channel 10", 9);
+        QCOMPARE(channels.selectedChannel(), 2);
+        channels.list()->setCurrentIndex(1);
+        QCOMPARE(channels.selectedChannel(), 9);
+        for (int i = 0; i < 20; ++i) channels.addChannel("more", 1);
+        QCOMPARE(channels.list()->count(), 16);
     }
 
     void helpWindowShowsTopicPagesAndSaysWhenOneIsMissing() {
