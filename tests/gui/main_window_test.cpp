@@ -221,6 +221,11 @@ class MainWindowTest : public QObject {
         QVERIFY(!window.findChild<QAction*>("mnFPrint")->isEnabled());
         QVERIFY(window.findChild<QAction*>("mnFOpen")->isEnabled());
         QCOMPARE(window.statusPanel(0)->text(), QStringLiteral("For Help, press F1"));
+        // The picture of the empty window, kept beside the test as an artefact to look at.
+        window.show();
+        const QImage picture = window.grab().toImage();
+        QCOMPARE(picture.size(), window.size());
+        QVERIFY(picture.save(QDir::current().filePath("main_window.png")));
     }
 
     void librariesLoadAndImportButtonsNeedAnExecutableTool() {
