@@ -34,7 +34,9 @@ std::vector<std::string> keysOf(const nlohmann::ordered_json& json) {
 }  // namespace
 
 TEST(CliHarmonise, SampleTuneGetsItsKeyAndOneChordPerBar) {
-    const HarmoniseOutcome outcome = harmoniseFile(sample("twinkle.mid"), {});
+    HarmoniseRequest draftOne;
+    draftOne.draft = kDraftI;
+    const HarmoniseOutcome outcome = harmoniseFile(sample("twinkle.mid"), draftOne);
     ASSERT_EQ(outcome.status, 0);
     EXPECT_TRUE(outcome.harmonised);
     EXPECT_EQ(outcome.master->key, keyFromName("C-dur"));
@@ -119,7 +121,9 @@ TEST(CliHarmonise, KeyUnrecognisableAtOpeningIsTakenFromTheFile) {
         o.key = "G major";
         return o;
     }()));
-    const HarmoniseOutcome outcome = harmoniseFile(file.pathString(), {});
+    HarmoniseRequest draftOne;
+    draftOne.draft = kDraftI;
+    const HarmoniseOutcome outcome = harmoniseFile(file.pathString(), draftOne);
     EXPECT_EQ(outcome.loadStatus, 92);
     EXPECT_FALSE(outcome.options.AutoKey);
     EXPECT_EQ(outcome.status, 0);
