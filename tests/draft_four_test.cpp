@@ -1,8 +1,10 @@
 // Draft IV: the key, the chord per bar by best path, colouring, candidates and fit, on melodies
 // written for one behaviour each, plus a brute-force check of the path on random melodies.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
 #include <random>
 #include <set>
 #include <sstream>
@@ -11,6 +13,7 @@
 
 #include "engine/ChordFit.h"
 #include "engine/DraftFour.h"
+#include "engine/Mas_file.h"
 #include "engine/Tonality.h"
 #include "engine/Wchordmaster.h"
 #include "support/melody.h"
@@ -294,4 +297,27 @@ TEST(DraftFourRun, FitIsTheShareOfTheBarsMelodyOnTheChordTones) {
     EXPECT_DOUBLE_EQ(fit[1], 0.5);
     EXPECT_DOUBLE_EQ(fit[2], -1.0);  // no melody
     EXPECT_DOUBLE_EQ(fit[3], -1.0);  // no chord
+}
+
+TEST(DraftFourRun, ProjectReopensWithTheDraftsChords) {
+    // Sixths and sevenths too: C6 over the first two bars, Am7 in the third.
+    Loaded loaded = load(R"(time: 4/4
+C5e E5 G5 C5 E5 G5 A5 A5 | C5 E5 G5 C5 E5 G5 E5 A5 | A4 C5 E5 G5 A4 C5 E5 G5 | F5q D5 C5h |
+)");
+    ASSERT_EQ(loaded.master->harmonise(defaultOptions, ChordMethod::kDraftFour), status::kOk);
+    const Composition& made = loaded.c();
+    EXPECT_EQ(made.chordTrack[0].chord, chord("C-dur", 3));
+    const std::filesystem::path project =
+        std::filesystem::temp_directory_path() /
+        ("varimel-draftfour-" + std::to_string(::getpid()) + ".vml");
+    std::string error;
+    ASSERT_TRUE(ProjectWriter::write(project.string(), made, defaultOptions, error)) << error;
+    ChordMaster reopened(project.string());
+    HarmonyOptions stored;
+    EXPECT_EQ(reopened.loadProject(stored), status::kOk);
+    std::filesystem::remove(project);
+    ASSERT_NE(reopened.composition(), nullptr);
+    EXPECT_EQ(reopened.composition()->chordTrack, made.chordTrack);
+    EXPECT_EQ(reopened.composition()->slots, made.slots);
+    EXPECT_EQ(stored, defaultOptions);
 }
