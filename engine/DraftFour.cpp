@@ -274,6 +274,10 @@ Melody melodyOf(const Composition& composition) {
     const MeterMap& meter = composition.meterMap();
     melody.ticksPerQuarter = meter.ticksPerQuarter;
     melody.fileKey = composition.fileKey;
+    // A project keeps no separate file key: its key signature is the file's.
+    if (melody.fileKey < 0 && composition.findEvent(event_kind::kKeySignature, 0, false)) {
+        melody.fileKey = composition.eventValue(event_kind::kKeySignature, 0);
+    }
     const int32_t barCount = std::max(composition.barCount, 0);
     melody.bars.reserve(static_cast<size_t>(barCount));
     for (int32_t bar = 0; bar < barCount; ++bar) {

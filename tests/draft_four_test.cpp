@@ -321,3 +321,23 @@ C5e E5 G5 C5 E5 G5 A5 A5 | C5 E5 G5 C5 E5 G5 E5 A5 | A4 C5 E5 G5 A4 C5 E5 G5 | F
     EXPECT_EQ(reopened.composition()->slots, made.slots);
     EXPECT_EQ(stored, defaultOptions);
 }
+
+TEST(DraftFourRun, ReharmonisedProjectKeepsTheKeyOfItsSignature) {
+    // The melody alone says C major; the file's signature (A minor) tips the balance.
+    Loaded loaded =
+        load("time: 4/4\nkey: A minor\nA4q C5 E5 C5 | D5 F5 A5 F5 | E5 G5 B5 G5 | C5 E5 G5 C6 |\n");
+    ASSERT_EQ(loaded.master->harmonise(defaultOptions, ChordMethod::kDraftFour), status::kOk);
+    ASSERT_EQ(loaded.master->key, keyFromName("a-moll"));
+    const std::filesystem::path project =
+        std::filesystem::temp_directory_path() /
+        ("varimel-draftfour-key-" + std::to_string(::getpid()) + ".vml");
+    std::string error;
+    ASSERT_TRUE(ProjectWriter::write(project.string(), loaded.c(), defaultOptions, error)) << error;
+    ChordMaster reopened(project.string());
+    HarmonyOptions stored;
+    EXPECT_EQ(reopened.loadProject(stored), status::kOk);
+    std::filesystem::remove(project);
+    ASSERT_EQ(reopened.harmonise(stored, ChordMethod::kDraftFour), status::kOk);
+    EXPECT_EQ(reopened.key, keyFromName("a-moll"));
+    EXPECT_EQ(reopened.composition()->chordTrack, loaded.c().chordTrack);
+}
