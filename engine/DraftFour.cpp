@@ -324,6 +324,8 @@ std::array<double, kKeyCount> keyScores(const Melody& melody) {
             rotated[static_cast<size_t>(pc)] =
                 profile[static_cast<size_t>((pc - tonic + kPitchClassCount) % kPitchClassCount)];
         }
+        // The bonuses are added in this grouping so that ties between keys fall exactly as
+        // the method's written form has them.
         double score = pearson(histogram, rotated);
         score += kLastNoteBonus * (last == tonic ? 1.0 : 0.0) +
                  kFirstDownbeatBonus * (firstDownbeat == tonic ? 1.0 : 0.0);
