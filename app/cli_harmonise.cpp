@@ -153,11 +153,14 @@ HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& 
     outcome.status = outcome.loadStatus;
     if (!usable(outcome.loadStatus)) return outcome;
 
-    if (request.draft != 0 || !project) {
-        applyDraft(request.draft != 0 ? request.draft : kDraftI, outcome.options);
+    // A project is harmonised again with the options stored in it, unless a draft is named.
+    const int draft = request.draft != 0 ? request.draft : project ? 0 : kDefaultDraft;
+    if (draft != 0) applyDraft(draft, outcome.options);
+    // A key that could not be recognised at opening is taken from the file instead; Draft IV
+    // needs no key recognition and finds its key in any melody.
+    if (outcome.loadStatus == status::kTooLittleMaterial && draft != kDraftIV) {
+        outcome.options.AutoKey = false;
     }
-    // A key that could not be recognised at opening is taken from the file instead.
-    if (outcome.loadStatus == status::kTooLittleMaterial) outcome.options.AutoKey = false;
 
     Composition& composition = *master.composition();
     const StyleId storedStyle = project ? composition.styleId() : kNoStyle;
@@ -165,13 +168,13 @@ HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& 
         setFileKey(composition, keyFromName(request.key), outcome.options);
     }
     outcome.harmonised = true;
-    outcome.status = master.harmonise(outcome.options);
+    outcome.status = master.harmonise(outcome.options, chordMethod(draft));
     if (outcome.status == status::kMajorOrRelativeMinor && request.answerMajorOrMinor != 0 &&
         isValidKey(master.key)) {
         const KeyIndex chosen =
             request.answerMajorOrMinor == 1 ? relativeKey(master.key % 12) : master.key % 12;
         setFileKey(composition, chosen, outcome.options);
-        outcome.status = master.harmonise(outcome.options);
+        outcome.status = master.harmonise(outcome.options, chordMethod(draft));
     }
     if (request.accompany && composition.hasChordTrack() &&
         (outcome.status == status::kOk || outcome.status == status::kManyKeys)) {
@@ -291,6 +294,7 @@ int exitStatus(const HarmoniseOutcome& outcome) {
 struct SingleOptions {
     std::string file;
     bool json = false;
+    bool explain = false;
     std::string projectOut;
     std::string exportOut;
     std::string wavOut;
@@ -299,9 +303,11 @@ struct SingleOptions {
 int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
     HarmoniseOutcome outcome = harmoniseFile(options.file, request);
     if (options.json) {
-        std::cout << outcomeJson(outcome).dump() << '\n';
+        nlohmann::ordered_json json = outcomeJson(outcome);
+        if (options.explain) addFit(json, outcome);
+        std::cout << json.dump() << '\n';
     } else {
-        std::cout << chordChart(outcome);
+        std::cout << (options.explain ? fitChart(outcome) : chordChart(outcome));
     }
     if (outcome.status != status::kOk) {
         std::cerr << "varimel-cli: " << options.file << ": status " << outcome.status << " ("
@@ -354,7 +360,7 @@ std::vector<std::string> folderFiles(const std::string& folder) {
 }
 
 int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlOut,
-             const HarmoniseRequest& request) {
+             const HarmoniseRequest& request, bool explain) {
     const std::vector<std::string> files = folderFiles(folder);
     if (files.empty()) {
         std::cerr << "varimel-cli: no .mid or .vml files in " << folder << '\n';
@@ -369,7 +375,9 @@ int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlO
             try {
                 HarmoniseOutcome outcome = harmoniseFile(files[i], request);
                 statuses[i] = outcome.status;
-                lines[i] = outcomeJson(outcome).dump();
+                nlohmann::ordered_json json = outcomeJson(outcome);
+                if (explain) addFit(json, outcome);
+                lines[i] = json.dump();
             } catch (const std::exception& failure) {
                 statuses[i] = status::kUnreadableFile;
                 nlohmann::ordered_json json;
@@ -408,8 +416,8 @@ int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlO
 }  // namespace
 
 void HarmoniseFlags::addTo(CLI::App* command) {
-    command->add_option("--draft", draft, "Harmony draft: I, II or III (default I)")
-        ->check(CLI::IsMember({"I", "II", "III"}));
+    command->add_option("--draft", draft, "Harmony draft: I, II, III or IV (default IV)")
+        ->check(CLI::IsMember({"I", "II", "III", "IV"}));
     command
         ->add_option("--key", request.key, "A key name such as C-dur or a-moll, or auto (default)")
         ->check([](const std::string& name) {
@@ -433,7 +441,7 @@ void HarmoniseFlags::addTo(CLI::App* command) {
 }
 
 const HarmoniseRequest& HarmoniseFlags::resolve() {
-    request.draft = draft.empty() ? 0 : static_cast<int>(draft.size());  // I, II, III
+    request.draft = draftNumber(draft);
     request.answerMajorOrMinor = minor ? 1 : major ? 2 : 0;
     return request;
 }
@@ -449,6 +457,8 @@ void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
     command->add_option("FILE", single.file, "A Standard MIDI File or a .vml project");
     flags.addTo(command);
     command->add_flag("--json", single.json, "Print the result as one JSON object");
+    command->add_flag("--explain", single.explain,
+                      "Per bar, how much of the melody lies on the chord's tones");
     command->add_option("-o,--output", single.projectOut, "Save the harmonised project (.vml)");
     command->add_option("--export", single.exportOut, "Export the result as a MIDI file");
     command->add_option("--wav", single.wavOut,
@@ -463,7 +473,7 @@ void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
     command->callback([&exitCode, command] {
         const HarmoniseRequest& request = flags.resolve();
         if (!batchFolder.empty()) {
-            exitCode = runBatch(batchFolder, jobs, jsonlOut, request);
+            exitCode = runBatch(batchFolder, jobs, jsonlOut, request, single.explain);
         } else if (single.file.empty()) {
             std::cerr << command->help()
                       << "varimel-cli harmonise: FILE or --batch DIR is required\n";

@@ -19,7 +19,8 @@ class App;
 namespace varimel::cli {
 
 struct HarmoniseRequest {
-    int draft = 0;  // 0: none given (Draft I for a MIDI file, the stored options for a project)
+    // 0: none given (Draft IV for a MIDI file, the stored options for a project)
+    int draft = 0;
     std::string key = "auto";    // "auto" or a key name such as "a-moll"
     int answerMajorOrMinor = 0;  // status 96: 0 report it, 1 take the minor key, 2 the major key
     // Accompaniment: "" (what Create Accompaniment does), "1", "style", "arrange", "style+arrange".
@@ -71,5 +72,18 @@ nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome);
 
 // The readable chord chart: file, key, meter, then the bars with their chord names.
 std::string chordChart(const HarmoniseOutcome& outcome);
+
+// The draft of a run that names none: its chords agree with musicians' most often.
+inline constexpr int kDefaultDraft = kDraftIV;
+
+// "IV" -> 4 for the drafts of the Harmony menu; 0 for none.
+int draftNumber(const std::string& name);
+// Draft IV has its own method; the other drafts (and none) are option sets for the harmonizer.
+ChordMethod chordMethod(int draft);
+
+// --explain: per bar the share of the melody on the chord's tones, as "fit" (0..1, three
+// decimals, null without chord or melody) in the JSON bars, and as a chart with one bar a line.
+void addFit(nlohmann::ordered_json& json, const HarmoniseOutcome& outcome);
+std::string fitChart(const HarmoniseOutcome& outcome);
 
 }  // namespace varimel::cli

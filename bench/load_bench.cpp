@@ -1,4 +1,5 @@
-// Load + melody check + analysis, and load + harmonise, over a folder of MIDI files.
+// Load + melody check + analysis, load + harmonise (Draft I and Draft IV), and harmonising
+// alone, over a folder of MIDI files.
 //   load_bench [FOLDER] [benchmark flags]     (default folder: the bundled samples)
 // Reports files and notes per second, and the bytes a loaded composition holds against the
 // 14 bytes per note of its note records.
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -83,16 +85,42 @@ void loadFolder(benchmark::State& state, const std::vector<std::string>& files) 
         noteBytes ? static_cast<double>(heldBytes) / static_cast<double>(noteBytes) : 0.0;
 }
 
-// Load + key recognition + harmonisation + chord track, per file.
-void harmoniseFolder(benchmark::State& state, const std::vector<std::string>& files) {
+// Load + key recognition + harmonisation + chord track, per file, by Draft I (the harmonizer
+// with the default options) or Draft IV.
+void harmoniseFolder(benchmark::State& state, const std::vector<std::string>& files,
+                     varimel::ChordMethod method) {
     for (auto _ : state) {
         for (const std::string& file : files) {
             varimel::ChordMaster master(file);
-            if (master.loadMidi() == 0) benchmark::DoNotOptimize(master.harmonise());
+            if (master.loadMidi() == 0) {
+                benchmark::DoNotOptimize(master.harmonise(varimel::defaultOptions, method));
+            }
         }
     }
     state.counters["files/s"] = benchmark::Counter(
         static_cast<double>(state.iterations() * files.size()), benchmark::Counter::kIsRate);
+}
+
+// Harmonisation alone (key, chords, chord track) of melodies loaded beforehand.
+void harmoniseLoaded(benchmark::State& state, const std::vector<std::string>& files,
+                     varimel::ChordMethod method) {
+    std::vector<std::unique_ptr<varimel::ChordMaster>> loaded;
+    int64_t bars = 0;
+    for (const std::string& file : files) {
+        auto master = std::make_unique<varimel::ChordMaster>(file);
+        if (master->loadMidi() != 0) continue;
+        bars += master->composition()->barCount;
+        loaded.push_back(std::move(master));
+    }
+    for (auto _ : state) {
+        for (const auto& master : loaded) {
+            benchmark::DoNotOptimize(master->harmonise(varimel::defaultOptions, method));
+        }
+    }
+    state.counters["files/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * loaded.size()), benchmark::Counter::kIsRate);
+    state.counters["bars/s"] = benchmark::Counter(static_cast<double>(state.iterations() * bars),
+                                                  benchmark::Counter::kIsRate);
 }
 
 }  // namespace
@@ -133,7 +161,18 @@ int main(int argc, char** argv) {
     std::cout << "folder: " << folder << " (" << files.size() << " files)\n";
     benchmark::RegisterBenchmark("LoadCheckAnalyse/folder", loadFolder, files)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("LoadHarmonise/folder", harmoniseFolder, files)
+    using varimel::ChordMethod;
+    benchmark::RegisterBenchmark("LoadHarmonise/folder", harmoniseFolder, files,
+                                 ChordMethod::kHarmonizer)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("LoadDraftIV/folder", harmoniseFolder, files,
+                                 ChordMethod::kDraftFour)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("HarmoniseDraftI/folder", harmoniseLoaded, files,
+                                 ChordMethod::kHarmonizer)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("HarmoniseDraftIV/folder", harmoniseLoaded, files,
+                                 ChordMethod::kDraftFour)
         ->Unit(benchmark::kMillisecond);
     int benchmarkArgc = static_cast<int>(benchmarkArgs.size());
     benchmark::Initialize(&benchmarkArgc, benchmarkArgs.data());

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/CompositionLoader.h"
+#include "engine/DraftFour.h"
 #include "engine/Harmonizer.h"
 #include "engine/KeyFinder.h"
 #include "engine/Mas_file.h"
@@ -106,13 +107,24 @@ StatusCode ChordMaster::analyse(int mode) {
     return status;
 }
 
-StatusCode ChordMaster::harmonise(const HarmonyOptions& options) {
+StatusCode ChordMaster::harmonise(const HarmonyOptions& options, ChordMethod method) {
     if (!composition_) {
         status = loadMidi();
         if (status != status::kOk) return status;
     }
     Composition& c = *composition_;
     c.clearDerived();
+
+    if (method == ChordMethod::kDraftFour) {
+        // Draft IV decides its key itself and fills the slots in one go.
+        status = runDraftFour(c, options);
+        key = c.keys.empty() ? kNoKey : c.keys.front().key;
+        dictionary_.reset();
+        if (isValidKey(key)) dictionary_.selectKey(key);
+        if (status == status::kOk) c.buildChordTrack();
+        finish();
+        return status;
+    }
 
     // Key phase.
     status = status::kOutOfMemory;
@@ -133,7 +145,13 @@ StatusCode ChordMaster::harmonise(const HarmonyOptions& options) {
         }
     }
 
-    // Finish: the file's key signature follows the key harmonised in.
+    finish();
+    return status;
+}
+
+void ChordMaster::finish() {
+    Composition& c = *composition_;
+    // The file's key signature follows the key harmonised in.
     if (!c.keys.empty()) {
         if (TrackEvent* signature = c.findEvent(event_kind::kKeySignature, 0, false)) {
             const KeySignature written = keyToSignature(c.keys.front().key);
@@ -141,7 +159,6 @@ StatusCode ChordMaster::harmonise(const HarmonyOptions& options) {
         }
     }
     c.comment = kHarmonyComment;
-    return status;
 }
 
 void ChordMaster::storeChannelSettings() {

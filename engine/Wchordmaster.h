@@ -15,6 +15,10 @@
 
 namespace varimel {
 
+// How chords are chosen: by the harmonizer under the harmony options (Drafts I to III), or by
+// Draft IV, which reads only AutoKey and MaxNumCustomChords of them.
+enum class ChordMethod { kHarmonizer, kDraftFour };
+
 class ChordMaster {
   public:
     // The statement stored with every generated harmony.
@@ -37,7 +41,8 @@ class ChordMaster {
     StatusCode loadProject(HarmonyOptions& options = currentOptions);
     StatusCode analyse(int mode);
     // Recognises (or takes) the key and chooses the chords of every bar; builds the chord track.
-    StatusCode harmonise(const HarmonyOptions& options = currentOptions);
+    StatusCode harmonise(const HarmonyOptions& options = currentOptions,
+                         ChordMethod method = ChordMethod::kHarmonizer);
     // Writes the played channels' programs and volumes into the composition's channel events,
     // so that a saved project or an exported file carries them.
     void storeChannelSettings();
@@ -60,6 +65,9 @@ class ChordMaster {
     uint16_t noteChannels() const { return noteChannels_; }
 
   private:
+    // After every harmonisation: the key signature and the comment.
+    void finish();
+
     std::string fileName_;
     std::string secondName_;
     std::string reportName_;

@@ -81,6 +81,7 @@ HarmonyOptions deserializeHarmonyOptions(std::span<const std::uint8_t, kHarmonyO
 bool applyDraft(int draft, HarmonyOptions& options) {
     switch (draft) {
         case kDraftI:
+        case kDraftIV:  // Draft IV reads only AutoKey and MaxNumCustomChords
             options = defaultOptions;
             return true;
         case kDraftII:

@@ -45,10 +45,13 @@ extern HarmonyOptions currentOptions;
 inline constexpr int kDraftI = 1;
 inline constexpr int kDraftII = 2;
 inline constexpr int kDraftIII = 3;
+// Draft IV is not an option set but a method of its own (see engine/DraftFour.h); the options
+// it leaves behind are the defaults, so a project made with it stores no new field.
+inline constexpr int kDraftIV = 4;
 
 // Draft I: the defaults. Draft II: the given options made plainer (Standard method, no
 // relative key, both filters, at most 5 custom chords), the rest kept. Draft III: the
-// defaults harmonised in the relative key. False, options untouched, for any other number.
+// defaults harmonised in the relative key. Draft IV: the defaults. False, options untouched, for any other number.
 bool applyDraft(int draft, HarmonyOptions& options);
 // The options a draft leads to from the given ones; the given ones for an unknown draft.
 HarmonyOptions draftOptions(int draft, const HarmonyOptions& from = currentOptions);

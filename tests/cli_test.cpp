@@ -34,7 +34,9 @@ std::vector<std::string> keysOf(const nlohmann::ordered_json& json) {
 }  // namespace
 
 TEST(CliHarmonise, SampleTuneGetsItsKeyAndOneChordPerBar) {
-    const HarmoniseOutcome outcome = harmoniseFile(sample("twinkle.mid"), {});
+    HarmoniseRequest draftOne;
+    draftOne.draft = kDraftI;
+    const HarmoniseOutcome outcome = harmoniseFile(sample("twinkle.mid"), draftOne);
     ASSERT_EQ(outcome.status, 0);
     EXPECT_TRUE(outcome.harmonised);
     EXPECT_EQ(outcome.master->key, keyFromName("C-dur"));
@@ -79,13 +81,16 @@ TEST(CliHarmonise, UndecidedMajorOrMinorIsReportedOrAnswered) {
     const char* pitches[] = {"C5", "D5", "F5", "G5", "A5", "G5", "F5", "D5"};
     for (int i = 0; i < 32; ++i) steps.push_back({pitches[i % 8], 1_beat});
     TempMidiFile file(melody("4/4", steps));
-    const HarmoniseOutcome reported = harmoniseFile(file.pathString(), {});
+    // Draft IV always decides; the question belongs to the harmonizer's key recognition.
+    HarmoniseRequest draftOne;
+    draftOne.draft = kDraftI;
+    const HarmoniseOutcome reported = harmoniseFile(file.pathString(), draftOne);
     if (reported.status != 96)
         GTEST_SKIP() << "this melody is decided (status " << reported.status << ")";
     EXPECT_EQ(outcomeJson(reported)["key"], reported.master->key);
     EXPECT_LT(reported.master->key, 12);
 
-    HarmoniseRequest minor;
+    HarmoniseRequest minor = draftOne;
     minor.answerMajorOrMinor = 1;
     const HarmoniseOutcome answered = harmoniseFile(file.pathString(), minor);
     EXPECT_EQ(answered.status, 0);
@@ -119,7 +124,9 @@ TEST(CliHarmonise, KeyUnrecognisableAtOpeningIsTakenFromTheFile) {
         o.key = "G major";
         return o;
     }()));
-    const HarmoniseOutcome outcome = harmoniseFile(file.pathString(), {});
+    HarmoniseRequest draftOne;
+    draftOne.draft = kDraftI;
+    const HarmoniseOutcome outcome = harmoniseFile(file.pathString(), draftOne);
     EXPECT_EQ(outcome.loadStatus, 92);
     EXPECT_FALSE(outcome.options.AutoKey);
     EXPECT_EQ(outcome.status, 0);
@@ -256,4 +263,53 @@ TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
     EXPECT_EQ(programs[1], outcome.accompaniment->channels.program[1]);
     EXPECT_EQ(programs[2], outcome.accompaniment->channels.program[2]);
     EXPECT_EQ(programs.count(9), 0u);
+}
+
+// --- Draft IV and --explain ------------------------------------------------------------------
+
+TEST(CliDraftFour, IsTheDefaultForMidiFilesAndReadsAsIV) {
+    EXPECT_EQ(draftNumber("IV"), kDraftIV);
+    EXPECT_EQ(draftNumber("III"), kDraftIII);
+    EXPECT_EQ(draftNumber(""), 0);
+    HarmoniseRequest named;
+    named.draft = kDraftIV;
+    const HarmoniseOutcome byName = harmoniseFile(sample("twinkle.mid"), named);
+    const HarmoniseOutcome byDefault = harmoniseFile(sample("twinkle.mid"), {});
+    ASSERT_EQ(byName.status, 0);
+    EXPECT_EQ(byDefault.master->composition()->chordTrack,
+              byName.master->composition()->chordTrack);
+    // Draft I chooses differently on this tune, so the default is not Draft I.
+    HarmoniseRequest first;
+    first.draft = kDraftI;
+    EXPECT_NE(harmoniseFile(sample("twinkle.mid"), first).master->composition()->chordTrack,
+              byName.master->composition()->chordTrack);
+}
+
+TEST(CliDraftFour, MelodyWithTooLittleMaterialKeepsKeyRecognitionOn) {
+    std::vector<Step> steps;
+    for (const char* pitch : {"C5", "E5", "G5", "C5", "G4", "C5"})
+        steps.push_back({pitch, 2_beats});
+    TempMidiFile file(melody("4/4", steps));
+    const HarmoniseOutcome outcome = harmoniseFile(file.pathString(), {});
+    EXPECT_EQ(outcome.loadStatus, 92);
+    EXPECT_TRUE(outcome.options.AutoKey);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.master->key, keyFromName("C-dur"));
+}
+
+TEST(CliDraftFour, ExplainGivesEveryBarItsFit) {
+    const HarmoniseOutcome outcome = harmoniseFile(sample("twinkle.mid"), {});
+    nlohmann::ordered_json json = outcomeJson(outcome);
+    addFit(json, outcome);
+    for (const auto& bar : json["bars"]) {
+        ASSERT_TRUE(bar["fit"].is_number()) << bar.dump();
+        const double fit = bar["fit"].get<double>();
+        EXPECT_GE(fit, 0.0);
+        EXPECT_LE(fit, 1.0);
+        EXPECT_DOUBLE_EQ(fit * 1000.0, std::round(fit * 1000.0));
+    }
+    // Bar 1 holds C C G G under C: all on the chord's tones.
+    EXPECT_DOUBLE_EQ(json["bars"][0]["fit"].get<double>(), 1.0);
+    const std::string chart = fitChart(outcome);
+    EXPECT_NE(chart.find("   1  C         100.0%"), std::string::npos) << chart;
 }

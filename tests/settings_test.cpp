@@ -169,10 +169,12 @@ TEST(HarmonyOptions, DraftsSetTheirOptions) {
     HarmonyOptions relative = defaultOptions;
     relative.ApplyPKey = true;
     EXPECT_EQ(draftOptions(kDraftIII, unusualOptions()), relative);
+    // Draft IV is a method of its own; the options it leaves are the defaults.
+    EXPECT_EQ(draftOptions(kDraftIV, unusualOptions()), defaultOptions);
 
     options = unusualOptions();
     EXPECT_FALSE(applyDraft(0, options));
-    EXPECT_FALSE(applyDraft(4, options));
+    EXPECT_FALSE(applyDraft(5, options));
     EXPECT_EQ(options, unusualOptions());
 }
 

@@ -99,6 +99,10 @@ ReadOutcome readMelodyFile(const std::string& path) {
     if (documentOpens(code)) {
         // Options of their own, so that no run leaves anything behind for the next one.
         const HarmonyOptions options = defaultOptions;
+        // Draft IV too must take whatever the reader lets through, and so must the renderers
+        // with its chords.
+        master.harmonise(options, ChordMethod::kDraftFour);
+        renderBlockChords(master);
         code = master.harmonise(options);
         renderBlockChords(master);
         outcome.broken = reopenedAfterSave(master, options);
@@ -119,6 +123,8 @@ ReadOutcome readProjectFile(const std::string& path) {
             renderAccompaniment(*c);
             renderBlockChords(master);
         }
+        master.harmonise(options, ChordMethod::kDraftFour);
+        renderBlockChords(master);
         code = master.harmonise(options);
         renderBlockChords(master);
         outcome.broken = reopenedAfterSave(master, options);

@@ -1,0 +1,68 @@
+// harmonise --explain: how well each bar's chord fits its melody, and the draft choice.
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "cli_harmonise.h"
+#include "engine/ChordFit.h"
+#include "engine/Tonality.h"
+
+namespace varimel::cli {
+
+int draftNumber(const std::string& name) {
+    if (name == "I") return kDraftI;
+    if (name == "II") return kDraftII;
+    if (name == "III") return kDraftIII;
+    if (name == "IV") return kDraftIV;
+    return 0;
+}
+
+ChordMethod chordMethod(int draft) {
+    return draft == kDraftIV ? ChordMethod::kDraftFour : ChordMethod::kHarmonizer;
+}
+
+namespace {
+
+std::vector<double> fitOf(const HarmoniseOutcome& outcome) {
+    const Composition* c = outcome.master ? outcome.master->composition() : nullptr;
+    return c && outcome.harmonised ? chordFit(*c) : std::vector<double>{};
+}
+
+}  // namespace
+
+void addFit(nlohmann::ordered_json& json, const HarmoniseOutcome& outcome) {
+    if (!json.contains("bars")) return;
+    const std::vector<double> fit = fitOf(outcome);
+    for (auto& bar : json["bars"]) {
+        const size_t index = bar["bar"].get<size_t>();
+        if (index < fit.size() && fit[index] >= 0) {
+            bar["fit"] = std::round(fit[index] * 1000.0) / 1000.0;
+        } else {
+            bar["fit"] = nullptr;
+        }
+    }
+}
+
+std::string fitChart(const HarmoniseOutcome& outcome) {
+    const std::string chart = chordChart(outcome);
+    const Composition* c = outcome.master ? outcome.master->composition() : nullptr;
+    if (!c || !c->hasChordTrack()) return chart;
+    std::ostringstream out;
+    out << chart << "\n bar  chord      fit   (share of the bar's melody on the chord's tones)\n";
+    const std::vector<double> fit = fitOf(outcome);
+    for (size_t bar = 0; bar < c->chordTrack.size(); ++bar) {
+        char row[64];
+        const double value = bar < fit.size() ? fit[bar] : -1.0;
+        if (value >= 0) {
+            std::snprintf(row, sizeof row, "%4zu  %-7s  %6.1f%%\n", bar + 1,
+                          chordName(c->chordTrack[bar].chord).c_str(), value * 100.0);
+        } else {
+            std::snprintf(row, sizeof row, "%4zu  %-7s        -\n", bar + 1,
+                          chordName(c->chordTrack[bar].chord).c_str());
+        }
+        out << row;
+    }
+    return out.str();
+}
+
+}  // namespace varimel::cli
