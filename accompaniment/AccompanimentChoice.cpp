@@ -61,9 +61,9 @@ bool chooseStyle(AccompanimentSetup& setup, Composition& composition) {
     }
     const Style* style = id >= 0 ? library->style(id) : nullptr;
     if (style) {
+        // Only an explicit choice (the Style command) goes into the chord track; an automatic
+        // one is made again whenever the document opens.
         composition.style = style;
-        // The project file keeps the choice with the chord track.
-        if (!composition.chordTrack.empty()) composition.chordTrack.front().extra = id;
         // The block-chord bit means something only alone.
         composition.setAccompanimentParts(
             (composition.accompanimentParts | accompaniment_part::kStyle) &

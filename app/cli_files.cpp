@@ -2,26 +2,73 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "cli_common.h"
+#include "cli_harmonise.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
+#include "engine/SafeWrite.h"
 #include "engine/Tonality.h"
 
 namespace varimel::cli {
 
-bool isProjectFile(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string extension = path.substr(path.size() - 4);
+namespace {
+
+bool hasExtension(const std::string& path, std::string_view wanted) {
+    std::string extension = std::filesystem::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
-    return extension == ".vml";
+    return extension == wanted;
 }
 
-std::unique_ptr<ChordMaster> openDocument(const std::string& path, StatusCode& status) {
-    auto master = std::make_unique<ChordMaster>(path);
-    status = isProjectFile(path) ? master->loadProject() : master->loadMidi();
-    return master;
+// The first four bytes of a file; empty when it cannot be read.
+std::string leadingBytes(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return {};
+    std::ifstream file(path, std::ios::binary);
+    char bytes[4] = {};
+    file.read(bytes, sizeof bytes);
+    return std::string(bytes, static_cast<size_t>(file.gcount()));
+}
+
+}  // namespace
+
+DocumentKind documentKind(const std::string& path, std::string* warning) {
+    const std::string head = leadingBytes(path);
+    const bool projectName = hasExtension(path, ".vml");
+    DocumentKind kind = projectName ? DocumentKind::kProject : DocumentKind::kMidi;
+    if (head == "VVml") kind = DocumentKind::kProject;
+    if (head == "MThd" || head == "RIFF") kind = DocumentKind::kMidi;
+    if (warning != nullptr && head.size() == 4) {
+        const bool midiName = hasExtension(path, ".mid") || hasExtension(path, ".midi") ||
+                              hasExtension(path, ".kar") || hasExtension(path, ".rmi");
+        if (kind == DocumentKind::kProject && !projectName) {
+            *warning = path + " is a project file; reading it as one";
+        } else if (kind == DocumentKind::kMidi && head != "MThd" && head != "RIFF") {
+            warning->clear();  // neither: the reader says what is wrong
+        } else if (kind == DocumentKind::kMidi && !midiName) {
+            *warning = path + " is a MIDI file; reading it as one";
+        }
+    }
+    return kind;
+}
+
+bool isProjectFile(const std::string& path) {
+    return documentKind(path) == DocumentKind::kProject;
+}
+
+int refuseSameFiles(const std::vector<std::string>& inputs,
+                    const std::vector<std::string>& outputs) {
+    std::vector<std::string> given;
+    for (const std::string& output : outputs) {
+        if (!output.empty()) given.push_back(output);
+    }
+    const std::string conflict = sameFileConflict(inputs, given);
+    if (conflict.empty()) return 0;
+    std::cerr << "varimel-cli: " << conflict << "; nothing written\n";
+    return 2;
 }
 
 namespace {
@@ -54,8 +101,10 @@ void reportFailure(const std::string& file, StatusCode status, const ChordMaster
 
 // Prints what was read, as a person checking a file wants to see it.
 int runInfo(const std::string& file) {
-    StatusCode result = 0;
-    const auto master = openDocument(file, result);
+    HarmoniseOutcome outcome = openFile(file, HarmoniseRequest{}, false);
+    reportProblems(outcome);
+    const StatusCode result = outcome.loadStatus;
+    const ChordMaster* master = outcome.master;
     const Composition* c = master->composition();
 
     printRow("File:", file);
@@ -108,33 +157,38 @@ int runInfo(const std::string& file) {
 template <typename Write>
 int writeDocument(const std::string& file, const std::string& output, const char* verb,
                   const char* done, Write write) {
-    StatusCode result = 0;
-    const auto master = openDocument(file, result);
-    if (!usable(result)) {
-        reportFailure(file, result, *master);
+    if (const int refused = refuseSameFiles({file}, {output})) return refused;
+    HarmoniseOutcome outcome = openFile(file, HarmoniseRequest{}, false);
+    reportProblems(outcome);
+    if (!usable(outcome.loadStatus)) {
+        reportFailure(file, outcome.loadStatus, *outcome.master);
         return 1;
     }
+    // The document's instruments and volumes go with whatever is written.
+    storeDocumentSettings(*outcome.document);
     std::string error;
-    if (!write(*master->composition(), error)) {
-        std::cerr << "varimel-cli: can't " << verb << ' ' << output << ": " << error << '\n';
+    if (!write(outcome, error)) {
+        std::cerr << "varimel-cli: can't " << verb << ": " << error << '\n';
         return 1;
     }
-    std::cout << done << ' ' << output << '\n';
+    // Standard output carries the file itself.
+    if (output != kStandardOutputName) std::cout << done << ' ' << output << '\n';
     return 0;
 }
 
 int runSave(const std::string& file, const std::string& output) {
     return writeDocument(file, output, "save", "Saved",
-                         [&](const Composition& c, std::string& error) {
-                             return ProjectWriter::write(output, c, currentOptions, error);
+                         [&](HarmoniseOutcome& outcome, std::string& error) {
+                             return ProjectWriter::write(output, *outcome.master->composition(),
+                                                         outcome.options, error);
                          });
 }
 
 int runExport(const std::string& file, const std::string& output) {
-    return writeDocument(file, output, "export", "Exported",
-                         [&](const Composition& c, std::string& error) {
-                             return exportMidi(c, nullptr, output, error);
-                         });
+    return writeDocument(
+        file, output, "export", "Exported", [&](HarmoniseOutcome& outcome, std::string& error) {
+            return exportMidi(*outcome.master->composition(), &outcome.channels(), output, error);
+        });
 }
 
 }  // namespace
@@ -148,14 +202,18 @@ void registerFileCommands(CLI::App& app, int& exitCode) {
 
     CLI::App* save = app.add_subcommand("save", "Load a melody and save it as a project");
     save->add_option("FILE", saveFile, "A Standard MIDI File or a .vml project")->required();
-    save->add_option("-o,--output", saveOutput, "The project file to write (.vml)")->required();
+    save->add_option("-o,--output", saveOutput,
+                     "The project file to write (.vml; - for standard output)")
+        ->required();
     save->callback([&exitCode] { exitCode = runSave(saveFile, saveOutput); });
 
     CLI::App* exportCommand =
         app.add_subcommand("export", "Load a melody or project and export it as a MIDI file");
     exportCommand->add_option("FILE", exportFile, "A Standard MIDI File or a .vml project")
         ->required();
-    exportCommand->add_option("-o,--output", exportOutput, "The MIDI file to write")->required();
+    exportCommand
+        ->add_option("-o,--output", exportOutput, "The MIDI file to write (- for standard output)")
+        ->required();
     exportCommand->callback([&exitCode] { exitCode = runExport(exportFile, exportOutput); });
 }
 

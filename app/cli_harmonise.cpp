@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -17,6 +16,7 @@
 #include "cli_play.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
+#include "engine/SafeWrite.h"
 #include "engine/Tonality.h"
 #include "settings/RegFile.h"
 #include "settings/Tmyregistry.h"
@@ -36,33 +36,36 @@ void setFileKey(Composition& composition, KeyIndex key, HarmonyOptions& options)
 
 }  // namespace
 
-std::unique_ptr<AccompanimentContext> openLibraries() {
-    auto context = std::make_unique<AccompanimentContext>();
-    SettingsStore store([] { return std::make_unique<RegistryFile>(registryFilePath()); },
-                        [&context](const std::string& error) { context->problem = error; });
-    std::string styleDir, arrangementDir, styleTool, arrangementTool;
+std::shared_ptr<AccompanimentContext> openLibraries() {
+    auto context = std::make_shared<AccompanimentContext>();
+    AccompanimentContext* raw = context.get();
+    auto report = [raw](const std::string& text) { raw->messages.push_back(oneLine(text)); };
+    SettingsStore store([] { return std::make_unique<RegistryFile>(registryFilePath()); }, report);
     if (!store.rootKeyExists()) {
-        context->problem =
-            "Please run setup again (no settings at " + registryFilePath().string() + ")";
+        report("Please run setup again (no settings at " + registryFilePath().string() + ")");
         return context;
     }
+    std::string styleDir, arrangementDir, styleTool, arrangementTool;
     store.readLibrarySettings(styleDir, arrangementDir, styleTool, arrangementTool);
     context->styles.setDirectory(styleDir);
     context->arrangements.setDirectory(arrangementDir);
-    context->arrangements.setErrorReporter(
-        [ctx = context.get()](const std::string& message) { ctx->problem = message; });
-    if (!context->styles.load()) context->problem = "can't read the style library in " + styleDir;
-    context->arrangements.loadList();
+    context->arrangements.setErrorReporter(report);
+    if (!context->styles.load()) report(kStylesLibraryMessage);
+    if (!context->arrangements.loadList()) report(kArrangementsLibraryMessage);
     return context;
 }
 
 namespace {
 
-// A name or a number as the user typed it; -1 when neither is known.
-template <typename Library>
-int32_t libraryId(const Library& library, const std::string& text) {
-    const int32_t byName = library.findByName(text);
-    if (byName >= 0) return byName;
+bool sameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+// A name (any case) or a number as the user typed it; -1 when neither is known.
+int32_t numberOrNone(const std::string& text) {
     try {
         size_t used = 0;
         const long value = std::stol(text, &used, 0);
@@ -72,20 +75,55 @@ int32_t libraryId(const Library& library, const std::string& text) {
     return -1;
 }
 
+StyleId styleByName(const StyleLibrary& styles, const std::string& text) {
+    for (int category = 0; category < kStyleCategoryCount; ++category) {
+        for (const StyleEntry& entry : styles.entries(category)) {
+            if (sameName(entry.name, text)) return entry.id;
+        }
+    }
+    const StyleId id = numberOrNone(text);
+    return id >= 0 && styles.find(id) ? id : kNoStyle;
+}
+
+ArrangementId arrangementByName(const ArrangementLibrary& arrangements, const std::string& text) {
+    for (int group = 0; group < arrangements.groupCount(); ++group) {
+        const auto& entries = arrangements.groups()[static_cast<size_t>(group)].entries;
+        for (size_t index = 0; index < entries.size(); ++index) {
+            if (sameName(entries[index].name, text)) {
+                return makeArrangementId(group, static_cast<int>(index));
+            }
+        }
+    }
+    const ArrangementId id = numberOrNone(text);
+    return arrangements.entry(id) ? id : kNoArrangement;
+}
+
+StyleId appliedStyle(const StyleLibrary& styles, const Style* style) {
+    if (style == nullptr) return kNoStyle;
+    for (int category = 0; category < kStyleCategoryCount; ++category) {
+        for (const StyleEntry& entry : styles.entries(category)) {
+            if (styles.find(entry.id) == style) return entry.id;
+        }
+    }
+    return kNoStyle;
+}
+
+bool explicitAccompaniment(const HarmoniseRequest& request) {
+    return !request.parts.empty() || request.style != "auto" || request.arrangement != "auto";
+}
+
 // What Create Accompaniment does after harmonising, with the user's choices of parts, style
-// and arrangement; then the notes are rendered as they are before playback or export.
-void accompany(HarmoniseOutcome& outcome, const HarmoniseRequest& request, StyleId storedStyle) {
-    Composition& composition = *outcome.master->composition();
-    outcome.accompaniment = openLibraries();
+// and arrangement.
+void accompany(HarmoniseOutcome& outcome, const HarmoniseRequest& request) {
+    OpenedDocument& document = *outcome.document;
+    Composition& composition = *document.composition();
     AccompanimentContext& context = *outcome.accompaniment;
-    outcome.accompanimentProblem = context.problem;
-    composition.channelSettings = &context.channels;
-    composition.tempo = composition.eventValue(event_kind::kTempo, 0);
-    AccompanimentSetup setup;
-    setup.styles = context.styles.loaded() ? &context.styles : nullptr;
-    setup.arrangements = context.arrangements.listLoaded() ? &context.arrangements : nullptr;
-    setup.channels = &context.channels;
-    resetForDocument(setup);
+    AccompanimentSetup& setup = document.setup;
+    if (setup.styles && !setup.styles->loaded()) setup.styles = nullptr;
+    if (setup.arrangements && !setup.arrangements->listLoaded()) setup.arrangements = nullptr;
+    auto problem = [&outcome](const std::string& text) {
+        outcome.accompanimentProblems.push_back(oneLine(text));
+    };
 
     const bool wantStyle =
         request.style != "none" &&
@@ -94,41 +132,34 @@ void accompany(HarmoniseOutcome& outcome, const HarmoniseRequest& request, Style
                                  (request.parts == "arrange" || request.parts == "style+arrange" ||
                                   (request.parts.empty() && request.arrangement != "auto"));
 
-    // A project's style survives the new harmony, as the window keeps it with the document.
-    if (storedStyle >= 0 && composition.hasChordTrack()) {
-        composition.chordTrack.front().extra = storedStyle;
-        if (composition.accompanimentParts & accompaniment_part::kStyle)
-            chooseStyle(setup, composition);
-    }
+    // An explicit style goes with the chord track, as the Style command stores it.
     if (wantStyle && request.style != "auto" && setup.styles && composition.hasChordTrack()) {
-        const StyleId id = libraryId(context.styles, request.style);
-        if (id >= 0 && context.styles.find(id)) {
+        const StyleId id = styleByName(context.styles, request.style);
+        if (id >= 0) {
             composition.chordTrack.front().extra = id;
         } else {
-            outcome.accompanimentProblem = "unknown style '" + request.style + "'";
+            problem("unknown style '" + request.style + "'");
         }
     }
     if (wantStyle && request.parts.empty()) {
-        if (!createAccompanimentParts(setup, composition, outcome.options.DefAccPatch)) {
-            outcome.accompanimentProblem = noStyleForMeterMessage(composition);
-        }
+        finishHarmonising(document, problem);
     } else if (wantStyle) {
         if (chooseStyle(setup, composition)) {
             setAccompanimentMode(setup, composition, accompaniment_part::kStyle, ModeChange::kAdd);
         } else {
-            outcome.accompanimentProblem = noStyleForMeterMessage(composition);
+            problem(noStyleForMeterMessage(composition));
         }
     } else if (request.parts.empty() || request.parts == "1") {
-        applyPatch(setup, composition, 1, outcome.options.DefAccPatch);
+        applyPatch(setup, composition, 1, document.options.DefAccPatch);
         setAccompanimentMode(setup, composition, accompaniment_part::kBlockChords,
                              ModeChange::kSetExactly);
     }
     if (wantArrangement) {
         ArrangementId id = kNoArrangement;
         if (request.arrangement != "auto" && setup.arrangements) {
-            id = libraryId(context.arrangements, request.arrangement);
-            if (!context.arrangements.entry(id)) {
-                outcome.accompanimentProblem = "unknown arrangement '" + request.arrangement + "'";
+            id = arrangementByName(context.arrangements, request.arrangement);
+            if (id == kNoArrangement) {
+                problem("unknown arrangement '" + request.arrangement + "'");
                 id = kNoArrangement;
             }
         }
@@ -136,48 +167,111 @@ void accompany(HarmoniseOutcome& outcome, const HarmoniseRequest& request, Style
         setAccompanimentMode(setup, composition, accompaniment_part::kArrangement,
                              ModeChange::kAdd);
     }
-    renderAccompaniment(composition);
+}
+
+// The key the stored harmony was made in.
+KeyIndex storedKey(const Composition& composition) {
+    if (!composition.keys.empty()) return composition.keys.front().key;
+    return composition.fileKey;
 }
 
 }  // namespace
 
-HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& request) {
+HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& request,
+                          bool harmoniseMelody, std::shared_ptr<AccompanimentContext> libraries) {
     HarmoniseOutcome outcome;
     outcome.file = path;
-    outcome.options = defaultOptions;
-    outcome.master = std::make_unique<ChordMaster>(path);
-    ChordMaster& master = *outcome.master;
+    outcome.accompaniment = libraries ? std::move(libraries) : openLibraries();
+    AccompanimentContext& context = *outcome.accompaniment;
+    outcome.accompanimentProblems = std::move(context.messages);
+    context.messages.clear();
+    context.styles.style(kNoStyle);  // a previous file's selection is no choice for this one
+    context.arrangements.choiceMade = false;
 
-    const bool project = isProjectFile(path);
-    outcome.loadStatus = project ? master.loadProject(outcome.options) : master.loadMidi();
+    std::string warning;
+    const DocumentKind kind = documentKind(path, &warning);
+    if (!warning.empty()) outcome.warnings.push_back(warning);
+    OpeningRequest opening;
+    opening.path = path;
+    opening.kind = kind;
+    opening.styles = &context.styles;
+    opening.arrangements = &context.arrangements;
+    opening.report = [&outcome](const std::string& text) {
+        outcome.accompanimentProblems.push_back(oneLine(text));
+    };
+    opening.chooseMelodyChannel = [&request](const std::vector<int>& channels) {
+        return std::find(channels.begin(), channels.end(), request.melodyChannel) != channels.end()
+                   ? request.melodyChannel
+                   : -1;
+    };
+    outcome.document = std::make_unique<OpenedDocument>();
+    OpenedDocument& document = *outcome.document;
+    // The candidates of status 89 are kept for the message that offers --channel.
+    outcome.loadStatus = openDocument(document, opening);
+    outcome.master = document.master.get();
     outcome.status = outcome.loadStatus;
-    if (!usable(outcome.loadStatus)) return outcome;
+    outcome.options = document.options;
+    auto collect = [&] {
+        for (std::string& message : context.messages)
+            outcome.accompanimentProblems.push_back(message);
+        context.messages.clear();
+        outcome.options = document.options;
+    };
+    if (!documentUsable(outcome.loadStatus)) {
+        collect();
+        return outcome;
+    }
+
+    Composition& composition = *document.composition();
+    ChordMaster& master = *document.master;
+    const bool project = kind == DocumentKind::kProject;
+    const StyleId storedStyle = project ? composition.styleId() : kNoStyle;
+    const bool keepStoredHarmony =
+        project && composition.hasChordTrack() && request.draft == 0 && request.key == "auto";
+    if (keepStoredHarmony) {
+        // The project's chord track, with any chords edited by hand, stays as it was saved.
+        master.key = storedKey(composition);
+        outcome.harmonised = true;
+        if (request.accompany && explicitAccompaniment(request)) accompany(outcome, request);
+        if (request.accompany) renderAccompaniment(composition);
+        collect();
+        return outcome;
+    }
+    if (!harmoniseMelody && request.draft == 0 && request.key == "auto") {
+        collect();
+        return outcome;
+    }
 
     if (request.draft != 0 || !project) {
-        applyDraft(request.draft != 0 ? request.draft : kDraftI, outcome.options);
+        applyDraft(request.draft != 0 ? request.draft : kDraftI, document.options);
     }
-    // A key that could not be recognised at opening is taken from the file instead.
-    if (outcome.loadStatus == status::kTooLittleMaterial) outcome.options.AutoKey = false;
-
-    Composition& composition = *master.composition();
-    const StyleId storedStyle = project ? composition.styleId() : kNoStyle;
+    if (!document.keyRecognised) document.options.AutoKey = false;
     if (request.key != "auto") {
-        setFileKey(composition, keyFromName(request.key), outcome.options);
+        setFileKey(composition, keyFromName(request.key), document.options);
     }
     outcome.harmonised = true;
-    outcome.status = master.harmonise(outcome.options);
+    outcome.status = master.harmonise(document.options);
     if (outcome.status == status::kMajorOrRelativeMinor && request.answerMajorOrMinor != 0 &&
         isValidKey(master.key)) {
         const KeyIndex chosen =
             request.answerMajorOrMinor == 1 ? relativeKey(master.key % 12) : master.key % 12;
-        setFileKey(composition, chosen, outcome.options);
-        outcome.status = master.harmonise(outcome.options);
+        setFileKey(composition, chosen, document.options);
+        outcome.status = master.harmonise(document.options);
     }
     if (request.accompany && composition.hasChordTrack() &&
         (outcome.status == status::kOk || outcome.status == status::kManyKeys)) {
-        accompany(outcome, request, storedStyle);
+        // A project's explicit style survives the new harmony, as the window keeps it.
+        if (storedStyle >= 0) composition.chordTrack.front().extra = storedStyle;
+        accompany(outcome, request);
+        renderAccompaniment(composition);
     }
+    collect();
     return outcome;
+}
+
+HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& request,
+                               std::shared_ptr<AccompanimentContext> libraries) {
+    return openFile(path, request, true, std::move(libraries));
 }
 
 nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
@@ -228,12 +322,14 @@ nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
         }
         json["bars"] = bars;
     }
-    if (c && outcome.accompaniment) {
+    if (c && outcome.harmonised && c->hasChordTrack() && outcome.accompaniment) {
         const AccompanimentContext& context = *outcome.accompaniment;
         ordered_json accompaniment;
         accompaniment["parts"] = c->accompanimentParts;
-        accompaniment["styleId"] = c->style ? c->styleId() : -1;
-        const std::string styleName = c->style ? context.styles.entryName(c->styleId()) : "";
+        // The style that plays, chosen automatically or by name.
+        const StyleId styleId = appliedStyle(context.styles, c->style);
+        accompaniment["styleId"] = styleId;
+        const std::string styleName = styleId >= 0 ? context.styles.entryName(styleId) : "";
         accompaniment["styleName"] =
             styleName.empty() ? ordered_json(nullptr) : ordered_json(styleName);
         accompaniment["arrangementId"] = c->arrangementId;
@@ -278,6 +374,17 @@ std::string chordChart(const HarmoniseOutcome& outcome) {
     return out.str();
 }
 
+namespace {}  // namespace
+
+void reportProblems(const HarmoniseOutcome& outcome) {
+    for (const std::string& warning : outcome.warnings) {
+        std::cerr << "varimel-cli: warning: " << warning << '\n';
+    }
+    for (const std::string& problem : outcome.accompanimentProblems) {
+        std::cerr << "varimel-cli: accompaniment: " << problem << '\n';
+    }
+}
+
 namespace {
 
 // The exit status of one file: 0 for a harmony (also with many keys), 1 otherwise.
@@ -297,43 +404,47 @@ struct SingleOptions {
 };
 
 int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
+    if (const int refused = refuseSameFiles(
+            {options.file}, {options.projectOut, options.exportOut, options.wavOut})) {
+        return refused;
+    }
     HarmoniseOutcome outcome = harmoniseFile(options.file, request);
+    reportProblems(outcome);
+    // When a file goes to standard output, what would be printed goes to standard error.
+    const bool fileOnStdout = options.projectOut == kStandardOutputName ||
+                              options.exportOut == kStandardOutputName ||
+                              options.wavOut == kStandardOutputName;
+    std::ostream& report = fileOnStdout ? std::cerr : std::cout;
     if (options.json) {
-        std::cout << outcomeJson(outcome).dump() << '\n';
+        report << outcomeJson(outcome).dump() << '\n';
     } else {
-        std::cout << chordChart(outcome);
+        report << chordChart(outcome);
     }
     if (outcome.status != status::kOk) {
         std::cerr << "varimel-cli: " << options.file << ": status " << outcome.status << " ("
                   << statusMeaning(outcome.status) << ")\n";
     }
-    if (!outcome.accompanimentProblem.empty()) {
-        std::cerr << "varimel-cli: accompaniment: " << outcome.accompanimentProblem << '\n';
-    }
     const int result = exitStatus(outcome);
     if (result != 0) return result;
     std::string error;
+    // The document's instruments and volumes go with whatever is written.
+    storeDocumentSettings(*outcome.document);
     if (!options.projectOut.empty() &&
         !ProjectWriter::write(options.projectOut, *outcome.master->composition(), outcome.options,
                               error)) {
-        std::cerr << "varimel-cli: can't save " << options.projectOut << ": " << error << '\n';
+        std::cerr << "varimel-cli: can't save: " << error << '\n';
         return 1;
     }
-    if (!options.exportOut.empty()) outcome.master->storeChannelSettings();
-    const ChannelSettings* channels =
-        outcome.accompaniment ? &outcome.accompaniment->channels : nullptr;
-    if (!options.exportOut.empty() &&
-        !exportMidi(*outcome.master->composition(), channels, options.exportOut, error)) {
-        std::cerr << "varimel-cli: can't export " << options.exportOut << ": " << error << '\n';
+    if (!options.exportOut.empty() && !exportMidi(*outcome.master->composition(),
+                                                  &outcome.channels(), options.exportOut, error)) {
+        std::cerr << "varimel-cli: can't export: " << error << '\n';
         return 1;
     }
-    if (!options.exportOut.empty() && !options.json)
+    if (!options.exportOut.empty() && !options.json && !fileOnStdout)
         std::cout << "Exported " << options.exportOut << '\n';
     if (!options.wavOut.empty()) {
-        return renderCompositionToWav(
-            *outcome.master->composition(),
-            outcome.accompaniment ? outcome.accompaniment->channels : ChannelSettings{},
-            options.wavOut, PlayOptions{});
+        return renderCompositionToWav(*outcome.master->composition(), outcome.channels(),
+                                      options.wavOut, PlayOptions{});
     }
     return 0;
 }
@@ -360,14 +471,17 @@ int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlO
         std::cerr << "varimel-cli: no .mid or .vml files in " << folder << '\n';
         return 1;
     }
+    if (const int refused = refuseSameFiles(files, {jsonlOut})) return refused;
     std::vector<std::string> lines(files.size());
     std::vector<StatusCode> statuses(files.size(), 0);
     std::atomic<size_t> next{0};
     auto worker = [&] {
+        // Each worker opens the libraries once: documents point into them while they work.
+        const std::shared_ptr<AccompanimentContext> libraries = openLibraries();
         for (size_t i = next++; i < files.size(); i = next++) {
             // One bad file never stops the batch.
             try {
-                HarmoniseOutcome outcome = harmoniseFile(files[i], request);
+                HarmoniseOutcome outcome = harmoniseFile(files[i], request, libraries);
                 statuses[i] = outcome.status;
                 lines[i] = outcomeJson(outcome).dump();
             } catch (const std::exception& failure) {
@@ -386,16 +500,17 @@ int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlO
     worker();
     for (std::thread& thread : threads) thread.join();
 
-    std::ofstream file;
-    if (!jsonlOut.empty()) {
-        file.open(jsonlOut);
-        if (!file) {
-            std::cerr << "varimel-cli: can't write " << jsonlOut << '\n';
+    if (jsonlOut.empty()) {
+        for (const std::string& line : lines) std::cout << line << '\n';
+    } else {
+        std::string text;
+        for (const std::string& line : lines) text += line + '\n';
+        std::string error;
+        if (!writeFileAtomically(jsonlOut, text, &error)) {
+            std::cerr << "varimel-cli: " << error << '\n';
             return 1;
         }
     }
-    std::ostream& out = jsonlOut.empty() ? std::cout : file;
-    for (const std::string& line : lines) out << line << '\n';
 
     std::map<StatusCode, int> summary;
     for (StatusCode s : statuses) ++summary[s];
@@ -449,15 +564,19 @@ void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
     command->add_option("FILE", single.file, "A Standard MIDI File or a .vml project");
     flags.addTo(command);
     command->add_flag("--json", single.json, "Print the result as one JSON object");
-    command->add_option("-o,--output", single.projectOut, "Save the harmonised project (.vml)");
-    command->add_option("--export", single.exportOut, "Export the result as a MIDI file");
-    command->add_option("--wav", single.wavOut,
-                        "Render melody and accompaniment to a WAV file (44.1 kHz stereo)");
+    command->add_option("-o,--output", single.projectOut,
+                        "Save the harmonised project (.vml; - for standard output)");
+    command->add_option("--export", single.exportOut,
+                        "Export the result as a MIDI file (- for standard output)");
+    command->add_option(
+        "--wav", single.wavOut,
+        "Render melody and accompaniment to a WAV file (44.1 kHz stereo; - for standard output)");
     auto* batch =
         command->add_option("--batch", batchFolder, "Harmonise every .mid/.vml file of a folder");
     command->add_option("--jobs", jobs, "Worker threads for --batch (default: the number of cores)")
         ->check(CLI::PositiveNumber);
-    command->add_option("--jsonl", jsonlOut, "With --batch: write the JSON lines to this file");
+    command->add_option("--jsonl", jsonlOut,
+                        "With --batch: write the JSON lines to this file (- for standard output)");
     batch->excludes("FILE");
 
     command->callback([&exitCode, command] {

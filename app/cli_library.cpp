@@ -33,7 +33,9 @@ std::string tempoText(int mask) {
 
 int runLibrary() {
     const auto context = openLibraries();
-    if (!context->problem.empty()) std::cerr << "varimel-cli: " << context->problem << '\n';
+    for (const std::string& message : context->messages) {
+        std::cerr << "varimel-cli: " << message << '\n';
+    }
     StyleLibrary& styles = context->styles;
     std::printf("Styles (%s)\n", styles.directory().c_str());
     std::printf("  %-10s %-7s %-14s %-12s %7s %4s %5s\n", "id", "group", "name", "meters",

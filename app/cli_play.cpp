@@ -15,6 +15,7 @@
 
 #include "cli_common.h"
 #include "cli_harmonise.h"
+#include "engine/SafeWrite.h"
 #include "engine/Status.h"
 
 #if VARIMEL_HAVE_PLAYBACK
@@ -70,6 +71,7 @@ std::string positionText(const Composition& composition, int64_t tick) {
 std::optional<HarmoniseOutcome> openPlayable(const std::string& file,
                                              const HarmoniseRequest& request) {
     HarmoniseOutcome outcome = harmoniseFile(file, request);
+    reportProblems(outcome);
     if (!outcome.master->composition() || !usable(outcome.loadStatus)) {
         std::cerr << "varimel-cli: " << file << ": " << statusMeaning(outcome.status) << '\n';
         return std::nullopt;
@@ -78,10 +80,6 @@ std::optional<HarmoniseOutcome> openPlayable(const std::string& file,
         std::cerr << "varimel-cli: " << file << ": " << statusMeaning(outcome.status)
                   << "; playing the melody alone\n";
     }
-    if (!outcome.accompanimentProblem.empty()) {
-        std::cerr << "varimel-cli: accompaniment: " << outcome.accompanimentProblem << '\n';
-    }
-    if (!outcome.accompaniment) outcome.accompaniment = std::make_unique<AccompanimentContext>();
     return outcome;
 }
 
@@ -187,8 +185,10 @@ int renderCompositionToWav(const Composition& composition, const ChannelSettings
         std::cerr << "varimel-cli: " << result.error << '\n';
         return 1;
     }
-    std::printf("Wrote %s: %.1f s of 44.1 kHz stereo in %.2f s (%.0fx real time)\n",
-                wavPath.c_str(), result.seconds, took, took > 0 ? result.seconds / took : 0.0);
+    // Standard output carries the file itself.
+    std::FILE* report = wavPath == kStandardOutputName ? stderr : stdout;
+    std::fprintf(report, "Wrote %s: %.1f s of 44.1 kHz stereo in %.2f s (%.0fx real time)\n",
+                 wavPath.c_str(), result.seconds, took, took > 0 ? result.seconds / took : 0.0);
     return 0;
 }
 
@@ -241,8 +241,8 @@ void registerPlaybackCommands(CLI::App& app, int& exitCode) {
             exitCode = 1;
             return;
         }
-        exitCode = playComposition(*outcome->master->composition(),
-                                   outcome->accompaniment->channels, playOptions);
+        exitCode =
+            playComposition(*outcome->master->composition(), outcome->channels(), playOptions);
     });
 
     static std::string renderFile;
@@ -253,19 +253,26 @@ void registerPlaybackCommands(CLI::App& app, int& exitCode) {
         "render", "Harmonise a melody (or project) and render it to a WAV file, offline");
     renderFlags.addTo(render);
     render->add_option("FILE", renderFile, "A Standard MIDI File or a .vml project")->required();
-    render->add_option("--wav", wavPath, "The WAV file to write (44.1 kHz stereo)")->required();
+    render
+        ->add_option("--wav", wavPath,
+                     "The WAV file to write (44.1 kHz stereo; - for standard output)")
+        ->required();
     render->add_option("--from", renderOptions.fromBar, "Start at this bar (counted from 1)")
         ->check(CLI::PositiveNumber);
     render->add_option("--tempo", renderOptions.tempoBpm, "Tempo in beats per minute (8 to 255)")
         ->check(CLI::Range(8.0, 255.0));
     render->callback([&exitCode] {
+        if (const int refused = refuseSameFiles({renderFile}, {wavPath})) {
+            exitCode = refused;
+            return;
+        }
         auto outcome = openPlayable(renderFile, renderFlags.resolve());
         if (!outcome) {
             exitCode = 1;
             return;
         }
-        exitCode = renderCompositionToWav(*outcome->master->composition(),
-                                          outcome->accompaniment->channels, wavPath, renderOptions);
+        exitCode = renderCompositionToWav(*outcome->master->composition(), outcome->channels(),
+                                          wavPath, renderOptions);
     });
 }
 

@@ -177,7 +177,7 @@ std::map<std::string, int> accompanimentNotes(const nlohmann::ordered_json& json
 TEST(CliAccompaniment, CreateAccompanimentTakesAStyleThatFitsTheMeter) {
     const HarmoniseOutcome outcome = harmoniseFile(sample("greensleeves.mid"), {});
     ASSERT_EQ(outcome.status, 0);
-    ASSERT_TRUE(outcome.accompanimentProblem.empty()) << outcome.accompanimentProblem;
+    ASSERT_TRUE(outcome.accompanimentProblems.empty()) << outcome.accompanimentProblems.front();
     const nlohmann::ordered_json json = outcomeJson(outcome);
     EXPECT_EQ(keysOf(json).back(), "accompaniment");
     const auto& accompaniment = json["accompaniment"];
@@ -214,9 +214,9 @@ TEST(CliAccompaniment, PartsStyleAndArrangementAreHonoured) {
 
     HarmoniseRequest unknown;
     unknown.style = "NoSuchStyle";
-    EXPECT_NE(
-        harmoniseFile(sample("twinkle.mid"), unknown).accompanimentProblem.find("NoSuchStyle"),
-        std::string::npos);
+    const HarmoniseOutcome withUnknown = harmoniseFile(sample("twinkle.mid"), unknown);
+    ASSERT_FALSE(withUnknown.accompanimentProblems.empty());
+    EXPECT_NE(withUnknown.accompanimentProblems.front().find("NoSuchStyle"), std::string::npos);
 }
 
 TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
@@ -227,10 +227,9 @@ TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
     const std::string exported = (std::filesystem::temp_directory_path() /
                                   ("varimel-cli-" + std::to_string(::getpid()) + ".mid"))
                                      .string();
-    outcome.master->storeChannelSettings();
+    storeDocumentSettings(*outcome.document);
     std::string error;
-    ASSERT_TRUE(exportMidi(*outcome.master->composition(), &outcome.accompaniment->channels,
-                           exported, error))
+    ASSERT_TRUE(exportMidi(*outcome.master->composition(), &outcome.channels(), exported, error))
         << error;
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(readWholeFile(exported, 1 << 24, bytes));
@@ -253,7 +252,7 @@ TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
             }
         }
     }
-    EXPECT_EQ(programs[1], outcome.accompaniment->channels.program[1]);
-    EXPECT_EQ(programs[2], outcome.accompaniment->channels.program[2]);
+    EXPECT_EQ(programs[1], outcome.channels().program[1]);
+    EXPECT_EQ(programs[2], outcome.channels().program[2]);
     EXPECT_EQ(programs.count(9), 0u);
 }

@@ -1,0 +1,134 @@
+// The command line as a user runs it: the program is started as a process and its exit status,
+// output and the files around it are checked.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/samples.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using varimel::test::TempDir;
+
+struct CliResult {
+    int exitCode = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+std::string contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+// Runs varimel-cli with `arguments` in `folder`, with the build tree's settings.
+CliResult cli(const fs::path& folder, const std::string& arguments,
+        const std::string& registry = VARIMEL_BINARY_DIR "/etc/varimel/registry.reg") {
+    const fs::path errFile = folder / ".stderr";
+    const std::string command =
+        "cd " + quoted(folder.string()) + " && VARIMEL_REGISTRY=" + quoted(registry) + " " +
+        quoted(VARIMEL_CLI) + " " + arguments + " 2>" + quoted(errFile.string());
+    CliResult run;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    std::array<char, 4096> buffer{};
+    size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        run.out.append(buffer.data(), got);
+    const int status = ::pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = contents(errFile);
+    fs::remove(errFile);
+    return run;
+}
+
+class CliRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::copy_file(VARIMEL_SAMPLES_DIR "/twinkle.mid", dir / "c.mid");
+        original = contents(dir / "c.mid");
+    }
+    TempDir dir;
+    std::string original;
+};
+
+TEST_F(CliRun, AnOutputOnTheInputIsRefusedAndNothingIsWritten) {
+    fs::create_symlink("c.mid", dir / "link.mid");
+    for (const std::string arguments :
+         {"harmonise c.mid --wav c.mid", "save c.mid -o c.mid", "export c.mid -o link.mid",
+          "harmonise c.mid --export c.mid", "harmonise c.mid -o new.vml --export ./new.vml",
+          "render c.mid --wav ./c.mid"}) {
+        const CliResult run = cli(dir.path(), arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments << "\n" << run.err;
+        EXPECT_NE(run.err.find("nothing written"), std::string::npos) << arguments << run.err;
+        EXPECT_EQ(contents(dir / "c.mid"), original) << arguments;
+        EXPECT_FALSE(fs::exists(dir / "new.vml")) << arguments;
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "link.mid"));
+}
+
+TEST_F(CliRun, AWriteFailureNamesTheFileAndTheReason) {
+    const CliResult run = cli(dir.path(), "export c.mid -o nodir/x.mid");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("cannot write nodir/x.mid: No such file or directory"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find(".tmp"), std::string::npos) << run.err;
+}
+
+TEST_F(CliRun, ExportAndSaveWriteToStandardOutputWithADash) {
+    CliResult run = cli(dir.path(), "export c.mid -o -");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, 4), "MThd");
+    run = cli(dir.path(), "save c.mid -o -");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, 4), "VVml");
+}
+
+TEST_F(CliRun, FilesAreRecognisedByTheirContent) {
+    CliResult run = cli(dir.path(), "save c.mid -o x.txt");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = cli(dir.path(), "info x.txt");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("x.txt is a project file"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("Format:"), std::string::npos) << run.out;
+
+    fs::copy_file(dir / "c.mid", dir / "melody.vml");
+    run = cli(dir.path(), "info melody.vml");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("melody.vml is a MIDI file"), std::string::npos) << run.err;
+}
+
+TEST_F(CliRun, SettingsResetKeepsThePathsAndTheSoundFont) {
+    const fs::path registry = dir / "registry.reg";
+    fs::copy_file(VARIMEL_BINARY_DIR "/etc/varimel/registry.reg", registry);
+    const std::string before = contents(registry);
+    const CliResult library = cli(dir.path(), "library", registry.string());
+    ASSERT_EQ(library.exitCode, 0) << library.err;
+
+    const CliResult reset = cli(dir.path(), "settings --reset", registry.string());
+    ASSERT_EQ(reset.exitCode, 0) << reset.err;
+    for (const char* name : {"\"StlPath\"", "\"ArnPath\"", "\"InstallPath\"", "\"SoundFont\""}) {
+        const size_t at = before.find(name);
+        if (at == std::string::npos) continue;
+        const std::string line = before.substr(at, before.find('\n', at) - at);
+        EXPECT_NE(contents(registry).find(line), std::string::npos) << line;
+    }
+    const CliResult after = cli(dir.path(), "library", registry.string());
+    EXPECT_EQ(after.exitCode, 0) << after.err;
+    EXPECT_EQ(after.out, library.out);
+}
+
+}  // namespace
