@@ -35,7 +35,7 @@ std::string quoted(const std::string& text) {
 
 // Runs varimel-cli with `arguments` in `folder`, with the build tree's settings.
 CliResult cli(const fs::path& folder, const std::string& arguments,
-        const std::string& registry = VARIMEL_BINARY_DIR "/etc/varimel/registry.reg") {
+              const std::string& registry = VARIMEL_BINARY_DIR "/etc/varimel/registry.reg") {
     const fs::path errFile = folder / ".stderr";
     const std::string command =
         "cd " + quoted(folder.string()) + " && VARIMEL_REGISTRY=" + quoted(registry) + " " +
@@ -129,6 +129,23 @@ TEST_F(CliRun, SettingsResetKeepsThePathsAndTheSoundFont) {
     const CliResult after = cli(dir.path(), "library", registry.string());
     EXPECT_EQ(after.exitCode, 0) << after.err;
     EXPECT_EQ(after.out, library.out);
+}
+
+TEST_F(CliRun, AMissingArrangementLibraryIsReportedOnStandardError) {
+    std::string settings = contents(VARIMEL_BINARY_DIR "/etc/varimel/registry.reg");
+    const size_t at = settings.find("\"ArnPath\"=");
+    ASSERT_NE(at, std::string::npos);
+    fs::create_directories(dir / "empty");
+    settings.replace(at, settings.find('\n', at) - at,
+                     "\"ArnPath\"=\"" + (dir / "empty").string() + "/\"");
+    std::ofstream(dir / "registry.reg") << settings;
+    const CliResult run =
+        cli(dir.path(), "harmonise c.mid --parts style+arrange", (dir / "registry.reg").string());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("Can't load Arrangements library! Please run setup program and "
+                           "install Arrangements library."),
+              std::string::npos)
+        << run.err;
 }
 
 }  // namespace

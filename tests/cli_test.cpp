@@ -13,6 +13,7 @@
 #include "engine/MidiExport.h"
 #include "engine/Tonality.h"
 #include "support/melody.h"
+#include "support/samples.h"
 #include "support/smf_walker.h"
 
 using namespace varimel;
@@ -255,4 +256,32 @@ TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
     EXPECT_EQ(programs[1], outcome.channels().program[1]);
     EXPECT_EQ(programs[2], outcome.channels().program[2]);
     EXPECT_EQ(programs.count(9), 0u);
+}
+
+TEST(CliProject, StoredHarmonyIsKeptUnlessADraftOrKeyIsAsked) {
+    HarmoniseOutcome first = harmoniseFile(sample("greensleeves.mid"), {});
+    ASSERT_EQ(first.status, 0);
+    Composition& c = *first.master->composition();
+    const ChordCode original = c.chordTrack[2].chord;
+    const ChordCode edited =
+        original == makeChordCode(6, 0) ? makeChordCode(8, 1) : makeChordCode(6, 0);
+    c.chordTrack[2].chord = edited;  // a chord edited by hand in the window
+    test::TempDir dir;
+    const std::string project = (dir / "song.vml").string();
+    std::string error;
+    ASSERT_TRUE(ProjectWriter::write(project, c, first.options, error)) << error;
+
+    // export, render, play and info open it without harmonising; harmonise without --draft too.
+    HarmoniseOutcome opened = openFile(project, {}, false);
+    ASSERT_EQ(opened.status, 0);
+    EXPECT_EQ(opened.master->composition()->chordTrack[2].chord, edited);
+    EXPECT_GT(opened.master->composition()->noteTracks().count(1), 0) << "no accompaniment";
+    const HarmoniseOutcome again = harmoniseFile(project, {});
+    EXPECT_EQ(again.master->composition()->chordTrack[2].chord, edited);
+    EXPECT_EQ(outcomeJson(again)["bars"][2]["chord"], edited);
+
+    HarmoniseRequest draft;
+    draft.draft = 1;
+    const HarmoniseOutcome anew = harmoniseFile(project, draft);
+    EXPECT_EQ(anew.master->composition()->chordTrack[2].chord, original);
 }
