@@ -15,8 +15,9 @@ constexpr int kVolumeController = 7;
 constexpr int kStyleSeedModulus = 4;
 constexpr int32_t kMicrosecondsPerMinute = 60000000;
 
+// Styles and arrangements fit the piece's meter, not that of a shorter pick-up bar.
 void meterOfFirstBar(const Composition& composition, int& numerator, int& denominator) {
-    composition.meterMap().meterOfBar(0, numerator, denominator);
+    composition.meterMap().meterOfPiece(numerator, denominator);
 }
 
 bool validChannel(int channel) {

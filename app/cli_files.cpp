@@ -122,8 +122,15 @@ int runInfo(const std::string& file) {
         printRow("Format:", std::to_string(c->fileFormat));
         printRow("Tracks:", std::to_string(c->trackCount));
         printRow("Division:", std::to_string(c->ticksPerQuarter) + " ticks per quarter note");
+        int pieceNumerator = 4, pieceDenominator = 4;
+        c->meterMap().meterOfPiece(pieceNumerator, pieceDenominator);
+        const bool pickUpBar = pieceNumerator != numerator || pieceDenominator != denominator;
         printRow("Meter of bar 1:", std::to_string(numerator) + "/" + std::to_string(denominator) +
-                                        (hasMeter ? "" : " (no time signature in the file)"));
+                                        (hasMeter ? "" : " (no time signature in the file)") +
+                                        (pickUpBar ? " (a pick-up bar; from bar 2 on " +
+                                                         std::to_string(pieceNumerator) + "/" +
+                                                         std::to_string(pieceDenominator) + ")"
+                                                   : ""));
         char tempoText[64];
         std::snprintf(tempoText, sizeof tempoText, "%d us per quarter note (%.1f BPM)", tempo,
                       60000000.0 / tempo);
@@ -138,9 +145,9 @@ int runInfo(const std::string& file) {
                      ? "not decided (notes on channels " + channelList(master->noteChannels()) + ")"
                      : std::to_string(master->melodyChannel));
         printRow("Bars:", std::to_string(c->barCount));
-        printRow("Upbeat:", notes.cachedUpbeat() < 0
-                                ? "not computed"
-                                : std::to_string(notes.cachedUpbeat()) + " ticks");
+        printRow("Upbeat:", notes.cachedUpbeat() < 0 ? "not computed"
+                                                     : std::to_string(notes.cachedUpbeat()) +
+                                                           " ticks of rest before the first note");
         int32_t noteCount = 0;
         for (int list = 0; list < NoteTracks::kListCount; ++list) noteCount += notes.count(list);
         printRow("Notes:", std::to_string(noteCount));

@@ -284,7 +284,7 @@ nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
     json["stage"] = outcome.harmonised ? "harmonise" : "load";
     json["melodyChannel"] = master.melodyChannel;
     int numerator = 4, denominator = 4;
-    if (c) c->meterMap().meterOfBar(0, numerator, denominator);
+    if (c) c->meterMap().meterOfPiece(numerator, denominator);
     json["division"] = c ? c->ticksPerQuarter : 480;
     json["barCount"] = c ? c->barCount : 0;
     json["meter"] = {numerator, denominator};
@@ -355,7 +355,7 @@ std::string chordChart(const HarmoniseOutcome& outcome) {
             << (isValidKey(master.key) ? std::string(keyName(master.key)) : "not recognised")
             << '\n';
         int numerator = 4, denominator = 4;
-        c->meterMap().meterOfBar(0, numerator, denominator);
+        c->meterMap().meterOfPiece(numerator, denominator);
         out << "Meter:  " << numerator << '/' << denominator << '\n';
     }
     if (c && c->hasChordTrack()) {

@@ -150,6 +150,15 @@ void channelTrack(MidiFileWriter& writer, const Composition& c, const ChannelSet
         const int key = note.key & 0x7F;
         const int velocity = std::max((note.velocity >> 8) & 0x7F, 1);
         const int release = note.velocity & 0x7F;
+        if (note.duration == 0) {
+            // A note of no length ends right after its own start: its off sorted before the
+            // on would leave it sounding until the key's next off.
+            items.push_back({start, 2, items.size(), [=](MidiFileWriter& w, long delta) {
+                                 w.noteOn(delta, channel, key, velocity);
+                                 w.noteOff(0, channel, key, release);
+                             }});
+            continue;
+        }
         items.push_back({start, 2, items.size(), [=](MidiFileWriter& w, long delta) {
                              w.noteOn(delta, channel, key, velocity);
                          }});

@@ -114,6 +114,11 @@ void MeterMap::meterOfBar(int32_t bar, int& numerator, int& denominator) const {
     denominator = segment ? segment->denominator : 4;
 }
 
+void MeterMap::meterOfPiece(int& numerator, int& denominator) const {
+    const bool pickUpBar = segmentOfBar(0) != segmentOfBar(1) && ticksPerBar(0) < ticksPerBar(1);
+    meterOfBar(pickUpBar ? 1 : 0, numerator, denominator);
+}
+
 int64_t MeterMap::barOfTick(int64_t ticks) const {
     const Run* run = runOfTick(std::max<int64_t>(ticks, 0));
     if (!run) return 0;

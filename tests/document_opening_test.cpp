@@ -175,6 +175,32 @@ TEST(DocumentOpening, AMissingArrangementFileIsReportedInTheUsersWords) {
     EXPECT_EQ(reopened.composition()->arrangement, nullptr);
 }
 
+TEST(DocumentOpening, APickUpBarInItsOwnMeterGetsAStyleOfThePiecesMeter) {
+    BuiltLibraries libraries;
+    // A 1/4 bar holding the upbeat, then waltz time.
+    std::vector<Step> steps{{"D5", 1_beat}};
+    const char* tune[] = {"G5", "G5", "A5", "B5", "G5", "D5", "C5", "B4", "A4"};
+    for (int bar = 0; bar < 12; ++bar) {
+        for (int beat = 0; beat < 3; ++beat) steps.push_back({tune[(bar * 3 + beat) % 9], 1_beat});
+    }
+    MelodyOptions waltz;
+    waltz.meterChanges = {{1, "3/4"}};
+    TempMidiFile file(melody("1/4", steps, waltz));
+    OpenedDocument document;
+    ASSERT_EQ(openDocument(document, libraries.request(file.pathString(), DocumentKind::kMidi)),
+              status::kOk);
+    int numerator = 0, denominator = 0;
+    document.composition()->meterMap().meterOfPiece(numerator, denominator);
+    EXPECT_EQ(numerator * 10 + denominator, 34);
+    harmoniseAndAccompany(document);
+    EXPECT_TRUE(libraries.reported.empty()) << libraries.reported.front();
+    const Style* style = document.composition()->style;
+    ASSERT_NE(style, nullptr);
+    EXPECT_TRUE(StyleLibrary::meterFits(style->meters, 3, 4));
+    chooseArrangement(document.setup, *document.composition(), kNoArrangement);
+    EXPECT_EQ(libraries.arrangements.currentMeterKey(), meterKey(3, 4));
+}
+
 TEST(DocumentOpening, KindsFollowTheExtensionInAnyCase) {
     EXPECT_EQ(documentKindByExtension("SONG.MID"), DocumentKind::kMidi);
     EXPECT_EQ(documentKindByExtension("dir.v/song.Vml"), DocumentKind::kProject);
