@@ -2,6 +2,7 @@
 // inputs, and the registration functions of each group of commands.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,10 +21,21 @@ namespace varimel::cli {
 DocumentKind documentKind(const std::string& path, std::string* warning = nullptr);
 bool isProjectFile(const std::string& path);
 
+// Why a file could not be loaded: missing, a folder, or the reader's own reason.
+std::string loadFailureReason(const std::string& path, const ChordMaster& master);
+
 // Refuses a run whose outputs (empty ones ignored) are the same file as an input or as each
 // other: prints why and answers exit status 2, else 0. Call before anything is written.
 int refuseSameFiles(const std::vector<std::string>& inputs,
                     const std::vector<std::string>& outputs);
+
+// Checks a whole-number option before it is converted: "--jobs must be a whole number from 1 to
+// 1024", never the parser's own text about the largest double.
+std::function<std::string(const std::string&)> wholeNumberFrom(std::string option, long first,
+                                                               long last);
+
+// The meters of a style ("3/4 6/8"), "-" for none.
+std::string meterSetText(uint32_t meters);
 
 // Usable means the document can go on to harmonisation: status 0, or 92 (a warning).
 inline bool usable(StatusCode status) {

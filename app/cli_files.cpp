@@ -1,6 +1,7 @@
 // Commands on files: info, save (project), export (MIDI).
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -55,6 +56,32 @@ DocumentKind documentKind(const std::string& path, std::string* warning) {
     return kind;
 }
 
+std::function<std::string(const std::string&)> wholeNumberFrom(std::string option, long first,
+                                                               long last) {
+    return [option = std::move(option), first, last](const std::string& text) -> std::string {
+        const std::string wanted = option + " must be a whole number from " +
+                                   std::to_string(first) + " to " + std::to_string(last);
+        if (text.empty() || text.size() > 9 ||
+            !std::all_of(text.begin(), text.end(),
+                         [](unsigned char c) { return std::isdigit(c); })) {
+            return wanted;
+        }
+        const long value = std::stol(text);
+        return value < first || value > last ? wanted : std::string{};
+    };
+}
+
+std::string loadFailureReason(const std::string& path, const ChordMaster& master) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status)) return "no such file";
+    if (std::filesystem::is_directory(status)) return "it is a folder, not a file";
+    std::string reason = master.readerMessage();
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+    if (reason.rfind("error: ", 0) == 0) reason.erase(0, 7);
+    return reason.empty() ? "not a MIDI file or project the program can read" : reason;
+}
+
 bool isProjectFile(const std::string& path) {
     return documentKind(path) == DocumentKind::kProject;
 }
@@ -87,16 +114,8 @@ void printRow(const char* label, const std::string& value) {
     std::printf("%-22s %s\n", label, value.c_str());
 }
 
-std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
-void reportFailure(const std::string& file, StatusCode status, const ChordMaster& master) {
-    std::cerr << "varimel-cli: can't open " << file << ": status " << status << " ("
-              << statusMeaning(status) << ")";
-    if (!master.readerMessage().empty()) std::cerr << ": " << trimmed(master.readerMessage());
-    std::cerr << '\n';
+void reportFailure(const HarmoniseOutcome& outcome) {
+    std::cerr << "varimel-cli: can't open " << statusReport(outcome) << '\n';
 }
 
 // Prints what was read, as a person checking a file wants to see it.
@@ -108,6 +127,12 @@ int runInfo(const std::string& file) {
     const Composition* c = master->composition();
 
     printRow("File:", file);
+    if (result == status::kUnreadableFile) {
+        // Nothing was read: only why.
+        printRow("Status:", std::to_string(result) + " (" + statusMeaning(result) +
+                                "): " + loadFailureReason(file, *master));
+        return 1;
+    }
     if (c) {
         int numerator = 4, denominator = 4;
         c->meterMap().meterOfBar(0, numerator, denominator);
@@ -154,9 +179,6 @@ int runInfo(const std::string& file) {
         printRow("Accompaniment octave:", std::to_string(c->accompanimentOctave));
     }
     printRow("Status:", std::to_string(result) + " (" + statusMeaning(result) + ")");
-    if (result == status::kUnreadableFile && !master->readerMessage().empty()) {
-        printRow("Reader:", trimmed(master->readerMessage()));
-    }
     return usable(result) ? 0 : 1;
 }
 
@@ -168,7 +190,7 @@ int writeDocument(const std::string& file, const std::string& output, const char
     HarmoniseOutcome outcome = openFile(file, HarmoniseRequest{}, false);
     reportProblems(outcome);
     if (!usable(outcome.loadStatus)) {
-        reportFailure(file, outcome.loadStatus, *outcome.master);
+        reportFailure(outcome);
         return 1;
     }
     // The document's instruments and volumes go with whatever is written.

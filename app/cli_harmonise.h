@@ -52,6 +52,8 @@ struct HarmoniseOutcome {
     bool harmonised = false;            // false: the load ended the work ("stage": "load")
     std::vector<std::string> warnings;  // e.g. an extension that disagrees
     std::vector<std::string> accompanimentProblems;  // e.g. no style for the meter
+    // A request that cannot be met (an unknown style, a style for another meter): exit 2.
+    std::string requestError;
 
     ChannelSettings& channels() { return document->channels; }
 };
@@ -68,6 +70,10 @@ struct HarmoniseFlags {
     const HarmoniseRequest& resolve();
 };
 
+// A key as the user types it: the program's names (C-dur, a-moll) or English ones (C, Am, F#m,
+// Bb, "C major", "a minor"), in any case; kNoKey when it names none.
+KeyIndex keyFromUserName(const std::string& name);
+
 // The installed style and arrangement libraries, from the folders the settings name; their
 // failures are in `messages`, with the texts the window shows.
 std::shared_ptr<AccompanimentContext> openLibraries();
@@ -81,6 +87,10 @@ HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& reque
                           std::shared_ptr<AccompanimentContext> libraries = nullptr);
 HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& request,
                                std::shared_ptr<AccompanimentContext> libraries = nullptr);
+
+// "FILE: status N (meaning)", with the reader's reason for a failed load and what to do about
+// several melody channels (--channel) or an unknown key (--key).
+std::string statusReport(const HarmoniseOutcome& outcome);
 
 // Prints the outcome's warnings and accompaniment problems on standard error.
 void reportProblems(const HarmoniseOutcome& outcome);

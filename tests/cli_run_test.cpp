@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -146,6 +147,99 @@ TEST_F(CliRun, AMissingArrangementLibraryIsReportedOnStandardError) {
                            "install Arrangements library."),
               std::string::npos)
         << run.err;
+}
+
+TEST_F(CliRun, UnknownOrUnfittingChoicesAreErrorsThatSayWhatFits) {
+    CliResult run = cli(dir.path(), "harmonise c.mid --style NoSuchStyle -o c.vml");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("unknown style 'NoSuchStyle'; the styles are: "), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("PnWaltz34"), std::string::npos) << run.err;
+    run = cli(dir.path(), "harmonise c.mid --parts arrange --arrangement nothing -o c.vml");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("the arrangements are: "), std::string::npos) << run.err;
+    // The melody is in 4/4; a waltz style, named in any case, does not fit.
+    run = cli(dir.path(), "harmonise c.mid --style pnwaltz34 -o c.vml");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("PnWaltz34 is for 3/4, the melody is in 4/4"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(dir / "c.vml"));
+    // What was applied, in any case of the name.
+    run = cli(dir.path(), "harmonise c.mid --style pnblock44 --json");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("\"styleName\":\"PnBlock44\""), std::string::npos) << run.out;
+}
+
+TEST_F(CliRun, SeveralMelodyChannelsAreResolvedWithChannel) {
+    fs::copy_file(VARIMEL_SAMPLES_DIR "/jingle_bells.mid", dir / "two.mid");
+    CliResult run = cli(dir.path(), "harmonise two.mid");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("melodies on channels 0, 1: choose one with --channel N"),
+              std::string::npos)
+        << run.err;
+    run = cli(dir.path(), "harmonise two.mid --channel 0 --json");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("\"status\":0"), std::string::npos) << run.out;
+}
+
+TEST_F(CliRun, LoadFailuresSayWhy) {
+    fs::create_directories(dir / "folder.mid");
+    std::ofstream(dir / "cut.mid", std::ios::binary) << original.substr(0, 30);
+    const std::pair<const char*, const char*> cases[] = {
+        {"missing.mid", "no such file"},
+        {"folder.mid", "it is a folder, not a file"},
+        {"cut.mid", "unexpected end of file"},
+    };
+    for (const auto& [file, reason] : cases) {
+        const CliResult info = cli(dir.path(), std::string("info ") + file);
+        EXPECT_EQ(info.exitCode, 1) << file;
+        EXPECT_EQ(info.out,
+                  std::string("File:                  ") + file +
+                      "\nStatus:                101 (the file cannot be read): " + reason + "\n");
+        const CliResult harmonise = cli(dir.path(), std::string("harmonise ") + file);
+        EXPECT_EQ(harmonise.exitCode, 1) << file;
+        EXPECT_NE(harmonise.err.find(reason), std::string::npos) << harmonise.err;
+    }
+}
+
+TEST_F(CliRun, RangesOutsideThePieceAreErrorsNamingTheBarCount) {
+    CliResult run = cli(dir.path(), "render c.mid --wav x.wav --from 40");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("--from 40 is beyond the end: the piece has 12 bars\n"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(dir / "x.wav"));
+    run = cli(dir.path(), "harmonise c.mid --jobs 0");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("--jobs must be a whole number from 1 to 1024"), std::string::npos)
+        << run.err;
+    run = cli(dir.path(), "harmonise c.mid --jobs 99999999999999999999999999999");
+    EXPECT_NE(run.err.find("--jobs must be a whole number from 1 to 1024"), std::string::npos)
+        << run.err;
+}
+
+TEST_F(CliRun, ABatchWritesIntoItsOutDirAndNamesItsFailures) {
+    fs::create_directories(dir / "in");
+    fs::copy_file(dir / "c.mid", dir / "in" / "first.mid");
+    fs::copy_file(VARIMEL_SAMPLES_DIR "/jingle_bells.mid", dir / "in" / "second.mid");
+    CliResult run = cli(dir.path(), "harmonise --batch in --export");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("need --out-dir DIR"), std::string::npos) << run.err;
+
+    fs::create_directories(dir / "out");
+    run = cli(dir.path(), "harmonise --batch in --export -o --out-dir out --jsonl -");
+    EXPECT_EQ(run.exitCode, 1) << "a file failed";
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2);
+    EXPECT_NE(run.err.find("1 failed: in/second.mid (status 89)"), std::string::npos) << run.err;
+    EXPECT_EQ(contents(dir / "out" / "first.mid").substr(0, 4), "MThd");
+    EXPECT_EQ(contents(dir / "out" / "first.vml").substr(0, 4), "VVml");
+    EXPECT_FALSE(fs::exists(dir / "out" / "second.mid"));
+
+    // A list on standard input, so that batches compose with xargs and pipes.
+    std::ofstream(dir / "list") << "c.mid\n\nin/first.mid\n";
+    run = cli(dir.path(), "harmonise --files-from - --jsonl results.jsonl < list");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string lines = contents(dir / "results.jsonl");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
 }
 
 }  // namespace

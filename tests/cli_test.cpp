@@ -216,8 +216,7 @@ TEST(CliAccompaniment, PartsStyleAndArrangementAreHonoured) {
     HarmoniseRequest unknown;
     unknown.style = "NoSuchStyle";
     const HarmoniseOutcome withUnknown = harmoniseFile(sample("twinkle.mid"), unknown);
-    ASSERT_FALSE(withUnknown.accompanimentProblems.empty());
-    EXPECT_NE(withUnknown.accompanimentProblems.front().find("NoSuchStyle"), std::string::npos);
+    EXPECT_NE(withUnknown.requestError.find("NoSuchStyle"), std::string::npos);
 }
 
 TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
@@ -284,4 +283,16 @@ TEST(CliProject, StoredHarmonyIsKeptUnlessADraftOrKeyIsAsked) {
     draft.draft = 1;
     const HarmoniseOutcome anew = harmoniseFile(project, draft);
     EXPECT_EQ(anew.master->composition()->chordTrack[2].chord, original);
+}
+
+TEST(CliKeys, KeysAreReadInTheProgramsAndInEnglishNamesInAnyCase) {
+    const std::pair<const char*, const char*> names[] = {
+        {"C", "C-dur"},       {"Am", "a-moll"},      {"F#m", "fis-moll"}, {"Bb", "B-dur"},
+        {"C major", "C-dur"}, {"a minor", "a-moll"}, {"c-DUR", "C-dur"},  {"Eb", "Es-dur"},
+        {"db", "Cis-dur"},    {"B", "H-dur"},        {"bbm", "b-moll"},   {"G#m", "as-moll"},
+    };
+    for (const auto& [typed, key] : names) EXPECT_EQ(keyName(keyFromUserName(typed)), key) << typed;
+    for (const char* typed : {"H#", "Cm7", "major", "", "C-sharp"}) {
+        EXPECT_EQ(keyFromUserName(typed), kNoKey) << typed;
+    }
 }
