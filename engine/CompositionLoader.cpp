@@ -41,10 +41,11 @@ int CompositionLoader::attach(Composition& composition) {
     storedNotes_ = 0;
     storedEvents_ = 0;
     openNotes_ = 0;
-    pending_.clear();
+    queueOf_.clear();
+    queues_.clear();
     if (!isOpen()) return -1;
     try {
-        pending_.resize(kKeyChannelCount);
+        queueOf_.assign(kKeyChannelCount, -1);
     } catch (const std::bad_alloc&) {
         return 1;
     }
@@ -218,7 +219,12 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
 
     NoteTracks& notes = composition_->noteTracks();
     try {
-        pending_[static_cast<size_t>(key + 128 * channel)].notes.push_back(
+        int16_t& queue = queueOf_[static_cast<size_t>(key + 128 * channel)];
+        if (queue < 0) {
+            queues_.emplace_back();
+            queue = static_cast<int16_t>(queues_.size() - 1);
+        }
+        queues_[static_cast<size_t>(queue)].notes.push_back(
             {key + 256 * channel, notes.count(channel), static_cast<int32_t>(currentTick())});
         ++openNotes_;
     } catch (const std::bad_alloc&) {
@@ -235,9 +241,10 @@ void CompositionLoader::onNoteOff(int channel, int key, int velocity) {
     NoteTracks& notes = composition_->noteTracks();
     const int32_t tick = static_cast<int32_t>(currentTick());
     // The oldest sounding note of that key ends first.
-    PendingQueue* queue = key >= 0 && key < 128 && !pending_.empty()
-                              ? &pending_[static_cast<size_t>(key + 128 * channel)]
-                              : nullptr;
+    const int16_t index = key >= 0 && key < 128 && !queueOf_.empty()
+                              ? queueOf_[static_cast<size_t>(key + 128 * channel)]
+                              : int16_t{-1};
+    PendingQueue* queue = index >= 0 ? &queues_[static_cast<size_t>(index)] : nullptr;
     if (queue != nullptr && queue->head < queue->notes.size()) {
         const PendingNote found = queue->notes[queue->head++];
         if (queue->head == queue->notes.size()) {
