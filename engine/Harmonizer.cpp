@@ -470,12 +470,18 @@ void Harmonizer::countPitchClasses(int32_t bar, bool cadence) {
 void Harmonizer::scoreKeys() {
     constexpr unsigned kTriad = 1u << 0 | 1u << 2 | 1u << 4;  // degrees I, III, V
     constexpr unsigned kTonicAndThird = 1u << 0 | 1u << 2;
+    // The bar's sounding pitch classes once, for all 24 keys.
+    std::array<size_t, kPitchClassCount> soundingPc{};
+    size_t sounding = 0;
+    for (size_t pc = 0; pc < kPitchClassCount; ++pc) {
+        if (pcCount_[pc] != 0) soundingPc[sounding++] = pc;
+    }
     for (size_t k = 0; k < kKeyCount; ++k) {
         int sum = 0;
         unsigned degrees = 0;
-        for (size_t pc = 0; pc < kPitchClassCount; ++pc) {
+        for (size_t n = 0; n < sounding; ++n) {
+            const size_t pc = soundingPc[n];
             const int count = pcCount_[pc];
-            if (count == 0) continue;
             const int d = degree_[k][pc];
             if (d > 0) {
                 sum += kDegreeWeight[static_cast<size_t>(d - 1)] * count;
