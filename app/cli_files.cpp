@@ -118,9 +118,18 @@ void reportFailure(const HarmoniseOutcome& outcome) {
     std::cerr << "varimel-cli: can't open " << statusReport(outcome) << '\n';
 }
 
+// --channel of info, save and export: the melody channel to take after status 89.
+int melodyChannelChoice = -1;
+
+HarmoniseRequest openingRequest() {
+    HarmoniseRequest request;
+    request.melodyChannel = melodyChannelChoice;
+    return request;
+}
+
 // Prints what was read, as a person checking a file wants to see it.
 int runInfo(const std::string& file) {
-    HarmoniseOutcome outcome = openFile(file, HarmoniseRequest{}, false);
+    HarmoniseOutcome outcome = openFile(file, openingRequest(), false);
     reportProblems(outcome);
     const StatusCode result = outcome.loadStatus;
     const ChordMaster* master = outcome.master;
@@ -187,7 +196,7 @@ template <typename Write>
 int writeDocument(const std::string& file, const std::string& output, const char* verb,
                   const char* done, Write write) {
     if (const int refused = refuseSameFiles({file}, {output})) return refused;
-    HarmoniseOutcome outcome = openFile(file, HarmoniseRequest{}, false);
+    HarmoniseOutcome outcome = openFile(file, openingRequest(), false);
     reportProblems(outcome);
     if (!usable(outcome.loadStatus)) {
         reportFailure(outcome);
@@ -224,9 +233,16 @@ int runExport(const std::string& file, const std::string& output) {
 
 void registerFileCommands(CLI::App& app, int& exitCode) {
     static std::string infoFile, saveFile, saveOutput, exportFile, exportOutput;
+    auto addChannel = [](CLI::App* command) {
+        command
+            ->add_option("--channel", melodyChannelChoice,
+                         "When melodies are on several channels, take this one (0 to 15)")
+            ->check(wholeNumberFrom("--channel", 0, 15));
+    };
 
     CLI::App* info = app.add_subcommand("info", "Load a melody or project and print what was read");
     info->add_option("FILE", infoFile, "A Standard MIDI File or a .vml project")->required();
+    addChannel(info);
     info->callback([&exitCode] { exitCode = runInfo(infoFile); });
 
     CLI::App* save = app.add_subcommand("save", "Load a melody and save it as a project");
@@ -234,6 +250,7 @@ void registerFileCommands(CLI::App& app, int& exitCode) {
     save->add_option("-o,--output", saveOutput,
                      "The project file to write (.vml; - for standard output)")
         ->required();
+    addChannel(save);
     save->callback([&exitCode] { exitCode = runSave(saveFile, saveOutput); });
 
     CLI::App* exportCommand =
@@ -243,6 +260,7 @@ void registerFileCommands(CLI::App& app, int& exitCode) {
     exportCommand
         ->add_option("-o,--output", exportOutput, "The MIDI file to write (- for standard output)")
         ->required();
+    addChannel(exportCommand);
     exportCommand->callback([&exitCode] { exitCode = runExport(exportFile, exportOutput); });
 }
 

@@ -180,6 +180,10 @@ TEST_F(CliRun, SeveralMelodyChannelsAreResolvedWithChannel) {
     run = cli(dir.path(), "harmonise two.mid --channel 0 --json");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("\"status\":0"), std::string::npos) << run.out;
+    run = cli(dir.path(), "export two.mid --channel 1 -o one.mid");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    run = cli(dir.path(), "info one.mid");
+    EXPECT_NE(run.out.find("Status:                0 (success)"), std::string::npos) << run.out;
 }
 
 TEST_F(CliRun, LoadFailuresSayWhy) {
@@ -205,7 +209,8 @@ TEST_F(CliRun, LoadFailuresSayWhy) {
 TEST_F(CliRun, RangesOutsideThePieceAreErrorsNamingTheBarCount) {
     CliResult run = cli(dir.path(), "render c.mid --wav x.wav --from 40");
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_NE(run.err.find("--from 40 is beyond the end: the piece has 12 bars\n"), std::string::npos)
+    EXPECT_NE(run.err.find("--from 40 is beyond the end: the piece has 12 bars\n"),
+              std::string::npos)
         << run.err;
     EXPECT_FALSE(fs::exists(dir / "x.wav"));
     run = cli(dir.path(), "harmonise c.mid --jobs 0");
