@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <vector>
 
 namespace varimel {
 
@@ -40,10 +41,11 @@ int CompositionLoader::attach(Composition& composition) {
     storedNotes_ = 0;
     storedEvents_ = 0;
     openNotes_ = 0;
-    pending_.clear();
+    queueOf_.clear();
+    queues_.clear();
     if (!isOpen()) return -1;
     try {
-        pending_.resize(kKeyChannelCount);
+        queueOf_.assign(kKeyChannelCount, -1);
     } catch (const std::bad_alloc&) {
         return 1;
     }
@@ -90,8 +92,8 @@ int CompositionLoader::readHeader() {
     MeterMap& meter = c.meterMap();
     meter.setTicksPerQuarter(ticksPerQuarter);
     meter.shortestNote = meter.sixteenth = ticksPerQuarter * 4 / 16;
-    // A file without a time signature is in 4/4; a signature at tick 0 adds its own segment
-    // from bar 0, which then governs.
+    // A file without a time signature is in 4/4; a signature at tick 0 takes this segment's
+    // place.
     meter.clearSegments();
     meter.addSegment(0, 4, 4);
     return 1;
@@ -148,6 +150,13 @@ void CompositionLoader::onTimeSignature(int numerator, int denominator, int cloc
     // next bar line.
     const bool onBarLine = position_.beat == 0 && position_.tick == 0;
     const int32_t startBar = onBarLine ? currentBar_ : currentBar_ + 1;
+    // A second signature for the same bar (the first one replaces the default 4/4) takes the
+    // place of the segment there, which it would govern anyway.
+    if (!meter.segments().empty() && meter.segments().back().startBar == startBar) {
+        std::vector<MeterSegment> segments = meter.segments();
+        segments.pop_back();
+        meter.setSegments(std::move(segments));
+    }
     meter.addSegment(startBar, numerator, denominator);
     storeEvent(false, event_kind::kTimeSignature,
                packEventValue(numerator, denominator, clocksPerClick, thirtySecondsPerQuarter));
@@ -210,7 +219,12 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
 
     NoteTracks& notes = composition_->noteTracks();
     try {
-        pending_[static_cast<size_t>(key + 128 * channel)].notes.push_back(
+        int16_t& queue = queueOf_[static_cast<size_t>(key + 128 * channel)];
+        if (queue < 0) {
+            queues_.emplace_back();
+            queue = static_cast<int16_t>(queues_.size() - 1);
+        }
+        queues_[static_cast<size_t>(queue)].notes.push_back(
             {key + 256 * channel, notes.count(channel), static_cast<int32_t>(currentTick())});
         ++openNotes_;
     } catch (const std::bad_alloc&) {
@@ -227,9 +241,10 @@ void CompositionLoader::onNoteOff(int channel, int key, int velocity) {
     NoteTracks& notes = composition_->noteTracks();
     const int32_t tick = static_cast<int32_t>(currentTick());
     // The oldest sounding note of that key ends first.
-    PendingQueue* queue = key >= 0 && key < 128 && !pending_.empty()
-                              ? &pending_[static_cast<size_t>(key + 128 * channel)]
-                              : nullptr;
+    const int16_t index = key >= 0 && key < 128 && !queueOf_.empty()
+                              ? queueOf_[static_cast<size_t>(key + 128 * channel)]
+                              : int16_t{-1};
+    PendingQueue* queue = index >= 0 ? &queues_[static_cast<size_t>(index)] : nullptr;
     if (queue != nullptr && queue->head < queue->notes.size()) {
         const PendingNote found = queue->notes[queue->head++];
         if (queue->head == queue->notes.size()) {

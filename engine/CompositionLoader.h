@@ -76,7 +76,11 @@ class CompositionLoader : public MergedMidiReader {
     void storeEvent(bool inChannelList, uint8_t kind, int32_t value, int32_t data = 0);
 
     Composition* composition_ = nullptr;
-    std::vector<PendingQueue> pending_;  // by key + 128 x channel
+    // The queue of each key and channel (key + 128 x channel) that has sounded, as an index
+    // into queues_, -1 for none: made as notes arrive, since a melody uses a few dozen of the
+    // 2048 and setting all of them up cost more than reading a small file.
+    std::vector<int16_t> queueOf_;
+    std::vector<PendingQueue> queues_;
     int32_t openNotes_ = 0;
     int melodyChannel_ = -1;
     StatusCode status_ = status::kOk;
