@@ -149,7 +149,8 @@ int runInfo(const std::string& file) {
         const KeyIndex signatureKey =
             c->eventValue(event_kind::kKeySignature, 0, &sharpsFlats, &minor);
         const bool hasSignature = c->findEvent(event_kind::kKeySignature, 0, false) != nullptr;
-        const bool hasMeter = c->findEvent(event_kind::kTimeSignature, 0, false) != nullptr;
+        const bool hasMeter =
+            c->meterFromFile || c->findEvent(event_kind::kTimeSignature, 0, false) != nullptr;
         const int32_t tempo = c->eventValue(event_kind::kTempo, 0);
         const NoteTracks& notes = c->noteTracks();
 

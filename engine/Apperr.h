@@ -22,7 +22,6 @@ namespace varimel {
 class Style;
 class Arrangement;
 
-
 // Event kinds of the conductor list; the channel list uses the status nibble + channel.
 namespace event_kind {
 inline constexpr uint8_t kTempo = 81;
@@ -187,8 +186,11 @@ class Composition {
     uint8_t stateFlags = 0;
     int32_t tempo = kDefaultTempo;
     uint8_t fileFormat = 1;
-    uint8_t trackCount = 0;
+    uint16_t trackCount = 0;
     int16_t ticksPerQuarter = kDefaultTicksPerQuarter;
+    // The MIDI file held a usable time signature (the conductor list may have lost it since,
+    // when a melody without notes had its trailing conductor events trimmed).
+    bool meterFromFile = false;
     std::unique_ptr<NoteTracks> notes;
     EventList conductorEvents;
     EventList channelEvents;

@@ -10,6 +10,7 @@ namespace varimel {
 
 namespace {
 constexpr int32_t kLongestStoredDuration = 65535;  // durations are 16-bit; longer ones saturate
+constexpr int kSmpteDivisionBit = 0x8000;
 
 // The whole file is read into memory at construction; one above the limit is only opened, so
 // that refusing it costs nothing.
@@ -79,15 +80,22 @@ int CompositionLoader::readHeader() {
     if (MergedMidiReader::readHeader() != 1) return 0;
     if (!composition_) return 1;
     const int ticksPerQuarter = division();
-    // A division of 0 has no time at all, and one with the top bit set counts SMPTE frames,
-    // which the 16-bit tick arithmetic of the document cannot hold.
-    if (ticksPerQuarter <= 0 || ticksPerQuarter > 0x7FFF) {
+    // A division with the top bit set counts SMPTE frames and subframes instead of beats, so the
+    // file has no bars to harmonise in.
+    if ((ticksPerQuarter & kSmpteDivisionBit) != 0) {
+        refuse(
+            "SMPTE time division is not supported; save the file with a metrical division (ticks "
+            "per quarter note)");
+        return 0;
+    }
+    // A division of 0 has no time at all.
+    if (ticksPerQuarter <= 0) {
         refuse("unsupported time division " + std::to_string(ticksPerQuarter));
         return 0;
     }
     Composition& c = *composition_;
     c.fileFormat = static_cast<uint8_t>(format());
-    c.trackCount = static_cast<uint8_t>(std::min(trackCount(), 255));
+    c.trackCount = static_cast<uint16_t>(trackCount());
     c.ticksPerQuarter = static_cast<int16_t>(ticksPerQuarter);
     MeterMap& meter = c.meterMap();
     meter.setTicksPerQuarter(ticksPerQuarter);
@@ -158,6 +166,7 @@ void CompositionLoader::onTimeSignature(int numerator, int denominator, int cloc
         meter.setSegments(std::move(segments));
     }
     meter.addSegment(startBar, numerator, denominator);
+    composition_->meterFromFile = true;
     storeEvent(false, event_kind::kTimeSignature,
                packEventValue(numerator, denominator, clocksPerClick, thirtySecondsPerQuarter));
 }

@@ -15,8 +15,8 @@ BUILD_DIR="$ROOT/build-fuzz"
 JOBS="$(nproc)"
 SECONDS_EACH=""
 TARGETS=()
-ALL_TARGETS=(fuzz_midi_file fuzz_project_file fuzz_registry_file fuzz_style_list fuzz_style_file
-             fuzz_arrangement_list fuzz_arrangement_file)
+ALL_TARGETS=(fuzz_midi_file fuzz_midi_reader fuzz_project_file fuzz_registry_file fuzz_style_list
+             fuzz_style_file fuzz_arrangement_list fuzz_arrangement_file)
 
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -59,9 +59,11 @@ cmake --build "$BUILD_DIR" --parallel "$(nproc)" \
 # Seeds, made anew on every run from what the build produced.
 SEEDS="$BUILD_DIR/fuzz-seeds"
 rm -rf "$SEEDS"
-mkdir -p "$SEEDS"/{fuzz_midi_file,fuzz_project_file,fuzz_registry_file,fuzz_style_list}
+mkdir -p "$SEEDS"/{fuzz_midi_file,fuzz_midi_reader,fuzz_project_file,fuzz_registry_file}
+mkdir -p "$SEEDS/fuzz_style_list"
 mkdir -p "$SEEDS"/{fuzz_style_file,fuzz_arrangement_list,fuzz_arrangement_file}
 cp "$ROOT"/data/samples/*.mid "$SEEDS/fuzz_midi_file/"
+cp "$ROOT"/data/samples/*.mid "$SEEDS/fuzz_midi_reader/"
 "$BUILD_DIR/fuzz/fuzz_seed_projects" "$ROOT/data/samples" "$SEEDS/fuzz_project_file" >/dev/null
 "$BUILD_DIR/tools/regsetup/varimel-regsetup" --install-path "$ROOT/data" \
     --output "$SEEDS/fuzz_registry_file/registry.reg"

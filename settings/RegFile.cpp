@@ -392,7 +392,7 @@ bool isHexValueLine(std::string_view line) {
         return false;
     }
     auto rest = trim(line.substr(pos));
-    return rest.starts_with('=') && upperAscii(trim(rest.substr(1))).starts_with("HEX");
+    return rest.starts_with('=') && upperAscii(trim(rest.substr(1)).substr(0, 3)) == "HEX";
 }
 
 }  // namespace
@@ -408,12 +408,10 @@ std::optional<RegDocument> RegDocument::parse(std::string_view bytes) {
     auto header = trim(lines[i]);
     if (header != kRegFileHeader && header != kRegFileHeaderV4) return std::nullopt;
 
-    // Indexes of the keys and of each key's value names, so that a file of many keys or values
+    // An index of the keys (each key indexes its values), so that a file of many keys or values
     // reads in time proportional to its size, not to its square.
     std::unordered_map<std::string, std::size_t> sectionIndex;
-    std::vector<std::unordered_map<std::string, std::size_t>> valueIndex;
     Section* current = nullptr;  // null: before the first key
-    std::unordered_map<std::string, std::size_t>* currentValues = nullptr;
     for (++i; i < lines.size(); ++i) {
         std::string_view line = trim(lines[i]);
         if (line.empty()) continue;
@@ -426,19 +424,14 @@ std::optional<RegDocument> RegDocument::parse(std::string_view bytes) {
                     // A key listed twice is one key, as when the export is imported.
                     auto [at, added] =
                         sectionIndex.try_emplace(lookupKey, document.sections_.size());
-                    if (added) {
-                        document.sections_.push_back({std::string(inner), lookupKey, {}});
-                        valueIndex.emplace_back();
-                    }
+                    if (added)
+                        document.sections_.push_back({std::string(inner), lookupKey, {}, {}});
                     current = &document.sections_[at->second];
-                    currentValues = &valueIndex[at->second];
                     continue;
                 }
             }
-            document.sections_.push_back({std::string(trimEnd(lines[i])), {}, {}});
-            valueIndex.emplace_back();
+            document.sections_.push_back({std::string(trimEnd(lines[i])), {}, {}, {}});
             current = &document.sections_.back();
-            currentValues = &valueIndex.back();
             continue;
         }
         if (current == nullptr) {
@@ -450,8 +443,10 @@ std::optional<RegDocument> RegDocument::parse(std::string_view bytes) {
         std::string logical(line);
         if (!current->lookupKey.empty() && (line.front() == '"' || line.front() == '@')) {
             // Long binary data continues on the next lines after a trailing backslash; a blank
-            // line or a key ends it all the same.
-            while (isHexValueLine(logical) && logical.ends_with('\\') && i + 1 < lines.size() &&
+            // line or a key ends it all the same. The first line decides whether the value is hex
+            // data (asking again of the growing line would cost the square of its length).
+            const bool hexData = isHexValueLine(logical);
+            while (hexData && logical.ends_with('\\') && i + 1 < lines.size() &&
                    !trim(lines[i + 1]).empty() && !trim(lines[i + 1]).starts_with('[')) {
                 logical.pop_back();
                 logical += trim(lines[++i]);
@@ -461,7 +456,7 @@ std::optional<RegDocument> RegDocument::parse(std::string_view bytes) {
             if (auto parsed = parseValueLine(logical)) {
                 auto& entries = current->entries;
                 auto [at, added] =
-                    currentValues->try_emplace(upperAscii(parsed->name), entries.size());
+                    current->valueIndex.try_emplace(upperAscii(parsed->name), entries.size());
                 if (!added) {
                     entries[at->second].value = std::move(parsed->value);  // the last one wins
                 } else {
@@ -512,7 +507,7 @@ RegDocument::Section* RegDocument::sectionFor(RegistryRoot root, std::string_vie
     auto lookupKey = lookupKeyFor(root, key);
     if (auto* found = findSection(lookupKey)) return found;
     if (!create) return nullptr;
-    sections_.push_back({joinPath(rootName(root), parts), lookupKey, {}});
+    sections_.push_back({joinPath(rootName(root), parts), lookupKey, {}, {}});
     return &sections_.back();
 }
 
@@ -528,10 +523,24 @@ const RegistryValue* RegDocument::findValue(RegistryRoot root, std::string_view 
                                             std::string_view name) const {
     const auto* section = findSection(lookupKeyFor(root, key));
     if (section == nullptr || splitPath(key).empty()) return nullptr;
-    for (const auto& entry : section->entries) {
-        if (entry.isValue && equalsNoCase(entry.name, name)) return &entry.value;
+    const Entry* entry = section->findValue(name);
+    return entry != nullptr ? &entry->value : nullptr;
+}
+
+RegDocument::Entry* RegDocument::Section::findValue(std::string_view name) {
+    const auto found = valueIndex.find(upperAscii(name));
+    return found != valueIndex.end() ? &entries[found->second] : nullptr;
+}
+
+const RegDocument::Entry* RegDocument::Section::findValue(std::string_view name) const {
+    return const_cast<Section*>(this)->findValue(name);
+}
+
+void RegDocument::Section::reindexValues() {
+    valueIndex.clear();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].isValue) valueIndex.try_emplace(upperAscii(entries[i].name), i);
     }
-    return nullptr;
 }
 
 bool RegDocument::createKey(RegistryRoot root, std::string_view key) {
@@ -542,12 +551,11 @@ bool RegDocument::setValue(RegistryRoot root, std::string_view key, std::string_
                            RegistryValue value) {
     auto* section = sectionFor(root, key, true);
     if (section == nullptr) return false;
-    for (auto& entry : section->entries) {
-        if (entry.isValue && equalsNoCase(entry.name, name)) {
-            entry.value = std::move(value);
-            return true;
-        }
+    if (Entry* entry = section->findValue(name)) {
+        entry->value = std::move(value);
+        return true;
     }
+    section->valueIndex.try_emplace(upperAscii(name), section->entries.size());
     section->entries.push_back({true, std::string(name), std::move(value), {}});
     return true;
 }
@@ -564,9 +572,11 @@ bool RegDocument::deleteKey(RegistryRoot root, std::string_view key) {
 bool RegDocument::deleteValue(RegistryRoot root, std::string_view key, std::string_view name) {
     auto* section = sectionFor(root, key, false);
     if (section == nullptr) return false;
-    return std::erase_if(section->entries, [&](const Entry& e) {
-               return e.isValue && equalsNoCase(e.name, name);
-           }) > 0;
+    const bool removed = std::erase_if(section->entries, [&](const Entry& e) {
+                             return e.isValue && equalsNoCase(e.name, name);
+                         }) > 0;
+    if (removed) section->reindexValues();
+    return removed;
 }
 
 std::vector<std::string> RegDocument::valueNames(RegistryRoot root, std::string_view key) const {

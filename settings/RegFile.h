@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/SafeWrite.h"
@@ -60,6 +61,13 @@ class RegDocument {
         std::string header;     // the text between the brackets, or the whole line when unusable
         std::string lookupKey;  // normalised path; empty for a section that is kept verbatim
         std::vector<Entry> entries;
+        // The values among the entries by upper-case name, so that reading every value of a
+        // key of many values costs time in proportion to their number, not to its square.
+        std::unordered_map<std::string, std::size_t> valueIndex;
+
+        Entry* findValue(std::string_view name);
+        const Entry* findValue(std::string_view name) const;
+        void reindexValues();
     };
 
     Section* findSection(const std::string& lookupKey);

@@ -116,8 +116,17 @@ SettingsStore::SettingsStore()
 SettingsStore::SettingsStore(RegistryFactory factory, RegistryErrorHandler onError)
     : factory_(std::move(factory)), onError_(std::move(onError)) {}
 
-std::unique_ptr<Registry> SettingsStore::handle() {
-    return factory_ ? factory_() : nullptr;
+SettingsStore::Handle SettingsStore::handle() {
+    if (shared_) return Handle(nullptr, shared_.get());
+    return Handle(factory_ ? factory_() : nullptr, nullptr);
+}
+
+SettingsStore::SharedHandle::SharedHandle(SettingsStore& store) : store_(store) {
+    if (store_.factory_) store_.shared_ = store_.factory_();
+}
+
+SettingsStore::SharedHandle::~SharedHandle() {
+    store_.shared_.reset();
 }
 
 template <typename Transfer>
@@ -271,6 +280,7 @@ bool SettingsStore::writeShowTips(bool showTips) {
 }
 
 bool readStartupSettings(SettingsStore& store, StartupSettings& startup, HarmonyOptions& options) {
+    const SettingsStore::SharedHandle oneLook(store);
     if (!store.rootKeyExists()) return false;
     auto& s = startup.settings;
     store.readRecentFiles(startup.recentFiles, s.maxRecentFiles);

@@ -92,7 +92,8 @@ std::string browserProgramFromCommand(std::string_view command);
 using RegistryFactory = std::function<std::unique_ptr<Registry>()>;
 using RegistryErrorHandler = std::function<void(const std::string& message)>;
 
-// Every operation gets a registry handle from the factory and drops it when done. An error of
+// Every operation gets a registry handle from the factory and drops it when done, unless a
+// SharedHandle lends one handle to a run of operations. An error of
 // the registry layer ends only its operation: the values already transferred keep their new
 // contents, the error text goes to the handler (the window shows it in a message box) and the
 // operation answers false.
@@ -128,13 +129,42 @@ class SettingsStore {
     // The tips dialog's one write: ShowTips 0 or 1, creating "Settings" when missing.
     bool writeShowTips(bool showTips);
 
+    // While one lives, every operation of the store goes through one handle from the factory,
+    // so that a run of reads (start-up reads seven groups) opens and reads the registry file
+    // once instead of once a group.
+    class SharedHandle {
+      public:
+        explicit SharedHandle(SettingsStore& store);
+        ~SharedHandle();
+        SharedHandle(const SharedHandle&) = delete;
+        SharedHandle& operator=(const SharedHandle&) = delete;
+
+      private:
+        SettingsStore& store_;
+    };
+
   private:
-    std::unique_ptr<Registry> handle();
+    // The handle of one operation: the shared one, or one of its own.
+    class Handle {
+      public:
+        Handle(std::unique_ptr<Registry> owned, Registry* shared)
+            : owned_(std::move(owned)), registry_(shared != nullptr ? shared : owned_.get()) {}
+        explicit operator bool() const { return registry_ != nullptr; }
+        Registry& operator*() const { return *registry_; }
+        Registry* operator->() const { return registry_; }
+
+      private:
+        std::unique_ptr<Registry> owned_;
+        Registry* registry_;
+    };
+
+    Handle handle();
     template <typename Transfer>
     bool transfer(Registry& registry, RegistryRoot root, std::string_view key, bool create,
                   Transfer&& body);
 
     RegistryFactory factory_;
+    std::unique_ptr<Registry> shared_;  // while a SharedHandle lives
     RegistryErrorHandler onError_;
     std::string lastError_;
 };

@@ -9,9 +9,11 @@
 
 #include "engine/Wchordmaster.h"
 #include "support/melody.h"
+#include "support/smf_bytes.h"
 
 using namespace varimel;
 using namespace varimel::test;
+namespace s = varimel::test::smf;
 
 namespace {
 
@@ -241,6 +243,118 @@ TEST(Loader, LongNotesSaturateInsteadOfWrapping) {
     ASSERT_EQ(loaded.status, 0);
     const NoteTracks& notes = loaded.c().noteTracks();
     EXPECT_EQ(notes.note(notes.count(0) - 1, 0)->duration, 65535);
+}
+
+// --- Valid files that use the less common parts of the format ---------------------------------
+
+namespace {
+
+// Quarter notes at 96 ticks per quarter on channel 0, rising by the major scale from `from`, each
+// body ending with its end-of-track event.
+s::Bytes scale(int from, int notes) {
+    static const int steps[] = {0, 2, 4, 5, 7, 9, 11};
+    s::Bytes body;
+    for (int i = 0; i < notes; ++i) {
+        const int key = from + 12 * (i / 7) + steps[i % 7];
+        body = s::cat({body, s::noteOn(0, 0, key, 100), s::noteOff(96, 0, key)});
+    }
+    return s::cat({body, s::endOfTrack()});
+}
+
+s::Bytes conductor(const s::Bytes& before = {}, std::uint32_t endDelta = 0) {
+    return s::cat(
+        {before, s::meta(0, 0x58, {3, 2, 24, 8}), s::tempo(0, 600000), s::endOfTrack(endDelta)});
+}
+
+std::vector<int> melodyKeys(const Composition& c) {
+    std::vector<int> keys;
+    const NoteTracks& notes = c.noteTracks();
+    for (int32_t i = 0; i < notes.count(0); ++i) keys.push_back(notes.note(i, 0)->key);
+    return keys;
+}
+
+}  // namespace
+
+TEST(LoaderFormat, SysexEscapesAndPacketsDoNotStopTheMelody) {
+    const s::Bytes withSysex = s::cat({
+        s::event(0, {0xF7, 0x01, 0xF8}),              // an escaped clock
+        s::event(0, {0xF0, 0x03, 0x7E, 0x7F, 0x09}),  // GM System On in three packets
+        s::event(0, {0xF7, 0x01, 0x01}),
+        s::event(0, {0xF7, 0x01, 0xF7}),
+    });
+    const Loaded loaded = load(s::file(1, 96, {conductor(withSysex), scale(60, 16)}));
+    ASSERT_EQ(loaded.status, 0) << loaded.master->readerMessage();
+    EXPECT_EQ(loaded.c().noteTracks().count(0), 16);
+    EXPECT_EQ(loaded.c().eventValue(event_kind::kTempo, 0), 600000);
+}
+
+TEST(LoaderFormat, ChunkOfAnotherTypeBeforeTheFirstTrackIsSkipped) {
+    const s::Bytes bytes = s::cat({s::headerChunk(1, 2, 96), s::chunk("XFIH", s::ascii("info")),
+                                   s::trackChunk(conductor()), s::trackChunk(scale(60, 16))});
+    const Loaded loaded = load(bytes);
+    ASSERT_EQ(loaded.status, 0) << loaded.master->readerMessage();
+    EXPECT_EQ(loaded.c().noteTracks().count(0), 16);
+}
+
+TEST(LoaderFormat, TrackClaimingSixteenMegabytesMoreThanTheFileIsRefusedWithItsReason) {
+    const s::Bytes melody = scale(60, 16);
+    const auto file = [&](std::uint32_t extra) {
+        return s::cat({s::headerChunk(1, 2, 96), s::trackChunk(conductor()), s::ascii("MTrk"),
+                       s::be32(static_cast<std::uint32_t>(melody.size()) + extra), melody});
+    };
+    const Loaded refused = load(file(16u << 20));
+    EXPECT_EQ(refused.status, 101);
+    EXPECT_EQ(refused.master->readerMessage(),
+              "error: track 2 runs 16777216 bytes past the end of the file\n");
+    // Two bytes short, with its end-of-track event in place: read as before.
+    EXPECT_EQ(load(file(2)).status, 0);
+}
+
+TEST(LoaderFormat, LargePauseInTheConductorTrackKeepsTheMelody) {
+    const Loaded loaded = load(s::file(1, 96, {conductor({}, 0x1000000), scale(60, 16)}));
+    ASSERT_EQ(loaded.status, 0) << loaded.master->readerMessage();
+    EXPECT_EQ(loaded.c().noteTracks().count(0), 16);
+    int numerator = 0, denominator = 0;
+    loaded.c().eventValue(event_kind::kTimeSignature, 0, &numerator, &denominator);
+    EXPECT_EQ(numerator, 3);
+}
+
+TEST(LoaderFormat, FormatTwoPatternsFollowOneAnother) {
+    // A two-octave scale as two independent patterns of one octave each, and an empty third.
+    const Loaded loaded = load(s::file(
+        2, 96,
+        {s::cat({s::meta(0, 0x58, {4, 2, 24, 8}), scale(60, 7)}), scale(72, 8), scale(0, 0)}));
+    ASSERT_EQ(loaded.status, 0) << loaded.master->readerMessage();
+    EXPECT_EQ(melodyKeys(loaded.c()),
+              (std::vector<int>{60, 62, 64, 65, 67, 69, 71, 72, 74, 76, 77, 79, 81, 83, 84}));
+    const NoteRecord* upper = loaded.c().noteTracks().note(7, 0);
+    ASSERT_NE(upper, nullptr);
+    // The second pattern starts where the first ended, on the last beat of bar 2.
+    EXPECT_EQ(upper->position.bar, 1);
+    EXPECT_EQ(upper->position.beat, 3);
+}
+
+TEST(LoaderFormat, SmpteDivisionIsRefusedWithItsOwnReason) {
+    // -25 frames per second, 40 subframes: 0xE728.
+    const Loaded loaded = load(s::file(1, 0xE728, {conductor(), scale(60, 16)}));
+    EXPECT_EQ(loaded.status, 101);
+    EXPECT_EQ(loaded.master->readerMessage(),
+              "error: SMPTE time division is not supported; save the file with a metrical "
+              "division (ticks per quarter note)\n");
+}
+
+TEST(LoaderFormat, TrackCountAndTimeSignatureAreKeptAsTheFileHasThem) {
+    // 300 tracks: the melody and 299 empty ones.
+    s::Bytes bytes = s::cat({s::headerChunk(1, 300, 96), s::trackChunk(scale(60, 16))});
+    for (int i = 1; i < 300; ++i) bytes = s::cat({bytes, s::trackChunk(s::endOfTrack())});
+    const Loaded many = load(bytes);
+    ASSERT_EQ(many.status, 0) << many.master->readerMessage();
+    EXPECT_EQ(many.c().trackCount, 300);
+    EXPECT_FALSE(many.c().meterFromFile);
+
+    // Without notes the conductor events are trimmed, but the meter still came from the file.
+    const Loaded empty = load(s::file(1, 96, {conductor(), s::endOfTrack()}));
+    EXPECT_TRUE(empty.c().meterFromFile);
 }
 
 // --- Files that are not melodies --------------------------------------------------------------

@@ -70,6 +70,7 @@ const std::vector<Composition*>& pieces() {
 ReadOutcome readAs(const std::string& reader, const fs::path& file) {
     const std::vector<std::uint8_t> bytes = fileBytes(file);
     if (reader == "midi_file") return test::readMelodyFile(file.string());
+    if (reader == "midi_reader") return test::readMelodyFileOnly(file.string());
     if (reader == "project_file") return test::readProjectFile(file.string());
     if (reader == "registry_file") {
         test::ScratchFile copy(".reg");  // the settings store may write; the kept input stays
@@ -118,7 +119,8 @@ class RegressionInputs : public ::testing::TestWithParam<RegressionInput> {};
 TEST_P(RegressionInputs, ReadEndsWithAnAnswerAndKeepsItsPromises) {
     const RegressionInput& input = GetParam();
     const ReadOutcome outcome = readAs(input.reader, input.file);
-    if (input.reader == "midi_file" || input.reader == "project_file") {
+    if (input.reader == "midi_file" || input.reader == "midi_reader" ||
+        input.reader == "project_file") {
         EXPECT_TRUE(test::isKnownStatus(outcome.status)) << outcome.status;
     }
     EXPECT_EQ(outcome.broken, "");

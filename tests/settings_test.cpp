@@ -187,8 +187,10 @@ class SettingsStoreTest : public ::testing::Test {
                              [this](const std::string& m) { messages.push_back(m); });
     }
     SettingsStore recordingStore() {
-        return storeOver(
-            [this] { return std::make_unique<RecordingRegistry>(file, reads, writes); });
+        return storeOver([this] {
+            ++opened;
+            return std::make_unique<RecordingRegistry>(file, reads, writes);
+        });
     }
     void install(const std::string& installPath = "/opt/varimel/share/varimel") {
         RegistryFile registry(file);
@@ -218,6 +220,7 @@ class SettingsStoreTest : public ::testing::Test {
     std::vector<std::string> messages;
     std::vector<std::string> reads;
     std::vector<std::string> writes;
+    int opened = 0;  // registry handles the recording store made
     SettingsStore store = storeOver([this] { return std::make_unique<RegistryFile>(file); });
 };
 
@@ -257,6 +260,8 @@ TEST_F(SettingsStoreTest, StartUpReadsEveryValueInItsOrder) {
     StartupSettings startup;
     HarmonyOptions options = unusualOptions();
     ASSERT_TRUE(readStartupSettings(recording, startup, options));
+    // The file is opened and parsed once for all seven groups.
+    EXPECT_EQ(opened, 1);
     const std::vector<std::string> expected = {"MaxNumberFiles",
                                                "File0",
                                                "File1",

@@ -19,6 +19,9 @@ constexpr int kMaxDenominatorExponent = 30;
 // Eight bytes that follow an RPN MSB of 0 when a file sets the pitch-bend range:
 // delta 0, Bn 100 0 (RPN LSB 0), delta 0, Bn 6 v (data entry).
 constexpr int kPitchBendRangeTail = 8;
+// A track chunk may claim a few bytes more than the file holds when a writer miscounted; fewer
+// than a whole event (delta and end-of-track: 4 bytes) cannot hide anything, so it is read.
+constexpr std::int64_t kTrackShortfallAllowed = 3;
 
 constexpr std::array<const char*, 7> kTextTypeNames = {
     "text", "copyright", "trackname", "instrument", "lyric", "marker", "cuepoint"};
@@ -74,6 +77,16 @@ int systemDataBytes(int status) {
         default:
             return -1;
     }
+}
+
+// The rules of the file format let a reader skip chunks of types it does not know; their type is
+// four ASCII characters. Anything else where a chunk should start is not a chunk.
+bool isChunkId(std::uint32_t id) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const std::uint32_t c = (id >> shift) & 0xFF;
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
 }
 
 // A reader opened in write mode would truncate the file it is meant to read.
@@ -183,17 +196,16 @@ void MidiFileReader::resetClock() {
     remainder_ = 0;
 }
 
-void MidiFileReader::advanceClock(long delta) {
-    if (delta < 0) return;
+bool MidiFileReader::advanceClock(long delta) {
+    if (delta < 0) return true;
     // q whole milliseconds per tick, r the rest in 1/divisor ms; 64-bit so r x delta cannot
     // overflow (r < 65535000, delta < 2^28).
     const std::int64_t q = divisor_ > 0 ? tempo_ / divisor_ : 0;
     const std::int64_t r = divisor_ > 0 ? tempo_ % divisor_ : 0;
     if ((delta / 1000) * q >= kLargePauseSeconds || delta >= kLargePauseTicks) {
         onLargePause(delta);
-        stop_ = true;
         elapsedMs_ = delta * q;
-        return;
+        return false;
     }
     elapsedMs_ += delta * q;
     if (divisor_ > 0) {
@@ -201,6 +213,7 @@ void MidiFileReader::advanceClock(long delta) {
         elapsedMs_ += accumulated / divisor_;
         remainder_ = accumulated % divisor_;
     }
+    return true;
 }
 
 // ---- header and tracks ----
@@ -290,14 +303,8 @@ int MidiFileReader::scanTrackChannel(std::int64_t begin, std::int64_t end) {
             if (type == nullptr || *type == kMetaEndOfTrack || !peekVarLen(&pos, &value)) break;
             pos += value;
         } else if (status == kSysex || status == kSysexEscape) {
-            const std::int64_t saved = filePosition_;
-            filePosition_ = pos;
-            std::int64_t dataStart = pos;
-            bool truncated = false;
-            const std::int64_t length = sysexLength(end, &dataStart, &truncated);
-            filePosition_ = saved;
-            if (length == 0) break;
-            pos = dataStart + length;
+            if (!peekVarLen(&pos, &value)) break;
+            pos += value;
         } else if (isChannelStatus(status)) {
             running = status;
             const int ch = status & 0x0F;
@@ -316,6 +323,40 @@ int MidiFileReader::scanTrackChannel(std::int64_t begin, std::int64_t end) {
     return channel;
 }
 
+bool MidiFileReader::findTrackChunk(int trackNumber) {
+    for (bool skipped = false;; skipped = true) {
+        chunkStart_ = filePosition_;
+        if (skipped && filePosition_ >= fileSize()) {
+            fail("missing midi track MTrk");
+            return false;
+        }
+        const std::uint32_t id = read32();
+        if (fatal_) return false;
+        if (id != kTrackChunkId && !isChunkId(id)) {
+            fail("missing midi track MTrk");
+            return false;
+        }
+        const std::int64_t length = read32();
+        if (fatal_) return false;
+        const std::int64_t beyond = filePosition_ + length - fileSize();
+        if (id == kTrackChunkId) {
+            chunkLength_ = length;
+            if (beyond <= kTrackShortfallAllowed) return true;
+            char text[96];
+            std::snprintf(text, sizeof text, "track %d runs %lld bytes past the end of the file",
+                          trackNumber, static_cast<long long>(beyond));
+            fail(text);
+            return false;
+        }
+        // A chunk of another type; one that does not fit the file hides no track either.
+        if (beyond > 0) {
+            fail("missing midi track MTrk");
+            return false;
+        }
+        seek(filePosition_ + length);
+    }
+}
+
 int MidiFileReader::readTrack(int trackNumber) {
     if (fatal_) return 0;
     runningStatus_ = -1;
@@ -323,43 +364,37 @@ int MidiFileReader::readTrack(int trackNumber) {
     resetClock();
     currentTrack_ = trackNumber;
     trackEnded_ = false;
-    chunkStart_ = filePosition_;
-    const std::uint32_t id = read32();
-    if (fatal_) return 0;
-    if (id != kTrackChunkId) {
-        fail("missing midi track MTrk");
-        return 0;
-    }
-    chunkLength_ = read32();
-    if (fatal_) return 0;
+    if (!findTrackChunk(trackNumber)) return 0;
     const std::int64_t dataStart = filePosition_;
     const std::int64_t end = dataStart + chunkLength_;
     const bool headersOnly = (options_[0] & kOptHeadersOnly) != 0;
     trackChannel_ = headersOnly ? -1 : scanTrackChannel(dataStart, end);
     onTrackStart(trackNumber, chunkLength_, trackChannel_);
     if (!headersOnly) {
-        // What follows an end-of-track event inside the chunk is not music: it is skipped.
+        // What follows an end-of-track event inside the chunk is not music: it is skipped. A large
+        // pause ends this track only; the next one is read from its start.
         while (!stop_ && !trackEnded_ && filePosition_ < end) {
             if (fileSize() > 0) reportProgress(filePosition_ * 100 / fileSize());
             const long delta = readVarLen();
             if (fatal_) return 0;
             if (delta >= kLargePauseTicks) {
                 onLargePause(delta);
-                stop_ = true;
                 break;
             }
             if (filePosition_ >= end) break;  // a trailing delta without its event
             onDeltaTime(delta);
             currentTick_ += delta;
-            advanceClock(delta);
+            const bool inTime = advanceClock(delta);
             const std::int64_t before = filePosition_;
             if (readEvent(end) <= 0 || filePosition_ <= before) {
                 stopReading(true);
                 return 0;
             }
+            if (!inTime) break;
         }
     }
     if (fatal_) return 0;
+    flushSysexPackets(trackNumber);
     seek(end);
     onTrackEnd(trackNumber);
     return 1;
@@ -385,6 +420,7 @@ int MidiFileReader::nextEvent() {
 }
 
 int MidiFileReader::finish() {
+    while (!sysexPackets_.empty()) flushSysexPackets(sysexPackets_.begin()->first);
     progress_ = 100;
     onProgress(100);
     onEndOfFile();
@@ -525,75 +561,81 @@ void MidiFileReader::decodeMeta(int type, int length, const std::uint8_t* d) {
     }
 }
 
-std::int64_t MidiFileReader::sysexLength(std::int64_t trackEnd, std::int64_t* dataStart,
-                                         bool* truncated) {
-    const std::int64_t start = filePosition_;
-    std::int64_t pos = start;
-    long declared = 0;
-    if (!peekVarLen(&pos, &declared)) {
-        *truncated = true;
-        return 0;
-    }
-    // Framed: the declared length ends on the F7 that closes the message.
-    if (declared >= 1 && pos + declared <= trackEnd) {
-        const std::uint8_t* last = fetch(pos + declared - 1, 1);
-        if (last != nullptr && *last == kSysexEscape) {
-            *dataStart = pos;
-            return declared;
-        }
-    }
-    // Unframed (no length field): the message runs to the first F7.
-    const std::int64_t limit = std::min(trackEnd, fileSize());
-    for (std::int64_t at = start; at < limit; ++at) {
-        const std::uint8_t* byte = fetch(at, 1);
-        if (byte == nullptr) break;
-        if (*byte == kSysexEscape) {
-            *dataStart = start;
-            return at - start + 1;
-        }
-    }
-    return 0;
-}
-
+// In a file every sysex event carries its length: F0 len data starts a message (it is whole when
+// its data end with F7), F7 len data either continues a message sent in packets or, with no
+// message open, carries arbitrary bytes (an escape, such as a real-time message).
 bool MidiFileReader::readSysex(int status, std::int64_t trackEnd) {
     const std::int64_t start = filePosition_;
-    std::int64_t dataStart = start;
-    bool truncated = false;
-    const std::int64_t length = sysexLength(trackEnd, &dataStart, &truncated);
-    if (truncated) {
-        fail("unexpected end of file");
-        return false;
-    }
-    if (length == 0) {
+    const long declared = readVarLen();
+    if (fatal_) return false;
+    const std::int64_t length = declared;
+    const std::int64_t dataStart = filePosition_;
+    const std::int64_t after = dataStart + length;
+    if (after > trackEnd) {
         fail("end of sysex not found");
         return false;
     }
-    const std::int64_t after = dataStart + length;
     if ((options_[1] & kOpt2RawSystem) != 0) {
         if (!deliverRaw(status, start, after)) return false;
         seek(after);
         return true;
     }
+    const bool raw = (options_[0] & kOptRawSysex) != 0;
+    // A new message ends an open one, which goes out as it stands (before the bytes of this one
+    // are fetched, since a callback may move the window).
+    if (status == kSysex && !raw) flushSysexPackets(currentTrack_);
     if (length > bufferSize()) {
         if (!largeEventFits(after)) return false;
+        // A packet too large to join makes the message it belongs to one that cannot be had whole.
+        sysexPackets_.erase(currentTrack_);
         onLargeSysex(FileRegion{file(), dataStart, length});
         seek(after);
         return true;
     }
-    seek(dataStart);
     const std::uint8_t* data = readBytes(length);
     if (data == nullptr) return false;
-    // An F7 packet continues or escapes a message; only a whole F0 message can be a reset.
-    if (status == kSysex && (options_[0] & kOptRawSysex) == 0) {
-        for (const SysexPattern& pattern : kSysexPatterns) {
-            if (matches(pattern, data, length)) {
-                (this->*pattern.callback)();
-                return true;
-            }
+    const bool closed = length > 0 && data[length - 1] == kSysexEscape;
+    const auto open = sysexPackets_.find(currentTrack_);
+    if (raw || (status == kSysexEscape && open == sysexPackets_.end())) {
+        onSysex(static_cast<int>(length), data);
+        return true;
+    }
+    if (status == kSysex && closed) {
+        deliverSysex(data, length);
+        return true;
+    }
+    try {
+        std::vector<std::uint8_t>& joined =
+            open != sysexPackets_.end() ? open->second : sysexPackets_[currentTrack_];
+        joined.insert(joined.end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        fail("out of memory");
+        return false;
+    }
+    if (closed) {
+        const std::vector<std::uint8_t> whole = std::move(sysexPackets_[currentTrack_]);
+        sysexPackets_.erase(currentTrack_);
+        deliverSysex(whole.data(), static_cast<std::int64_t>(whole.size()));
+    }
+    return true;
+}
+
+void MidiFileReader::deliverSysex(const std::uint8_t* data, std::int64_t length) {
+    for (const SysexPattern& pattern : kSysexPatterns) {
+        if (matches(pattern, data, length)) {
+            (this->*pattern.callback)();
+            return;
         }
     }
     onSysex(static_cast<int>(length), data);
-    return true;
+}
+
+void MidiFileReader::flushSysexPackets(int trackNumber) {
+    const auto open = sysexPackets_.find(trackNumber);
+    if (open == sysexPackets_.end()) return;
+    const std::vector<std::uint8_t> unfinished = std::move(open->second);
+    sysexPackets_.erase(open);
+    onSysex(static_cast<int>(unfinished.size()), unfinished.data());
 }
 
 bool MidiFileReader::readSystemMessage(int status) {
@@ -950,11 +992,11 @@ int MergedMidiReader::initTracks() {
     options_[0] |= kOptHeadersOnly;
     bool ok = true;
     for (std::size_t i = 0; i < count && ok; ++i) {
-        const std::int64_t dataStart = position() + 8;
         if (readTrack(static_cast<int>(i) + 1) == 0) {
             ok = false;
             break;
         }
+        const std::int64_t dataStart = chunkStart_ + 8;
         const std::int64_t chunkEnd = dataStart + chunkLength_;
         trackEnd_[i] = chunkEnd;
         if (longestTrack_ < 0 || chunkLength_ > longestLength_) {
@@ -972,19 +1014,23 @@ int MergedMidiReader::initTracks() {
             break;
         }
         nextTick_[i] = delta;
-        if (delta >= kLargePauseTicks) {
-            onLargePause(delta);
-            stop_ = true;
-        }
         nextPosition_[i] = position();
         if (position() >= chunkEnd) finished_[i] = 1;
+        if (delta >= kLargePauseTicks) {
+            onLargePause(delta);
+            finished_[i] = 1;
+        }
         seek(chunkEnd);
     }
     options_ = savedOptions;
     trackQueue_.clear();
     if (!ok) return 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (finished_[i] == 0) queueTrack(i);
+    if (format() == 2) {
+        queueNextSequence(0, 0);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (finished_[i] == 0) queueTrack(i);
+        }
     }
     progress_ = 0;
     currentTick_ = 0;
@@ -999,7 +1045,8 @@ int MergedMidiReader::nextEvent() {
     // Never more than one track's delta, so it fits a long.
     const long delta = static_cast<long>(tick - currentTick_);
     onDeltaTime(delta);
-    advanceClock(delta);
+    // A pause of an hour in the merged time ends the piece: everything before it is read.
+    if (!advanceClock(delta)) stop_ = true;
     currentTick_ = tick;
 
     // The queue hands out the tracks of this tick in track order: the lowest track wins a tie.
@@ -1028,21 +1075,35 @@ int MergedMidiReader::nextEvent() {
                 savedStatus_[i] = runningStatus_;
                 const long next = readVarLen();
                 if (fatal_) return 0;
-                // Stops here as the sequential reader does, rather than warn again when the
-                // merged clock reaches the pause.
-                if (next >= kLargePauseTicks) {
-                    onLargePause(next);
-                    stop_ = true;
-                }
                 nextTick_[i] += next;
                 nextPosition_[i] = position();
                 if (position() >= trackEnd_[i]) finished_[i] = 1;
+                // Ends this track only, as the sequential reader does: the other tracks are
+                // read to their ends.
+                if (next >= kLargePauseTicks) {
+                    onLargePause(next);
+                    finished_[i] = 1;
+                }
             }
             if (stop_) return 1;
         }
-        if (finished_[i] == 0) queueTrack(i);
+        if (finished_[i] == 0) {
+            queueTrack(i);
+        } else {
+            flushSysexPackets(currentTrack_);
+            if (format() == 2) queueNextSequence(i + 1, tick);
+        }
     }
     return 1;
+}
+
+void MergedMidiReader::queueNextSequence(std::size_t track, std::int64_t tick) {
+    for (std::size_t j = track; j < finished_.size(); ++j) {
+        if (finished_[j] != 0) continue;
+        nextTick_[j] += tick;
+        queueTrack(j);
+        return;
+    }
 }
 
 void MergedMidiReader::queueTrack(std::size_t track) {

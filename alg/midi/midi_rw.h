@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -143,8 +144,12 @@ class MidiFileReader : public MidiFileBuffer {
     void fail(const char* text);
     // Lets a sink end the read early, quietly or as a failure.
     void stopReading(bool asFailure);
-    // Moves the millisecond clock on by delta ticks at the current tempo.
-    void advanceClock(long delta);
+    // Moves the millisecond clock on by delta ticks at the current tempo. A pause of 2^24 ticks
+    // or of an hour or more is reported through onLargePause; the clock then jumps and the
+    // answer is false, so that the caller ends what the pause belongs to.
+    bool advanceClock(long delta);
+    // Hands over a sysex sent in packets whose closing packet never came, when its track ends.
+    void flushSysexPackets(int trackNumber);
     // Reports progress through onProgress when the percentage grows.
     void reportProgress(std::int64_t percent);
     void resetClock();
@@ -167,13 +172,16 @@ class MidiFileReader : public MidiFileBuffer {
     std::int64_t findHeader();
     bool peekVarLen(std::int64_t* pos, long* value);
     int scanTrackChannel(std::int64_t begin, std::int64_t end);
-    std::int64_t sysexLength(std::int64_t trackEnd, std::int64_t* dataStart, bool* truncated);
+    // Reads the id and length of the next track chunk, skipping chunks of other types; false
+    // (with the error reported) when there is none or it runs past the end of the file.
+    bool findTrackChunk(int trackNumber);
     bool largeEventFits(std::int64_t end);
     void endOfTrackSeen(std::int64_t eventEnd, std::int64_t trackEnd);
     bool deliverRaw(int status, std::int64_t from, std::int64_t to);
     bool readMeta(std::int64_t trackEnd);
     void decodeMeta(int type, int length, const std::uint8_t* data);
     bool readSysex(int status, std::int64_t trackEnd);
+    void deliverSysex(const std::uint8_t* data, std::int64_t length);
     bool readSystemMessage(int status);
     bool readChannelMessage(int status, std::int64_t trackEnd);
     void dispatchController(int status, int number, int value, std::int64_t trackEnd);
@@ -186,6 +194,9 @@ class MidiFileReader : public MidiFileBuffer {
     std::int64_t divisor_ = 0;    // division x 1000
     long tempo_ = midi::kDefaultTempo;
     int varLenSize_ = 0;
+    // Sysex messages sent in packets (F0 without its closing F7, then F7 packets), by track,
+    // joined until the packet that ends with F7.
+    std::map<int, std::vector<std::uint8_t>> sysexPackets_;
 };
 
 // Reads all tracks at once and delivers their events in one order of absolute time: at one tick
@@ -202,6 +213,9 @@ class MergedMidiReader : public MidiFileReader {
   private:
     void allocateTracks();
     void queueTrack(std::size_t track);
+    // Format 2: the tracks are independent sequences played one after the other, so the next
+    // unfinished track after `track` starts at `tick`.
+    void queueNextSequence(std::size_t track, std::int64_t tick);
 
     bool tracksReady_ = false;
     // The unfinished tracks by (next-event tick, track index), smallest first, so that a file of

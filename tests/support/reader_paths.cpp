@@ -15,6 +15,7 @@
 #include "accompaniment/StyleRenderer.h"
 #include "accompaniment/Tarangsmaster.h"
 #include "accompaniment/Tstylemaster.h"
+#include "alg/midi/midi_rw.h"
 #include "engine/Mas_file.h"
 #include "engine/Status.h"
 #include "engine/Wchordmaster.h"
@@ -85,17 +86,44 @@ std::string reopenedAfterSave(ChordMaster& master, const HarmonyOptions& options
 // The meters the automatic choices are asked for: the samples' meters and two rarer ones.
 constexpr int kMeters[][2] = {{4, 4}, {3, 4}, {2, 4}, {6, 8}, {2, 2}, {9, 8}};
 
-}  // namespace
-
-ReadOutcome readMelodyFile(const std::string& path) {
-    ChordMaster master(path);
-    ReadOutcome outcome;
+// File > Open up to the opened document: load, melody check and analysis; after status 89 the
+// first channel that carried notes is taken as the melody, as the user would choose it.
+StatusCode openMelody(ChordMaster& master, ReadOutcome& outcome) {
     StatusCode code = master.loadMidi();
     outcome.message = master.readerMessage();
     if (code == status::kSeveralChannels && master.noteChannels() != 0) {
         master.melodyChannel = static_cast<int16_t>(std::countr_zero(master.noteChannels()));
         code = master.analyse(1);
     }
+    return code;
+}
+
+}  // namespace
+
+ReadOutcome readMelodyFileOnly(const std::string& path) {
+    ChordMaster master(path);
+    ReadOutcome outcome;
+    outcome.status = openMelody(master, outcome);
+
+    // The bare reader, sequential and through a window, with option bits from the file's last
+    // two bytes (beyond its chunks, where they change nothing else).
+    std::uint8_t options[2] = {0, 0};
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        if (std::fseek(file, -2, SEEK_END) == 0 && std::fread(options, 1, 2, file) != 2) {
+            options[0] = options[1] = 0;
+        }
+        std::fclose(file);
+    }
+    MidiFileReader reader(path, MidiFileBuffer::kModeWindow);
+    reader.setOptions(options[0], options[1]);
+    reader.run();
+    return outcome;
+}
+
+ReadOutcome readMelodyFile(const std::string& path) {
+    ChordMaster master(path);
+    ReadOutcome outcome;
+    StatusCode code = openMelody(master, outcome);
     if (documentOpens(code)) {
         // Options of their own, so that no run leaves anything behind for the next one.
         const HarmonyOptions options = defaultOptions;

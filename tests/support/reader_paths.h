@@ -33,6 +33,10 @@ bool isKnownStatus(std::int32_t status);
 // first channel that carried notes is taken as the melody, as the user would choose it; an
 // opened document (status 0 or 92) is then harmonised.
 ReadOutcome readMelodyFile(const std::string& path);
+// A MIDI file opened up to the document, without harmonising: load, melody check and analysis
+// (with the first note channel after status 89), then the bare sequential reader through its
+// window with the option bits taken from the file's last two bytes.
+ReadOutcome readMelodyFileOnly(const std::string& path);
 // A project file as File > Open takes it, then harmonised and encoded again as Save would.
 ReadOutcome readProjectFile(const std::string& path);
 // A registry file as the main window reads it at start.
