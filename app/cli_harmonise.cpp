@@ -14,6 +14,7 @@
 
 #include "accompaniment/StyleRenderer.h"
 #include "cli_common.h"
+#include "cli_leadsheet.h"
 #include "cli_play.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
@@ -329,6 +330,7 @@ int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
     }
     if (!options.exportOut.empty() && !options.json)
         std::cout << "Exported " << options.exportOut << '\n';
+    if (writeLeadSheet(outcome, options.json) != 0) return 1;
     if (!options.wavOut.empty()) {
         return renderCompositionToWav(
             *outcome.master->composition(),
@@ -453,6 +455,7 @@ void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
     command->add_option("--export", single.exportOut, "Export the result as a MIDI file");
     command->add_option("--wav", single.wavOut,
                         "Render melody and accompaniment to a WAV file (44.1 kHz stereo)");
+    addLeadSheetFlags(command);
     auto* batch =
         command->add_option("--batch", batchFolder, "Harmonise every .mid/.vml file of a folder");
     command->add_option("--jobs", jobs, "Worker threads for --batch (default: the number of cores)")

@@ -72,6 +72,9 @@ class RegDocument {
 // Writes the file through a temporary file in the same folder and a rename, so that readers
 // and a crash see either the old or the new contents, never a part. Keeps the permissions of
 // the file it replaces; writes through a symbolic link to its target.
+// Appends a code point as UTF-8.
+void appendUtf8(std::string& out, char32_t code);
+
 bool writeFileAtomically(const std::filesystem::path& target, std::string_view content,
                          std::string* error = nullptr);
 
