@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli_common.h"
+#include "cli_leadsheet.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
 #include "engine/Tonality.h"
@@ -20,7 +21,7 @@ bool isProjectFile(const std::string& path) {
 
 std::unique_ptr<ChordMaster> openDocument(const std::string& path, StatusCode& status) {
     auto master = std::make_unique<ChordMaster>(path);
-    status = isProjectFile(path) ? master->loadProject() : master->loadMidi();
+    status = isProjectFile(path) ? master->loadProject() : loadMelody(*master);
     return master;
 }
 
@@ -144,6 +145,7 @@ void registerFileCommands(CLI::App& app, int& exitCode) {
 
     CLI::App* info = app.add_subcommand("info", "Load a melody or project and print what was read");
     info->add_option("FILE", infoFile, "A Standard MIDI File or a .vml project")->required();
+    addMelodySourceFlags(info);
     info->callback([&exitCode] { exitCode = runInfo(infoFile); });
 
     CLI::App* save = app.add_subcommand("save", "Load a melody and save it as a project");

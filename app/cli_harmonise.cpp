@@ -19,6 +19,7 @@
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
 #include "engine/Tonality.h"
+#include "leadsheet/MelodyFiles.h"
 #include "settings/RegFile.h"
 #include "settings/Tmyregistry.h"
 
@@ -150,7 +151,7 @@ HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& 
     ChordMaster& master = *outcome.master;
 
     const bool project = isProjectFile(path);
-    outcome.loadStatus = project ? master.loadProject(outcome.options) : master.loadMidi();
+    outcome.loadStatus = project ? master.loadProject(outcome.options) : loadMelody(master);
     outcome.status = outcome.loadStatus;
     if (!usable(outcome.loadStatus)) return outcome;
 
@@ -347,7 +348,7 @@ std::vector<std::string> folderFiles(const std::string& folder) {
         std::string extension = entry.path().extension().string();
         std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
         if (entry.is_regular_file() &&
-            (extension == ".mid" || extension == ".midi" || extension == ".vml")) {
+            (isMelodyFile(entry.path().string()) || extension == ".vml")) {
             files.push_back(entry.path().string());
         }
     }
@@ -456,6 +457,7 @@ void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
     command->add_option("--wav", single.wavOut,
                         "Render melody and accompaniment to a WAV file (44.1 kHz stereo)");
     addLeadSheetFlags(command);
+    addMelodySourceFlags(command);
     auto* batch =
         command->add_option("--batch", batchFolder, "Harmonise every .mid/.vml file of a folder");
     command->add_option("--jobs", jobs, "Worker threads for --batch (default: the number of cores)")

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "leadsheet/LeadSheet.h"
+#include "leadsheet/MelodyFiles.h"
 
 namespace varimel::cli {
 
@@ -23,7 +24,34 @@ LeadSheetFlags& flags() {
     return instance;
 }
 
+MelodySource& source() {
+    static MelodySource instance;
+    return instance;
+}
+
 }  // namespace
+
+StatusCode loadMelody(ChordMaster& master) {
+    std::vector<std::string> warnings;
+    const StatusCode status = loadMelodyFile(master, source(), warnings);
+    for (const std::string& warning : warnings)
+        std::cerr << "varimel-cli: " << master.fileName() << ": " << warning << '\n';
+    return status;
+}
+
+void addMelodySourceFlags(CLI::App* command) {
+    MelodySource& s = source();
+    command
+        ->add_option("--part", s.musicXml.part,
+                     "MusicXML: the part that holds the melody, counted from 1 (default 1)")
+        ->check(CLI::Range(1, 1000));
+    command
+        ->add_option("--voice", s.musicXml.voice,
+                     "MusicXML: the voice of the melody (default: the voice of the first note)")
+        ->check(CLI::Range(1, 1000));
+    command->add_option("--tune", s.tune, "ABC: the X: number of the tune (default: the first)")
+        ->check(CLI::NonNegativeNumber);
+}
 
 void addLeadSheetFlags(CLI::App* command) {
     LeadSheetFlags& f = flags();
