@@ -100,7 +100,7 @@ class LeadSheetWriter {
     std::string write() {
         tpq_ = c_.ticksPerQuarter > 0 ? c_.ticksPerQuarter : 480;
         key_ = leadSheetKey(c_);
-        flats_ = keyToSignature(key_).sharpsFlats < 0;
+        fifths_ = keyToSignature(key_).sharpsFlats;
         collectMelody();
         layOutMeasures();
         chooseGrid();
@@ -280,7 +280,7 @@ class LeadSheetWriter {
         if (!entry.enabled || entry.chord < 0) return;
         const KeyIndex chordKeyIndex = chordKey(entry.chord);
         if (!isValidKey(chordKeyIndex)) return;
-        const SpelledPitch root = spellPitch(60 + tonicOf(chordKeyIndex), flats_);
+        const SpelledPitch root = spellPitch(60 + tonicOf(chordKeyIndex), fifths_, true);
         out.open("harmony", {{"print-frame", "no"}});
         out.open("root");
         out.leaf("root-step", std::string(1, root.step));
@@ -403,7 +403,7 @@ class LeadSheetWriter {
                 out.open("note");
                 if (k > 0) out.empty("chord");
                 if (group) {
-                    const SpelledPitch pitch = spellPitch(group->keys[k], flats_);
+                    const SpelledPitch pitch = spellPitch(group->keys[k], fifths_);
                     out.open("pitch");
                     out.leaf("step", std::string(1, pitch.step));
                     if (pitch.alter != 0) out.leaf("alter", std::to_string(pitch.alter));
@@ -441,7 +441,7 @@ class LeadSheetWriter {
     const MeterMap& meter_;
     int64_t tpq_ = 480;
     KeyIndex key_ = 7;
-    bool flats_ = false;
+    int fifths_ = 0;
     std::vector<Group> melody_;
     std::vector<Measure> measures_;
     std::vector<NoteValue> values_;
@@ -460,7 +460,7 @@ KeyIndex leadSheetKey(const Composition& composition) {
     return keyFromName("C-dur");
 }
 
-SpelledPitch spellPitch(int midiKey, bool flats) {
+SpelledPitch spellPitch(int midiKey, int fifths, bool chordRoot) {
     static constexpr char kSharpSteps[] = {'C', 'C', 'D', 'D', 'E', 'F',
                                            'F', 'G', 'G', 'A', 'A', 'B'};
     static constexpr char kFlatSteps[] = {'C', 'D', 'D', 'E', 'E', 'F',
@@ -468,6 +468,7 @@ SpelledPitch spellPitch(int midiKey, bool flats) {
     static constexpr bool kBlack[] = {false, true,  false, true,  false, false,
                                       true,  false, true,  false, true,  false};
     const int pc = ((midiKey % 12) + 12) % 12;
+    const bool flats = fifths < 0 || (fifths == 0 && (chordRoot ? pc != 6 : pc == 10));
     SpelledPitch pitch;
     pitch.octave = midiKey / 12 - 1;
     pitch.step = flats ? kFlatSteps[pc] : kSharpSteps[pc];

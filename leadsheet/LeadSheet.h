@@ -29,14 +29,17 @@ const char* musicXmlChordKind(ChordCode chord);
 // What follows the root in the chord's name: "", "7", "maj7", "m", "m7b5", ...
 std::string chordSuffix(ChordCode chord);
 
-// A pitch as written: step letter, alteration (-1, 0, 1) and octave (middle C is C4); black
-// keys are spelled with flats when `flats` is set, else with sharps.
+// A pitch as written: step letter, alteration (-1, 0, 1) and octave (middle C is C4).
 struct SpelledPitch {
     char step = 'C';
     int alter = 0;
     int octave = 4;
 };
-SpelledPitch spellPitch(int midiKey, bool flats);
+// Black keys follow the key signature (`fifths`): flats in flat keys, sharps in sharp keys.
+// Without accidentals a melody note is sharp except B-flat (raised degrees are the common
+// chromatic notes), and a chord root is flat except F-sharp (the chords on lowered degrees are
+// the common ones).
+SpelledPitch spellPitch(int midiKey, int fifths, bool chordRoot = false);
 
 // The key a lead sheet is written in: the harmony's key, else the file's, else C major.
 KeyIndex leadSheetKey(const Composition& composition);

@@ -1,5 +1,6 @@
 #include "leadsheet/Zip.h"
 
+#include <algorithm>
 #include <array>
 
 #include "leadsheet/Xml.h"
@@ -310,11 +311,15 @@ bool readMxlScore(const std::vector<uint8_t>& archive, size_t limit, std::string
     std::vector<Entry> entries;
     if (!directory(archive, entries, problem)) return false;
     std::string rootFile;
-    std::string container;
-    if (readZipEntry(archive, "META-INF/container.xml", limit, container, problem)) {
+    const auto container = std::find_if(entries.begin(), entries.end(), [](const Entry& entry) {
+        return entry.name == "META-INF/container.xml";
+    });
+    if (container != entries.end()) {
+        std::string text;
+        if (!unpack(archive, *container, limit, text, problem)) return false;
         xml::Element root;
         std::string error;
-        if (!xml::parse(container, root, error)) {
+        if (!xml::parse(text, root, error)) {
             problem = "META-INF/container.xml cannot be read: " + error;
             return false;
         }
