@@ -360,7 +360,7 @@ int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlO
              const HarmoniseRequest& request) {
     const std::vector<std::string> files = folderFiles(folder);
     if (files.empty()) {
-        std::cerr << "varimel-cli: no .mid or .vml files in " << folder << '\n';
+        std::cerr << "varimel-cli: no melody or project files in " << folder << '\n';
         return 1;
     }
     std::vector<std::string> lines(files.size());
@@ -458,8 +458,8 @@ void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
                         "Render melody and accompaniment to a WAV file (44.1 kHz stereo)");
     addLeadSheetFlags(command);
     addMelodySourceFlags(command);
-    auto* batch =
-        command->add_option("--batch", batchFolder, "Harmonise every .mid/.vml file of a folder");
+    auto* batch = command->add_option("--batch", batchFolder,
+                                      "Harmonise every melody and project file of a folder");
     command->add_option("--jobs", jobs, "Worker threads for --batch (default: the number of cores)")
         ->check(CLI::PositiveNumber);
     command->add_option("--jsonl", jsonlOut, "With --batch: write the JSON lines to this file");
