@@ -168,6 +168,9 @@ class LeadSheetWriter {
     }
 
     void layOutMeasures() {
+        for (const TrackEvent& event : c_.conductorEvents.events())
+            if (event.kind == event_kind::kTempo && event.value > 0)
+                tempos_.emplace_back(meter_.tickOfPosition(event.position), event.value);
         int64_t lastEnd = 0;
         for (const Group& g : melody_) lastEnd = std::max(lastEnd, g.end);
         int32_t bars = std::max<int32_t>(c_.barCount, static_cast<int32_t>(c_.chordTrack.size()));
@@ -193,8 +196,9 @@ class LeadSheetWriter {
     }
 
     // The finest grid on which every note starts and ends: exact when it is not finer than a
-    // 128th; otherwise (a played, unquantised melody) notes are moved to the grid of the
-    // value nearest to the shortest note, and bars keep their lengths.
+    // 128th. Otherwise (a played, unquantised melody) the times are taken to 480 ticks a
+    // quarter and notes move to the grid of the value nearest to the shortest note, or to a
+    // third of it when that keeps more notes apart (triplets); bars keep their lengths.
     void chooseGrid() {
         int64_t grid = tpq_ * 4;
         auto fold = [&grid](int64_t value) { grid = std::gcd(grid, value); };
@@ -204,28 +208,38 @@ class LeadSheetWriter {
             grid_ = grid;
             return;
         }
+        constexpr int64_t kQuantisedTicksPerQuarter = 480;
+        auto rescale = [this](int64_t tick) {
+            return (tick * kQuantisedTicksPerQuarter + tpq_ / 2) / tpq_;
+        };
+        for (Measure& m : measures_) m.start = rescale(m.start), m.end = rescale(m.end);
+        for (Group& g : melody_) g.start = rescale(g.start), g.end = rescale(g.end);
+        for (auto& [tick, tempo] : tempos_) tick = rescale(tick);
+        tpq_ = kQuantisedTicksPerQuarter;
+
         int64_t shortest = tpq_ * 4;
         for (const Group& g : melody_) shortest = std::min(shortest, g.end - g.start);
         int64_t step = tpq_;
         while (step % 2 == 0 && step / 2 >= tpq_ / 16 && step * 2 > shortest * 3) step /= 2;
+        auto collisions = [this](int64_t candidate) {
+            int count = 0;
+            for (size_t i = 1; i < melody_.size(); ++i)
+                count += roundTo(melody_[i].start, candidate) ==
+                         roundTo(melody_[i - 1].start, candidate);
+            return count;
+        };
+        if (collisions(step) > collisions(step / 3)) step /= 3;
         for (const Measure& m : measures_) step = std::gcd(step, m.end - m.start);
         grid_ = std::max<int64_t>(step, 1);
-        quantised_ = true;
-        for (Group& g : melody_) {
+        for (Measure& m : measures_) m.start = roundTo(m.start, grid_);
+        // A note the grid puts onto the one before it moves on by a step, so that no note is
+        // lost.
+        for (size_t i = 0; i < melody_.size(); ++i) {
+            Group& g = melody_[i];
             g.start = roundTo(g.start, grid_);
+            if (i > 0) g.start = std::max(g.start, melody_[i - 1].start + grid_);
             g.end = std::max(roundTo(g.end, grid_), g.start + grid_);
         }
-        // Notes moved onto one another merge into one chord.
-        std::vector<Group> merged;
-        for (Group& g : melody_) {
-            if (!merged.empty() && merged.back().start == g.start) {
-                merged.back().keys.insert(merged.back().keys.end(), g.keys.begin(), g.keys.end());
-            } else {
-                merged.push_back(std::move(g));
-            }
-        }
-        melody_ = std::move(merged);
-        if (measures_[0].pickup) measures_[0].start = roundTo(measures_[0].start, grid_);
     }
 
     std::vector<Group> blockChords() const {
@@ -292,13 +306,11 @@ class LeadSheetWriter {
 
     void writeTempo(xml::Writer& out, const Measure& m, bool first) {
         std::vector<std::pair<int64_t, int32_t>> tempos;
-        for (const TrackEvent& event : c_.conductorEvents.events()) {
-            if (event.kind != event_kind::kTempo || event.value <= 0) continue;
-            const int64_t tick = meter_.tickOfPosition(event.position);
+        for (const auto& [tick, value] : tempos_) {
             if (first && tick < m.start)
-                tempos.emplace_back(m.start, event.value);
+                tempos.emplace_back(m.start, value);
             else if (tick >= m.start && tick < m.end)
-                tempos.emplace_back(tick, event.value);
+                tempos.emplace_back(tick, value);
         }
         if (first && (tempos.empty() || tempos.front().first > m.start))
             tempos.insert(tempos.begin(), {m.start, c_.eventValue(event_kind::kTempo, 0)});
@@ -446,7 +458,7 @@ class LeadSheetWriter {
     std::vector<Measure> measures_;
     std::vector<NoteValue> values_;
     int64_t grid_ = 1;
-    bool quantised_ = false;
+    std::vector<std::pair<int64_t, int32_t>> tempos_;  // tick, microseconds per quarter
     bool tupletOpen_ = false;
     int64_t tupletLeft_ = 0;
 };

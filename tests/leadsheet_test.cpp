@@ -323,6 +323,29 @@ TEST(LeadSheetExport, PlayedDurationsAreQuantisedWithoutChangingBarLengths) {
     for (const xml::Element* note : first) EXPECT_EQ(note->childText("type"), "quarter");
 }
 
+TEST(LeadSheetExport, PlayedTripletsAtADivisionWithoutThirdsKeepEveryNote) {
+    // 1024 ticks a quarter cannot hold a third of a beat; the lead sheet still shows triplets
+    // and loses none of the notes.
+    MelodyOptions options;
+    options.division = 1024;
+    std::vector<Step> steps;
+    const char* pitches[] = {"C5", "D5", "E5", "F5", "G5", "A5", "B4", "C5"};
+    for (int i = 0; i < 24; ++i)
+        steps.push_back({pitches[i % 8], Length{0, i % 3 == 2 ? 342 : 341}});
+    steps.push_back({"C5", 4_beats});
+    const auto master = loadBytes(melody("4/4", steps, options));
+    const xml::Element root = parsed(musicXmlLeadSheet(*master->composition(), {}));
+    expectFullMeasures(root);
+    size_t notes = 0;
+    for (const xml::Element* measure : measuresOf(root))
+        for (const xml::Element* note : notesOf(*measure))
+            if (note->child("pitch") && !hasTie(*note, "stop")) ++notes;
+    EXPECT_EQ(notes, 25u);
+    const auto first = notesOf(*measuresOf(root)[0]);
+    EXPECT_EQ(first[0]->childText("type"), "eighth");
+    EXPECT_NE(first[0]->child("time-modification"), nullptr);
+}
+
 TEST(LeadSheetExport, AccompanimentPartHoldsTheBlockChords) {
     const auto master = oneNoteABar("3/4", 3_beats);
     Composition& c = *master->composition();
