@@ -140,11 +140,18 @@ StatusCode loadAbc(ChordMaster& master, int tune, std::vector<std::string>& warn
                             [tune](const AbcTune& t) { return t.number == tune; })) {
         return master.refuseLoad("the file has no tune X:" + std::to_string(tune));
     }
+    // The tune goes to the converter with its pick-up bar filled.
+    TemporaryFile abc(".abc");
+    {
+        std::ofstream out(abc.path(), std::ios::binary);
+        out << padAbcPickUp(std::string(bytes.begin(), bytes.end()), tune);
+        if (!out) return master.refuseLoad("cannot write the temporary file " + abc.path());
+    }
     TemporaryFile midi(".mid");
     TemporaryFile log(".log");
     // Chord symbols would become a second channel and grace notes would take time from their
     // notes; the melody alone is wanted.
-    const int result = runProgram({kAbcConverter, master.fileName(), std::to_string(tune), "-o",
+    const int result = runProgram({kAbcConverter, abc.path(), std::to_string(tune), "-o",
                                    midi.path(), "-NGUI", "-NGRA", "-quiet"},
                                   log.path());
     if (result < 0)

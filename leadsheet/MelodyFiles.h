@@ -43,3 +43,13 @@ inline constexpr const char* kAbcConverter = "abc2midi";
 inline constexpr const char* kAbcPackage = "abcmidi";
 
 }  // namespace varimel
+
+namespace varimel {
+
+// The ABC text with the pick-up of tune `tune` (its notes before the first bar line, when they
+// are shorter than a bar) preceded by a rest that fills the bar, so that the converted tune
+// keeps its bar lines, as melody files store a pick-up. Unchanged when there is no pick-up or
+// the notes before the bar line are more than plain notes and rests.
+std::string padAbcPickUp(const std::string& text, int tune);
+
+}  // namespace varimel

@@ -707,5 +707,25 @@ TEST(AbcTune, OpensThroughTheConverterOrSaysWhatIsMissing) {
     EXPECT_EQ(second.composition()->barCount, 4);
 }
 
+TEST(AbcTune, APickUpIsPaddedToAFullFirstBar) {
+    const std::string two =
+        "X:1\nT:A\nM:3/4\nL:1/8\nK:G\nD2|G2 B2 d2|]\n\nX:2\nT:B\nM:C\nK:C\n"
+        "\"G\"^F/G/ !p!A|B4 c4|]\n";
+    // 3/4 in eighths is 6; a quarter before the bar line leaves 4.
+    EXPECT_EQ(padAbcPickUp(two, 1),
+              "X:1\nT:A\nM:3/4\nL:1/8\nK:G\nz4/1 D2|G2 B2 d2|]\n\nX:2\nT:B\nM:C\nK:C\n"
+              "\"G\"^F/G/ !p!A|B4 c4|]\n");
+    // C is 4/4, whose default unit is an eighth: 8 - (1/2 + 1/2 + 1) = 6; the rest goes before
+    // the first note, after the chord symbol.
+    const std::string padded = padAbcPickUp(two, 2);
+    EXPECT_NE(padded.find("\"G\"z6/1 ^F/G/ !p!A|"), std::string::npos) << padded;
+    EXPECT_NE(padded.find("K:G\nD2|"), std::string::npos);
+    // No pick-up, a full bar, or notes the reckoning does not read: unchanged.
+    for (const std::string body : {"|:G2 B2 d2|", "G2 B2 d2|e6|", "(3DEF G2 B2|", "[DG]2|G6|"}) {
+        const std::string tune = "X:1\nM:3/4\nL:1/8\nK:G\n" + body + "\n";
+        EXPECT_EQ(padAbcPickUp(tune, 1), tune) << body;
+    }
+}
+
 }  // namespace
 }  // namespace varimel
