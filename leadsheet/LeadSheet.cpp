@@ -179,9 +179,12 @@ class LeadSheetWriter {
         bars = std::max(bars, 1);
         for (int32_t bar = 0; bar < bars; ++bar) {
             Measure m{};
-            m.start = meter_.tickOfBar(bar);
-            m.end = m.start + std::max<int64_t>(meter_.ticksPerBar(bar), 1);
+            m.start = measures_.empty() ? 0 : measures_.back().end;
             meter_.meterOfBar(bar, m.numerator, m.denominator);
+            const int64_t length = meter_.ticksPerBar(bar);
+            // A document without any meter is in 4/4, as a MIDI file without one.
+            if (length <= 0) m.numerator = m.denominator = 4;
+            m.end = m.start + (length > 0 ? length : 4 * tpq_);
             measures_.push_back(m);
         }
         // A first bar that begins with silence of an eighth or more is a pick-up: written as
