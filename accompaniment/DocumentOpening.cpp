@@ -63,7 +63,7 @@ StatusCode openDocument(OpenedDocument& document, const OpeningRequest& request)
     ChordMaster& master = *document.master;
     StatusCode status = request.kind == DocumentKind::kProject
                             ? master.loadProject(document.options)
-                            : master.loadMidi();
+                            : (request.loadMelody ? request.loadMelody(master) : master.loadMidi());
     if (status == status::kSeveralChannels && request.chooseMelodyChannel) {
         const std::vector<int> candidates = channelsOf(master.noteChannels());
         const int chosen = candidates.empty() ? -1 : request.chooseMelodyChannel(candidates);

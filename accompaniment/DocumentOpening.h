@@ -51,6 +51,8 @@ struct OpeningRequest {
     // Status 89 (melodies on several channels): gets the candidate channels, answers the one to
     // take or -1 to give up (the set-channel dialog). Unset: the load fails with 89.
     std::function<int(const std::vector<int>& channels)> chooseMelodyChannel;
+    // Loads a melody file into the master (formats beyond MIDI); unset: the MIDI reader.
+    std::function<StatusCode(ChordMaster& master)> loadMelody;
     // The previous document's volumes, which a MIDI file's channels 1..15 take over; the first
     // entry 0 means none.
     std::array<uint8_t, ChannelSettings::kChannels> savedVolumes{};

@@ -9,6 +9,7 @@
 
 #include "cli_common.h"
 #include "cli_harmonise.h"
+#include "cli_leadsheet.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
 #include "engine/SafeWrite.h"
@@ -244,6 +245,7 @@ void registerFileCommands(CLI::App& app, int& exitCode) {
     CLI::App* info = app.add_subcommand("info", "Load a melody or project and print what was read");
     info->add_option("FILE", infoFile, "A Standard MIDI File or a .vml project")->required();
     addChannel(info);
+    addMelodySourceFlags(info);
     info->callback([&exitCode] { exitCode = runInfo(infoFile); });
 
     CLI::App* save = app.add_subcommand("save", "Load a melody and save it as a project");
@@ -252,6 +254,7 @@ void registerFileCommands(CLI::App& app, int& exitCode) {
                      "The project file to write (.vml; - for standard output)")
         ->required();
     addChannel(save);
+    addMelodySourceFlags(save);
     save->callback([&exitCode] { exitCode = runSave(saveFile, saveOutput); });
 
     CLI::App* exportCommand =
@@ -262,6 +265,7 @@ void registerFileCommands(CLI::App& app, int& exitCode) {
         ->add_option("-o,--output", exportOutput, "The MIDI file to write (- for standard output)")
         ->required();
     addChannel(exportCommand);
+    addMelodySourceFlags(exportCommand);
     exportCommand->callback([&exitCode] { exitCode = runExport(exportFile, exportOutput); });
 }
 

@@ -14,11 +14,13 @@
 
 #include "accompaniment/StyleRenderer.h"
 #include "cli_common.h"
+#include "cli_leadsheet.h"
 #include "cli_play.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
 #include "engine/SafeWrite.h"
 #include "engine/Tonality.h"
+#include "leadsheet/MelodyFiles.h"
 #include "settings/RegFile.h"
 #include "settings/Tmyregistry.h"
 
@@ -276,6 +278,8 @@ HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& reque
                    ? request.melodyChannel
                    : -1;
     };
+    // Melodies of every format the program reads (MIDI, MusicXML, ABC) load alike.
+    opening.loadMelody = [](ChordMaster& master) { return loadMelody(master); };
     outcome.document = std::make_unique<OpenedDocument>();
     OpenedDocument& document = *outcome.document;
     // The candidates of status 89 are kept for the message that offers --channel.
@@ -557,7 +561,9 @@ int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
         std::cerr << "varimel-cli: " << statusReport(outcome) << '\n';
     const int result = exitStatus(outcome);
     if (result != 0) return result;
-    return writeOutputs(outcome, options.outputs, options.json || fileOnStdout);
+    const int written = writeOutputs(outcome, options.outputs, options.json || fileOnStdout);
+    if (written != 0) return written;
+    return writeLeadSheet(outcome, options.json || fileOnStdout) != 0 ? 1 : 0;
 }
 
 std::vector<std::string> folderFiles(const std::string& folder) {
@@ -567,7 +573,7 @@ std::vector<std::string> folderFiles(const std::string& folder) {
         std::string extension = entry.path().extension().string();
         std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
         if (entry.is_regular_file() &&
-            (extension == ".mid" || extension == ".midi" || extension == ".vml")) {
+            (isMelodyFile(entry.path().string()) || extension == ".vml")) {
             files.push_back(entry.path().string());
         }
     }
@@ -621,7 +627,7 @@ int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
         files = folderFiles(options.folder);
     }
     if (files.empty()) {
-        std::cerr << "varimel-cli: no .mid or .vml files in "
+        std::cerr << "varimel-cli: no melody or project files in "
                   << (options.filesFrom.empty() ? options.folder : options.filesFrom) << '\n';
         return 1;
     }
@@ -773,8 +779,10 @@ void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
                                        "Render melody and accompaniment to a WAV file (44.1 kHz "
                                        "stereo; - for standard output; with --batch no name)")
                           ->expected(0, 1);
+    addLeadSheetFlags(command);
+    addMelodySourceFlags(command);
     auto* batch = command->add_option("--batch", batchOptions.folder,
-                                      "Harmonise every .mid/.vml file of a folder");
+                                      "Harmonise every melody and project file of a folder");
     auto* filesFrom = command->add_option(
         "--files-from", batchOptions.filesFrom,
         "Harmonise the files listed in this file, one per line (- for standard input)");

@@ -9,6 +9,7 @@
 
 #include "alg/midi/midi_writer.h"
 #include "engine/SafeWrite.h"
+#include "engine/Tonality.h"
 
 namespace varimel {
 
@@ -38,6 +39,28 @@ void writeItems(MidiFileWriter& writer, std::vector<Item>& items) {
 
 bool isPowerOfTwo(int value) {
     return value > 0 && (value & (value - 1)) == 0;
+}
+
+// Sequencers and notation programs show markers: each bar's chord name is one, at the bar's
+// first tick (a muted bar has none). A file without a key signature gets the harmony's key.
+void chordMarkers(const Composition& c, std::vector<Item>& items) {
+    const MeterMap& meter = c.meterMap();
+    for (size_t bar = 0; bar < c.chordTrack.size(); ++bar) {
+        const ChordTrackEntry& entry = c.chordTrack[bar];
+        if (!entry.enabled || !isValidKey(chordKey(entry.chord))) continue;
+        std::string name = chordName(entry.chord);
+        while (!name.empty() && name.back() == ' ') name.pop_back();
+        items.push_back(
+            {meter.tickOfBar(static_cast<int32_t>(bar)), 0, items.size(),
+             [name](MidiFileWriter& w, long delta) { w.textEvent(delta, 0x06, name); }});
+    }
+    if (!c.keys.empty() && isValidKey(c.keys.front().key) &&
+        !c.findEvent(event_kind::kKeySignature, 0, false)) {
+        const KeySignature signature = keyToSignature(c.keys.front().key);
+        items.push_back({0, 0, items.size(), [signature](MidiFileWriter& w, long delta) {
+                             w.keySignature(delta, signature.sharpsFlats, signature.minor);
+                         }});
+    }
 }
 
 void conductorTrack(MidiFileWriter& writer, const Composition& c) {
@@ -89,6 +112,7 @@ void conductorTrack(MidiFileWriter& writer, const Composition& c) {
                 break;
         }
     }
+    chordMarkers(c, items);
     writeItems(writer, items);
     writer.endTrack(0);
 }

@@ -33,6 +33,17 @@ StatusCode ChordMaster::composeNames() {
 }
 
 StatusCode ChordMaster::loadMidi() {
+    return loadMidiFrom(fileName_);
+}
+
+StatusCode ChordMaster::refuseLoad(const std::string& reason) {
+    composition_.reset();
+    noteChannels_ = 0;
+    readerMessage_ = reason;
+    return status = status::kUnreadableFile;
+}
+
+StatusCode ChordMaster::loadMidiFrom(const std::string& midiFile) {
     status = status::kUnreadableFile;
     readerMessage_.clear();
     noteChannels_ = 0;
@@ -43,7 +54,7 @@ StatusCode ChordMaster::loadMidi() {
         return status;
     }
 
-    CompositionLoader loader(fileName_);
+    CompositionLoader loader(midiFile);
     if (loader.attach(*composition_) != 0 || loader.run() != 1) {
         readerMessage_ = loader.messageText();
         return status;

@@ -36,6 +36,11 @@ class ChordMaster {
 
     StatusCode composeNames();
     StatusCode loadMidi();
+    // Loads the melody from a Standard MIDI File that a converter made from the document's own
+    // file (a MusicXML score, an ABC tune); the document keeps its file name.
+    StatusCode loadMidiFrom(const std::string& midiFile);
+    // Ends a load that failed before there was anything to read: status 101 with the reason.
+    StatusCode refuseLoad(const std::string& reason);
     // Reads a project file into a new composition; the harmony options stored in it replace
     // `options` (the program's current options).
     StatusCode loadProject(HarmonyOptions& options = currentOptions);

@@ -16,7 +16,7 @@ JOBS="$(nproc)"
 SECONDS_EACH=""
 TARGETS=()
 ALL_TARGETS=(fuzz_midi_file fuzz_midi_reader fuzz_project_file fuzz_registry_file fuzz_style_list
-             fuzz_style_file fuzz_arrangement_list fuzz_arrangement_file)
+             fuzz_style_file fuzz_arrangement_list fuzz_arrangement_file fuzz_musicxml_file)
 
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -62,6 +62,8 @@ rm -rf "$SEEDS"
 mkdir -p "$SEEDS"/{fuzz_midi_file,fuzz_midi_reader,fuzz_project_file,fuzz_registry_file}
 mkdir -p "$SEEDS/fuzz_style_list"
 mkdir -p "$SEEDS"/{fuzz_style_file,fuzz_arrangement_list,fuzz_arrangement_file}
+mkdir -p "$SEEDS/fuzz_musicxml_file"
+cp "$ROOT"/tests/data/leadsheet/*.mxl "$ROOT"/tests/data/leadsheet/*.musicxml "$SEEDS/fuzz_musicxml_file/"
 cp "$ROOT"/data/samples/*.mid "$SEEDS/fuzz_midi_file/"
 cp "$ROOT"/data/samples/*.mid "$SEEDS/fuzz_midi_reader/"
 "$BUILD_DIR/fuzz/fuzz_seed_projects" "$ROOT/data/samples" "$SEEDS/fuzz_project_file" >/dev/null

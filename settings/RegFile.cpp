@@ -71,6 +71,8 @@ std::optional<std::uint32_t> parseHex32(std::string_view text) {
 
 // --- text encodings -------------------------------------------------------------------------
 
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t code) {
     if (code < 0x80) {
         out += static_cast<char>(code);
@@ -88,6 +90,8 @@ void appendUtf8(std::string& out, char32_t code) {
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
+
+namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 

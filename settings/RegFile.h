@@ -78,6 +78,9 @@ class RegDocument {
     std::vector<Section> sections_;
 };
 
+// Appends a code point as UTF-8.
+void appendUtf8(std::string& out, char32_t code);
+
 // The registry over one file. The file is read when the object is made; every change is
 // written at once, so one object is one short-lived handle, as the settings store uses it.
 class RegistryFile : public Registry {

@@ -1,0 +1,55 @@
+// MelodyFiles: opens a melody from any file the program reads - a Standard MIDI File, a
+// MusicXML score (.musicxml, .xml, compressed .mxl) or an ABC tune (.abc, through abc2midi) -
+// into a chord master, with the same checks, analysis and statuses as a MIDI melody.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/Wchordmaster.h"
+#include "leadsheet/MusicXmlImport.h"
+
+namespace varimel {
+
+enum class MelodyFormat { kMidi, kMusicXml, kCompressedMusicXml, kAbc };
+
+// By extension, in any case; everything else is read as MIDI.
+MelodyFormat melodyFormatOf(const std::string& path);
+// Whether the extension names a melody file the program opens (.mid, .midi, .musicxml, .xml,
+// .mxl, .abc); the window's Open dialog and folder scans use it.
+bool isMelodyFile(const std::string& path);
+// The Open dialog's filter.
+const char* melodyFileFilter();
+
+struct MelodySource {
+    MusicXmlChoice musicXml;
+    int tune = 0;  // the X: number of an ABC tune; 0: the file's first tune
+};
+
+// Loads the file into the master and answers its status. `warnings` receives what was read
+// differently from the file (grace notes dropped, chords reduced, repeats not played out).
+StatusCode loadMelodyFile(ChordMaster& master, const MelodySource& source,
+                          std::vector<std::string>& warnings);
+
+// The tunes of an ABC file: X: number and title, in file order.
+struct AbcTune {
+    int number = 0;
+    std::string title;
+};
+std::vector<AbcTune> abcTunes(const std::string& path);
+
+// The ABC converter, and the Debian package that holds it.
+inline constexpr const char* kAbcConverter = "abc2midi";
+inline constexpr const char* kAbcPackage = "abcmidi";
+
+}  // namespace varimel
+
+namespace varimel {
+
+// The ABC text with the pick-up of tune `tune` (its notes before the first bar line, when they
+// are shorter than a bar) preceded by a rest that fills the bar, so that the converted tune
+// keeps its bar lines, as melody files store a pick-up. Unchanged when there is no pick-up or
+// the notes before the bar line are more than plain notes and rests.
+std::string padAbcPickUp(const std::string& text, int tune);
+
+}  // namespace varimel
