@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -72,6 +73,10 @@ struct GoldenCase {
     std::filesystem::path sample;
     int draft = kDraftI;
 };
+
+void PrintTo(const GoldenCase& c, std::ostream* out) {
+    *out << c.sample.filename().string() << ", Draft " << kDraftNames[c.draft];
+}
 
 std::vector<GoldenCase> goldenCases() {
     std::vector<GoldenCase> cases;

@@ -237,7 +237,7 @@ TEST(ProjectFile, DamagedFilesAreRefusedWithoutCrashing) {
     }
 }
 
-TEST(ProjectFile, NoteOnTheNextBarLineIsRefused) {
+TEST(ProjectFile, NoteOnTheNextBarLineOrBeyondItsBeatIsRefused) {
     TempMidiFile midi(melody("4/4", tune()));
     auto master = harmonisedTune(midi.pathString());
     Composition& c = *master->composition();
@@ -254,6 +254,10 @@ TEST(ProjectFile, NoteOnTheNextBarLineIsRefused) {
         EXPECT_EQ(loadProjectBytes(ProjectWriter::encode(c, HarmonyOptions{}), options), 101)
             << "beat " << int{onBarLine.beat} << " tick " << onBarLine.tick;
     }
+    // Inside the bar, but with a tick count of a whole beat: no position the meter map makes.
+    last->position = SongPosition{0, 2, 480};
+    HarmonyOptions options;
+    EXPECT_EQ(loadProjectBytes(ProjectWriter::encode(c, HarmonyOptions{}), options), 101);
 }
 
 TEST(ProjectFile, StoredUpbeatIsRecomputedSoTheFirstBarKeepsItsChord) {
