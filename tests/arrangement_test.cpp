@@ -350,6 +350,13 @@ TEST(PartPlan, NineBarsAfterAPickUpAreLongEnoughForEightBarPhrases) {
     EXPECT_EQ(eight.composition().partPlan, planOf({{4, 0}, {1, 1}, {3, 2}}));
 }
 
+TEST(PartPlan, BelowSeventyOneBpmAPieceIsSlow) {
+    // At 70 bpm bar 4 is a candidate and takes its fill; at 71 the phrases are eight bars long.
+    EXPECT_EQ(plannedPiece(16, 70, {{4, 2}}).composition().partPlan,
+              planOf({{4, 0}, {1, 1}, {11, 2}}));
+    EXPECT_EQ(plannedPiece(16, 71, {{4, 2}}).composition().partPlan, planOf({{16, 0}}));
+}
+
 TEST(PartPlan, BarsBeforeTheFirstMelodyNoteHaveNoPart) {
     Piece late = loadPiece("4/4", 6);
     Composition& c = late.composition();

@@ -293,6 +293,21 @@ TEST(Loader, ReleaseVelocityIsKeptInTheLowByte) {
     EXPECT_EQ(loaded.c().noteTracks().note(0, 0)->velocity, (100 << 8) | 33);
 }
 
+TEST(Loader, ShortestNoteSetsTheGapTolerance) {
+    // A 64th note among quarters: shorter than a 32nd, so gaps are measured against a 32nd.
+    std::vector<Step> steps = tune();
+    steps[5].length = 30_ticks;
+    steps.insert(steps.begin() + 6, Step{"r", 450_ticks});
+    const Loaded loaded = load(melody("4/4", steps));
+    ASSERT_EQ(loaded.status, 0);
+    EXPECT_EQ(loaded.c().meterMap().shortestNote, 30);
+    EXPECT_EQ(loaded.c().meterMap().gapTolerance, 60);
+    // Quarters only: the shortest note counts as a sixteenth, which is also the tolerance.
+    const Loaded plain = load(melody("4/4", tune()));
+    EXPECT_EQ(plain.c().meterMap().shortestNote, 120);
+    EXPECT_EQ(plain.c().meterMap().gapTolerance, 120);
+}
+
 TEST(Loader, LongNotesSaturateInsteadOfWrapping) {
     melodytext::Melody model = melodyModel("4/4", tune());
     model.tracks.front().notes.push_back({32 * 480, 70000, 72, 100});
