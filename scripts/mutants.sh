@@ -83,6 +83,8 @@ with open(path, "w", encoding="utf-8") as f:
 EOF
 }
 
+# The list is read from a copy, so that editing it during a run does no harm.
+cp "$LIST" "$SCRATCH/mutants.txt"
 total=0 killed=0 survived=0 stale=0 unbuilt=0
 survivors=() stales=()
 while IFS= read -r entry || [[ -n "$entry" ]]; do
@@ -112,13 +114,13 @@ while IFS= read -r entry || [[ -n "$entry" ]]; do
         printf 'SURVIVED  %s\n' "$entry"
     else
         killed=$((killed + 1))
-        caught="$(grep -m1 -oE '[0-9]+ - [^ ]+ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)' \
-            "$SCRATCH/test.log" | sed -E 's/^[0-9]+ - //; s/ \(.*//' || true)"
+        caught="$(sed -nE 's/^[[:space:]]*[0-9]+ - (.*) \([A-Za-z ]+\)$/\1/p' "$SCRATCH/test.log" |
+            head -n 1)"
         printf 'killed    %s   [%s]\n' "$entry" "${caught:-?}"
     fi
     # Restore with a fresh time stamp, so that the next build compiles the original again.
     cp "$ROOT/$file" "$SRC/$file"
-done <"$LIST"
+done <"$SCRATCH/mutants.txt"
 
 build || true
 tried=$((killed + survived))
