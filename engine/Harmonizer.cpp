@@ -169,6 +169,13 @@ int32_t Harmonizer::decisiveNote(int32_t bar) const {
     return decisiveNote_[static_cast<size_t>(bar)];
 }
 
+std::array<float, kKeyCount> Harmonizer::noteScores(int32_t bar) {
+    if (!prepared_ || failed_ || !insidePiece(bar)) return {};
+    countPitchClasses(bar, cadenceKindOf(bar) != cadence_kind::kNone);
+    scoreKeys();
+    return score_;
+}
+
 bool Harmonizer::prepare() {
     prepared_ = false;
     failed_ = false;

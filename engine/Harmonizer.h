@@ -50,6 +50,10 @@ class Harmonizer {
     int32_t lastDecisiveBar() const { return lastDecisiveBar_; }
     // The note that made the bar held or cadential, -1 for none.
     int32_t decisiveNote(int32_t bar) const;
+    // What each key earns from a bar's own notes (degree weights and the triad bonus), before
+    // chord types, roles, progressions and cadences add theirs. After prepare(); all zero for a
+    // bar outside the piece.
+    std::array<float, kKeyCount> noteScores(int32_t bar);
 
   private:
     struct PitchClassStats {

@@ -337,6 +337,26 @@ TEST(PartPlan, SlowPiecesAndShortPiecesChangeEveryFourBars) {
     EXPECT_EQ(unmarked.composition().partPlan, planOf({{6, 0}}));
 }
 
+TEST(PartPlan, NineBarsAfterAPickUpAreLongEnoughForEightBarPhrases) {
+    MelodyOptions pickup;
+    pickup.pickup = 1_beat;
+    // A pick-up bar and eight more: the only candidate is bar 8, too far from the mark at 4.
+    Piece nine = plannedPiece(8, 120, {{4, 2}}, pickup);
+    ASSERT_EQ(nine.composition().barCount, 9);
+    EXPECT_EQ(nine.composition().partPlan, planOf({{9, 0}}));
+    // One bar fewer: four-bar phrases, and bar 4 takes its fill.
+    Piece eight = plannedPiece(7, 120, {{4, 2}}, pickup);
+    ASSERT_EQ(eight.composition().barCount, 8);
+    EXPECT_EQ(eight.composition().partPlan, planOf({{4, 0}, {1, 1}, {3, 2}}));
+}
+
+TEST(PartPlan, BelowSeventyOneBpmAPieceIsSlow) {
+    // At 70 bpm bar 4 is a candidate and takes its fill; at 71 the phrases are eight bars long.
+    EXPECT_EQ(plannedPiece(16, 70, {{4, 2}}).composition().partPlan,
+              planOf({{4, 0}, {1, 1}, {11, 2}}));
+    EXPECT_EQ(plannedPiece(16, 71, {{4, 2}}).composition().partPlan, planOf({{16, 0}}));
+}
+
 TEST(PartPlan, BarsBeforeTheFirstMelodyNoteHaveNoPart) {
     Piece late = loadPiece("4/4", 6);
     Composition& c = late.composition();

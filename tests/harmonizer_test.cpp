@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -172,6 +173,60 @@ TEST(Harmonizer, HeldBarsAreFoundByDurationOrBySilenceAfterTheNote) {
     EXPECT_EQ(h->kind(8), cadence_kind::kNoOnset);
     EXPECT_EQ(h->mainChord(8), kNoChord);
     EXPECT_EQ(h->harmonizer->lastDecisiveBar(), 11);
+}
+
+// Eighths of kRunning as builder steps, one bar of them.
+std::vector<Step> runningBar() {
+    std::vector<Step> steps;
+    for (const char* pitch : {"E5", "F5", "G5", "A5", "B5", "A5", "G5", "F5"}) {
+        steps.push_back({pitch, 0.5_beat});
+    }
+    return steps;
+}
+
+TEST(Harmonizer, ANoteMustFillNineTenthsOfItsBarToHoldIt) {
+    // 4/4 at 480 ticks: a bar of 1920. A D (no tonic-triad degree, so no other rule marks the
+    // bar held) lasting 85% and then 90% of its bar, each followed by an F up to the bar line.
+    std::vector<Step> steps;
+    for (int bar = 0; bar < 4; ++bar) {
+        for (const Step& step : runningBar()) steps.push_back(step);
+    }
+    steps.push_back({"D5", 1632_ticks});
+    steps.push_back({"F5", 288_ticks});
+    steps.push_back({"D5", 1728_ticks});
+    steps.push_back({"F5", 192_ticks});
+    for (int bar = 0; bar < 4; ++bar) {
+        for (const Step& step : runningBar()) steps.push_back(step);
+    }
+    TempMidiFile file(melody("4/4", steps));
+    const auto h = harmoniseFile(file.pathString());
+    ASSERT_EQ(h->c().barCount, 10);
+    ASSERT_EQ(h->harmonizer->cadenceStart(), 3);
+    EXPECT_NE(h->kind(4), cadence_kind::kHeld) << "85% of the bar";
+    EXPECT_EQ(h->kind(5), cadence_kind::kHeld) << "90% of the bar";
+    const NoteRecord* held = h->c().noteTracks().note(h->harmonizer->decisiveNote(5), 0);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(held->duration, 1728);
+}
+
+TEST(Harmonizer, AlteredSixthAndSeventhDegreesWeighThreeInTheBarScores) {
+    // Bar 1 holds A B C G#. Per key: the weight of each note's degree (I, III, V: 6; II, IV: 2;
+    // VI, VII: 4; altered VI or VII: 3; any other alteration: 0), plus 2 when I, III and V are
+    // all there, else 1 for I and III.
+    TempMidiFile file(melodyFromText(bars({kRunning, "A4q B4 C5 G#4", kRunning, kRunning})));
+    const auto h = harmoniseFile(file.pathString(), defaultOptions, keyFromName("a-moll"));
+    const std::array<float, kKeyCount> scores = h->harmonizer->noteScores(1);
+    auto score = [&](std::string_view key) {
+        return scores[static_cast<size_t>(keyFromName(key))];
+    };
+    // A minor: I 6 + II 2 + III 6 + raised VII 3, and 1 for I and III.
+    EXPECT_EQ(score("a-moll"), 18.0f);
+    // C major: VI 4 + VII 4 + I 6 + G# as the lowered VI 3.
+    EXPECT_EQ(score("C-dur"), 17.0f);
+    // E major: IV 2 + V 6 + III 6 + C as the lowered VI 3.
+    EXPECT_EQ(score("E-dur"), 17.0f);
+    // G major: II 2 + III 6 + IV 2; G# is its raised I and earns nothing.
+    EXPECT_EQ(score("G-dur"), 10.0f);
 }
 
 TEST(Harmonizer, RestsMarkCadencesAtPhraseMiddleAndEndWithTheirPairedBar) {

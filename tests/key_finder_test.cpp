@@ -161,6 +161,15 @@ TEST(KeyFit, RaisedSeventhKeepsAMinorExactOnlyWhileRarerThanTheSeventh) {
     EXPECT_NEAR(common.fits[kAMoll], (6.0 + 3.0 / 7.0) / 7.0, 1e-6);
 }
 
+TEST(KeyFit, AlteredDegreeAsFrequentAsItsPlainFormIsNoExactFit) {
+    // B and Bb equally often: C major's VII keeps half, and its lowered VII, no longer the
+    // minority, adds nothing; F major's IV and raised IV likewise.
+    const FitResult result = fitOf(countsOf("C D E F G A B Bb"));
+    EXPECT_FALSE(result.exact);
+    EXPECT_FLOAT_EQ(result.fits[kCDur], 6.5f / 7.0f);
+    EXPECT_FLOAT_EQ(result.fits[kFDur], 6.5f / 7.0f);
+}
+
 TEST(KeyFit, DegreeWithNeitherItsNoteNorItsNeighbourAddsNothing) {
     // Without F and F#, C major loses its IV and G major its VII: both keep 6 of 7.
     const FitResult result = fitOf(countsOf("C D E G A B"));

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "engine/Tonality.h"
 #include "engine/Wchordmaster.h"
 #include "support/melody.h"
 #include "support/smf_bytes.h"
@@ -95,6 +96,47 @@ TEST(Loader, FiveFlatsReadAsTheKeyOfCSharp) {
     EXPECT_EQ(loaded.c().fileKey, 0);
 }
 
+TEST(Loader, TheFirstKeySignatureSetsTheFileKeyAndALaterOneDoesNot) {
+    namespace s = smf;
+    // One sharp at the start, two sharps from bar 2; sixteen quarter notes on channel 0.
+    const s::Bytes conductor =
+        s::cat({s::meta(0, 0x59, {1, 0}), s::meta(3840, 0x59, {2, 0}), s::endOfTrack()});
+    s::Bytes notes;
+    for (int i = 0; i < 16; ++i) {
+        const int key = 72 + (i * 5) % 12;
+        for (const s::Bytes& part : {s::noteOn(0, 0, key, 100), s::noteOff(480, 0, key)}) {
+            notes.insert(notes.end(), part.begin(), part.end());
+        }
+    }
+    const s::Bytes end = s::endOfTrack();
+    notes.insert(notes.end(), end.begin(), end.end());
+    const Loaded loaded = load(s::file(1, 480, {conductor, notes}));
+    ASSERT_EQ(loaded.status, 0);
+    EXPECT_EQ(keyName(loaded.c().fileKey), "G-dur");
+    EXPECT_EQ(keyName(loaded.c().currentKey), "G-dur");
+}
+
+TEST(Loader, SevenSharpsAndSevenFlatsAreReadAsKeys) {
+    struct Case {
+        const char* key;
+        int sharpsFlats;
+        int minor;
+        std::string_view keyName;
+    };
+    for (const Case& c : {Case{"C# major", 7, 0, "Cis-dur"}, Case{"Cb major", -7, 0, "H-dur"},
+                          Case{"A# minor", 7, 1, "b-moll"}, Case{"Ab minor", -7, 1, "as-moll"}}) {
+        SCOPED_TRACE(c.key);
+        const Loaded loaded =
+            load(melody("4/4", tune(), with([&](MelodyOptions& o) { o.key = c.key; })));
+        ASSERT_EQ(loaded.status, 0);
+        int sharpsFlats = 0, minor = -1;
+        loaded.c().eventValue(event_kind::kKeySignature, 0, &sharpsFlats, &minor);
+        EXPECT_EQ(sharpsFlats, c.sharpsFlats);
+        EXPECT_EQ(minor, c.minor);
+        EXPECT_EQ(keyName(loaded.c().fileKey), c.keyName);
+    }
+}
+
 TEST(Loader, MeterChangeOnABarLineStartsAtThatBar) {
     // A 2/4 pick-up bar, then 3/4: the pick-up bar must not be lost.
     const Loaded loaded = load(melody("2/4", tune(26), with([](MelodyOptions& o) {
@@ -117,6 +159,22 @@ TEST(Loader, MeterChangeInsideABarStartsAtTheNextBar) {
     const MeterMap& meter = loaded.c().meterMap();
     EXPECT_EQ(meter.ticksPerBar(1), 1920);
     EXPECT_EQ(meter.ticksPerBar(2), 1440);
+}
+
+TEST(Loader, MeterChangeJustAfterABarLineStartsAtTheNextBar) {
+    // A 2/4 signature one tick after the line of bar 1: bar 1 stays in 4/4, so the 32 quarter
+    // notes make 2 bars of 4/4 and 12 of 2/4.
+    melodytext::Melody model = melodyModel("4/4", tune());
+    model.meters.push_back({1920 + 1, {2, 4}});
+    const Loaded loaded = load(melodytext::encodeSmf(model));
+    ASSERT_EQ(loaded.status, 0);
+    const MeterMap& meter = loaded.c().meterMap();
+    EXPECT_EQ(meter.ticksPerBar(1), 1920);
+    EXPECT_EQ(meter.ticksPerBar(2), 960);
+    EXPECT_EQ(loaded.c().barCount, 14);
+    const NoteRecord* ninth = loaded.c().noteTracks().note(8, 0);
+    ASSERT_NE(ninth, nullptr);
+    EXPECT_EQ(ninth->position, (SongPosition{2, 0, 0}));
 }
 
 TEST(Loader, UpbeatIsMeasuredFromTheBarLine) {
@@ -234,6 +292,21 @@ TEST(Loader, ReleaseVelocityIsKeptInTheLowByte) {
     const Loaded loaded = load(melodytext::encodeSmf(model));
     ASSERT_EQ(loaded.status, 0);
     EXPECT_EQ(loaded.c().noteTracks().note(0, 0)->velocity, (100 << 8) | 33);
+}
+
+TEST(Loader, ShortestNoteSetsTheGapTolerance) {
+    // A 64th note among quarters: shorter than a 32nd, so gaps are measured against a 32nd.
+    std::vector<Step> steps = tune();
+    steps[5].length = 30_ticks;
+    steps.insert(steps.begin() + 6, Step{"r", 450_ticks});
+    const Loaded loaded = load(melody("4/4", steps));
+    ASSERT_EQ(loaded.status, 0);
+    EXPECT_EQ(loaded.c().meterMap().shortestNote, 30);
+    EXPECT_EQ(loaded.c().meterMap().gapTolerance, 60);
+    // Quarters only: the shortest note counts as a sixteenth, which is also the tolerance.
+    const Loaded plain = load(melody("4/4", tune()));
+    EXPECT_EQ(plain.c().meterMap().shortestNote, 120);
+    EXPECT_EQ(plain.c().meterMap().gapTolerance, 120);
 }
 
 TEST(Loader, LongNotesSaturateInsteadOfWrapping) {

@@ -63,6 +63,21 @@ TEST(MeterMap, LaterSegmentWithTheSameStartBarGoverns) {
     EXPECT_EQ(map.positionOfTick(1440).bar, 1);
 }
 
+TEST(MeterMap, SegmentsAddedOutOfBarOrderStillGiveEveryBarItsMeter) {
+    MeterMap map = mapWithDivision(480);
+    map.addSegment(0, 4, 4);
+    map.addSegment(4, 3, 4);
+    map.addSegment(2, 3, 4);  // added last, starts earlier
+    const int expected[] = {1920, 1920, 1440, 1440, 1440, 1440};
+    for (int32_t bar = 0; bar < 6; ++bar) EXPECT_EQ(map.ticksPerBar(bar), expected[bar]) << bar;
+    EXPECT_EQ(map.tickOfBar(2), 3840);
+    EXPECT_EQ(map.tickOfBar(5), 3840 + 3 * 1440);
+    EXPECT_EQ(map.positionOfTick(3840 + 1440), (SongPosition{3, 0, 0}));
+    for (int32_t tick = 0; tick < 12000; tick += 97) {
+        EXPECT_EQ(map.tickOfPosition(map.positionOfTick(tick)), tick) << "tick " << tick;
+    }
+}
+
 TEST(MeterMap, WithoutSegmentsEverythingFallsIntoBarZero) {
     MeterMap map = mapWithDivision(480);
     const SongPosition pos = map.positionOfTick(300);

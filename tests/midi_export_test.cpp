@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <memory>
 
 #include "engine/ByteIO.h"
 #include "engine/CompositionLoader.h"
@@ -32,6 +35,39 @@ std::vector<std::tuple<int, int32_t, int32_t>> conductor(const Composition& c) {
     std::sort(events.begin(), events.end(),
               [](const auto& a, const auto& b) { return std::get<2>(a) < std::get<2>(b); });
     return events;
+}
+
+// Exports the composition and decodes the written bytes with the test's own decoder, which keeps
+// the events in the order they were written.
+SmfFile exportedEvents(const Composition& c, const std::string& name) {
+    const std::string exported = scratchFile(name);
+    std::string error;
+    EXPECT_TRUE(exportMidi(c, nullptr, exported, error)) << error;
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(readWholeFile(exported, 1 << 20, bytes));
+    std::filesystem::remove(exported);
+    SmfWalk walk = walkSmf(bytes);
+    EXPECT_TRUE(walk.file.has_value()) << walk.error;
+    return walk.file.value_or(SmfFile{});
+}
+
+// A melody of quarter notes, the pitches repeated to the count given, loaded as a document.
+std::unique_ptr<ChordMaster> loadedQuarters(const std::vector<const char*>& pitches, size_t count,
+                                            const MelodyOptions& options = {}) {
+    std::vector<Step> steps;
+    for (size_t i = 0; i < count; ++i) steps.push_back({pitches[i % pitches.size()], 1_beat});
+    TempMidiFile midi(melody("4/4", steps, options));
+    auto master = std::make_unique<ChordMaster>(midi.pathString());
+    EXPECT_EQ(master->loadMidi(), 0);
+    return master;
+}
+
+bool isNoteOn(const SmfEvent& e) {
+    return e.kind() == 0x90 && e.data.size() == 2 && e.data[1] > 0;
+}
+bool isNoteOff(const SmfEvent& e) {
+    return (e.kind() == 0x80 || e.kind() == 0x90) && e.data.size() == 2 &&
+           (e.kind() == 0x80 || e.data[1] == 0);
 }
 
 }  // namespace
@@ -66,13 +102,9 @@ INSTANTIATE_TEST_SUITE_P(Samples, ExportSample, ::testing::ValuesIn(sampleMelody
                          });
 
 TEST(Export, AccompanimentChannelsGetTheirOwnTracksAndInstruments) {
-    std::vector<Step> steps;
-    const char* pitches[] = {"C5", "E5", "G5", "A5", "F5", "D5", "B4", "C5"};
-    for (int i = 0; i < 16; ++i) steps.push_back({pitches[i % 8], 1_beat});
-    TempMidiFile midi(melody("4/4", steps));
-    ChordMaster master(midi.pathString());
-    ASSERT_EQ(master.loadMidi(), 0);
-    Composition& c = *master.composition();
+    const auto master = loadedQuarters({"C5", "E5", "G5", "A5", "F5", "D5", "B4", "C5"}, 16);
+    ASSERT_NE(master->composition(), nullptr);
+    Composition& c = *master->composition();
     c.comment = "generated";
     NoteTracks& notes = c.noteTracks();
     notes.addNote(48, 1, 90 << 8, {0, 0, 0}, 1920, 0);
@@ -139,6 +171,65 @@ TEST(Export, ANoteOfNoLengthEndsAfterItStarts) {
         if (note.key == 48) lengths.push_back(note.durationTicks);
     }
     EXPECT_EQ(lengths, (std::vector<int64_t>{1920, 0, 480}));
+}
+
+TEST(Export, ANoteEndsBeforeTheNextOneOfItsKeyStartsAndSilentNotesStillSound) {
+    // C C (the second starts where the first ends) E G ..., the E stored with velocity 0.
+    const auto master = loadedQuarters({"C5", "C5", "E5", "G5", "A5", "F5", "D5", "B4"}, 16);
+    ASSERT_NE(master->composition(), nullptr);
+    Composition& c = *master->composition();
+    NoteRecord* silent = c.noteTracks().mutableNote(2, 0);
+    ASSERT_NE(silent, nullptr);
+    ASSERT_EQ(silent->key, 76);
+    silent->velocity &= 0x00FF;
+
+    const SmfFile file = exportedEvents(c, "order.mid");
+    ASSERT_EQ(file.tracks.size(), 2u);
+    const std::vector<SmfEvent>& events = file.tracks[1].events;
+    // At tick 480 the first C ends before the second begins.
+    std::vector<std::pair<bool, int>> at480;  // (is a note on, key)
+    for (const SmfEvent& e : events) {
+        if (e.tick == 480 && (isNoteOn(e) || isNoteOff(e)))
+            at480.emplace_back(isNoteOn(e), e.data[0]);
+    }
+    EXPECT_EQ(at480, (std::vector<std::pair<bool, int>>{{false, 72}, {true, 72}}));
+    // In the order written, every key sounds at most once at a time: on, off, on, off...
+    std::map<int, bool> sounding;
+    int ons = 0;
+    for (const SmfEvent& e : events) {
+        if (isNoteOn(e)) {
+            EXPECT_FALSE(sounding[e.data[0]]) << "key " << int{e.data[0]} << " at " << e.tick;
+            sounding[e.data[0]] = true;
+            ++ons;
+        } else if (isNoteOff(e)) {
+            EXPECT_TRUE(sounding[e.data[0]]) << "key " << int{e.data[0]} << " at " << e.tick;
+            sounding[e.data[0]] = false;
+        }
+    }
+    EXPECT_EQ(ons, 16);
+    // The silent E is struck as softly as possible, not written as a note off.
+    const auto silentOn = std::find_if(events.begin(), events.end(), [](const SmfEvent& e) {
+        return e.tick == 960 && e.kind() == 0x90;
+    });
+    ASSERT_NE(silentOn, events.end());
+    EXPECT_EQ(silentOn->data, (std::vector<uint8_t>{76, 1}));
+}
+
+TEST(Export, SevenSharpsAndSevenFlatsAreWrittenBack) {
+    for (const auto& [key, sharpsFlats] :
+         {std::pair{"C# major", 7}, std::pair{"Cb major", -7}, std::pair{"Ab minor", -7}}) {
+        SCOPED_TRACE(key);
+        MelodyOptions options;
+        options.key = key;
+        const auto master =
+            loadedQuarters({"C5", "D5", "E5", "F5", "G5", "A5", "B5", "C6"}, 12, options);
+        ASSERT_NE(master->composition(), nullptr);
+        const std::vector<SmfEvent> signatures =
+            exportedEvents(*master->composition(), "seven.mid").metas(0x59);
+        ASSERT_EQ(signatures.size(), 1u);
+        ASSERT_EQ(signatures[0].data.size(), 2u);
+        EXPECT_EQ(static_cast<int8_t>(signatures[0].data[0]), sharpsFlats);
+    }
 }
 
 TEST(Export, FailedExportLeavesThePreviousFile) {

@@ -95,6 +95,19 @@ std::vector<uint8_t> fileBytes(const std::filesystem::path& path) {
     return bytes;
 }
 
+// Saves the composition as a project and opens it again, as File > Open would.
+std::unique_ptr<ChordMaster> savedAndReopened(const Composition& c, const HarmonyOptions& options,
+                                              const std::string& name,
+                                              HarmonyOptions& readOptions) {
+    const auto path = scratch(name);
+    std::string error;
+    EXPECT_TRUE(ProjectWriter::write(path.string(), c, options, error)) << error;
+    auto reopened = std::make_unique<ChordMaster>(path.string());
+    EXPECT_EQ(reopened->loadProject(readOptions), 0);
+    std::filesystem::remove(path);
+    return reopened;
+}
+
 StatusCode loadProjectBytes(const std::vector<uint8_t>& bytes, HarmonyOptions& options) {
     TempMidiFile file(bytes, ".vml");
     ChordMaster master(file.pathString());
@@ -224,6 +237,49 @@ TEST(ProjectFile, DamagedFilesAreRefusedWithoutCrashing) {
     }
 }
 
+TEST(ProjectFile, NoteOnTheNextBarLineOrBeyondItsBeatIsRefused) {
+    TempMidiFile midi(melody("4/4", tune()));
+    auto master = harmonisedTune(midi.pathString());
+    Composition& c = *master->composition();
+    HarmonyOptions readOptions;
+    ASSERT_EQ(loadProjectBytes(ProjectWriter::encode(c, HarmonyOptions{}), readOptions), 0);
+    // The last quarter of bar 0, moved onto the line of bar 1 in the two ways a position can say
+    // it.
+    NoteRecord* last = c.noteTracks().mutableNote(3, 0);
+    ASSERT_NE(last, nullptr);
+    ASSERT_EQ(last->position, (SongPosition{0, 3, 0}));
+    for (const SongPosition onBarLine : {SongPosition{0, 4, 0}, SongPosition{0, 3, 480}}) {
+        last->position = onBarLine;
+        HarmonyOptions options;
+        EXPECT_EQ(loadProjectBytes(ProjectWriter::encode(c, HarmonyOptions{}), options), 101)
+            << "beat " << int{onBarLine.beat} << " tick " << onBarLine.tick;
+    }
+    // Inside the bar, but with a tick count of a whole beat: no position the meter map makes.
+    last->position = SongPosition{0, 2, 480};
+    HarmonyOptions options;
+    EXPECT_EQ(loadProjectBytes(ProjectWriter::encode(c, HarmonyOptions{}), options), 101);
+}
+
+TEST(ProjectFile, StoredUpbeatIsRecomputedSoTheFirstBarKeepsItsChord) {
+    // A melody from the bar line, saved with a stale upbeat of a half note.
+    TempMidiFile midi(melody("4/4", tune()));
+    ChordMaster original(midi.pathString());
+    ASSERT_EQ(original.loadMidi(), 0);
+    ASSERT_EQ(original.harmonise(defaultOptions), 0);
+    const ChordCode firstChord = original.composition()->chordTrack.at(0).chord;
+    ASSERT_NE(firstChord, kNoChord);
+    NoteTracks& notes = original.composition()->noteTracks();
+    notes.restoreSummary(notes.pitchClassSet(), notes.distinctCount(), 960);
+
+    HarmonyOptions options;
+    const auto reopened =
+        savedAndReopened(*original.composition(), defaultOptions, "upbeat.vml", options);
+    ASSERT_NE(reopened->composition(), nullptr);
+    EXPECT_EQ(reopened->composition()->noteTracks().cachedUpbeat(), 0);
+    ASSERT_EQ(reopened->harmonise(defaultOptions), 0);
+    EXPECT_EQ(reopened->composition()->chordTrack.at(0).chord, firstChord);
+}
+
 TEST(ProjectFile, AbsurdCountsDoNotAllocate) {
     for (const char* chunk : {"GPar", "TPar", "MNts", "AChr", "RChr", "Qsec"}) {
         ByteWriter out;
@@ -293,16 +349,13 @@ TEST_P(ProjectSample, HarmonisedSampleRoundTrips) {
     original.harmonise(options);
     original.composition()->setAccompanimentParts(accompaniment_part::kStyle);
 
-    const auto path = scratch(std::filesystem::path(GetParam()).stem().string() + ".vml");
-    std::string error;
-    ASSERT_TRUE(ProjectWriter::write(path.string(), *original.composition(), options, error))
-        << error;
     HarmonyOptions readOptions;
-    ChordMaster reopened(path.string());
-    ASSERT_EQ(reopened.loadProject(readOptions), 0);
+    const auto reopened =
+        savedAndReopened(*original.composition(), options,
+                         std::filesystem::path(GetParam()).stem().string() + ".vml", readOptions);
+    ASSERT_NE(reopened->composition(), nullptr);
     EXPECT_EQ(readOptions, options);
-    expectSameDocument(*original.composition(), *reopened.composition());
-    std::filesystem::remove(path);
+    expectSameDocument(*original.composition(), *reopened->composition());
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, ProjectSample, ::testing::ValuesIn(sampleMelodyFiles()),
