@@ -41,6 +41,8 @@ std::string_view InstrumentsGrid::statusText(int row) {
 
 std::string InstrumentsGrid::patchText(const InstrumentNames& names, int channel, int program) {
     if (channel == kDrumsChannel) return "General MIDI Drums";
+    // Before the names are read the list is empty: show the program's number.
+    if (names.entryCount() == 0) return std::to_string(program + 1);
     return names.programName(program);
 }
 
