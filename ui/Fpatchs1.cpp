@@ -26,7 +26,7 @@ namespace {
 
 constexpr int kWidth = 342;
 constexpr int kHeight = 128;
-constexpr int kUpDownWidth = 14;
+constexpr int kUpDownWidth = 11;
 
 QString fromStd(const std::string& text) {
     return QString::fromStdString(text);
@@ -58,6 +58,11 @@ TfPatchs::TfPatchs(PlayerContext& player, QWidget* parent)
     sg_ChPs->setSelectionMode(QAbstractItemView::SingleSelection);
     sg_ChPs->setFrameStyle(QFrame::NoFrame);
     sg_ChPs->setMouseTracking(true);
+    // The small grid font of a tool window, so that "Volume" fits its 34 pixels.
+    QFont small = sg_ChPs->font();
+    small.setPixelSize(11);
+    sg_ChPs->setFont(small);
+    sg_ChPs->setTextElideMode(Qt::ElideNone);
     for (int column = 0; column < Grid::kColumns; ++column)
         sg_ChPs->setColumnWidth(column, Grid::kColumnWidths[static_cast<size_t>(column)]);
     for (int row = 0; row < Grid::kRows; ++row) sg_ChPs->setRowHeight(row, Grid::kRowHeight);
@@ -68,12 +73,14 @@ TfPatchs::TfPatchs(PlayerContext& player, QWidget* parent)
                 item->setFlags(Qt::ItemIsEnabled);
                 item->setBackground(palette().button());
             }
-            if (column >= Grid::kMuteColumn) item->setTextAlignment(Qt::AlignCenter);
+            if (row > 0 && column >= Grid::kMuteColumn) item->setTextAlignment(Qt::AlignCenter);
             sg_ChPs->setItem(row, column, item);
         }
     }
 
     me_vol->setAlignment(Qt::AlignRight);
+    me_vol->setFrame(false);
+    me_vol->setTextMargins(0, 0, 1, 0);
     me_vol->setMaxLength(Grid::kMaxVolumeDigits);
     me_vol->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), me_vol));

@@ -567,6 +567,8 @@ void AccompanimentDialogsTest::screenshotsWhenAsked() {
     style->show();
     QVERIFY(QTest::qWaitForWindowExposed(style.get()));
     QVERIFY(style->grab().save(folder + QStringLiteral("/style_dialog.png")));
+    style->findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
+    QVERIFY(style->grab().save(folder + QStringLiteral("/style_dialog_guitar.png")));
     style->hide();
 
     ChannelSettings settings;
