@@ -1,16 +1,34 @@
 #include "ui/Farrangs.h"
 
+#include <QFile>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
 
 #include "ui/FormSupport.h"
 #include "ui/Launcher.h"
+#include "ui/StylePictureView.h"
+#include "ui/model/ArrangementRows.h"
 #include "ui/model/HelpTopics.h"
 
 namespace varimel {
+
+namespace {
+
+constexpr int kRowTop = 4;
+constexpr int kRowStep = 30;
+const char* const kTag = "tag";
+
+void paintText(QLabel* text, model::Rgb colour) {
+    QPalette palette = text->palette();
+    palette.setColor(QPalette::WindowText, toQColor(colour));
+    text->setPalette(palette);
+}
+
+}  // namespace
 
 TfArrang::TfArrang(const QString& arrangementDir, const QString& importTool, HelpSink& help,
                    QWidget* parent)
@@ -25,7 +43,7 @@ TfArrang::TfArrang(const QString& arrangementDir, const QString& importTool, Hel
       b_Import(named<QPushButton>(this, "b_Import", tr("Import"))),
       b_Reload(named<QPushButton>(this, "b_Reload", tr("Reload"))),
       help_(help),
-      library_(arrangementDir.toStdString()),
+      library_(QFile::encodeName(arrangementDir).toStdString()),
       importTool_(importTool) {
     setObjectName(QStringLiteral("TfArrang"));
     setWindowTitle(tr("Arrangements of instrumental accompaniments"));
@@ -38,8 +56,13 @@ TfArrang::TfArrang(const QString& arrangementDir, const QString& importTool, Hel
     }
     StaticText1->setFixedWidth(121);
     StaticText2->setFixedWidth(377);
-    sb_1->setStyleSheet(QStringLiteral("QScrollArea { background: rgb(241, 247, 234); }"));
+    sb_1->setStyleSheet(
+        QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget "
+                       "{ background: rgb(241, 247, 234); }"));
+    sb_1->setWidgetResizable(false);
+    sb_1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     l_Help->setStyleSheet(QStringLiteral("color: blue;"));
+    b_Ok->setDefault(true);
     b_Import->setToolTip(tr("Import style from midi file"));
     b_Reload->setToolTip(tr("Reload styles list"));
     b_Import->hide();
@@ -55,6 +78,7 @@ TfArrang::TfArrang(const QString& arrangementDir, const QString& importTool, Hel
     connect(b_Ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(b_Cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(b_Help, &QPushButton::clicked, this, &TfArrang::b_HelpClick);
+    connect(b_Import, &QPushButton::clicked, this, &TfArrang::b_ImportClick);
     connect(b_Reload, &QPushButton::clicked, this, &TfArrang::b_ReloadClick);
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(f1, &QShortcut::activated, this, &TfArrang::b_HelpClick);
@@ -65,12 +89,129 @@ void TfArrang::setImportVisible(bool visible) {
     b_Reload->setVisible(visible);
 }
 
+QLabel* TfArrang::rowText(const QString& name) const {
+    for (QLabel* text : texts_)
+        if (text->objectName() == name) return text;
+    return nullptr;
+}
+
+void TfArrang::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TfArrang::FormShow() {
+    shownSelectedId_ = selectedId_;
+    clearRows();
+    if (library_.loadList()) buildRows();
+}
+
+void TfArrang::buildRows() {
+    auto* content = named<QWidget>(sb_1, "sb_content");
+    const int meterKey = library_.currentMeterKey();
+    const std::vector<model::ArrangementRow> rows =
+        model::arrangementRows(library_.groups(), meterKey, selectedId_);
+    const int entriesLeft = StaticText1->width() + 14;
+    int y = kRowTop;
+    int right = entriesLeft;
+    auto makeText = [&](const std::string& name, const std::string& caption, model::Rgb colour) {
+        auto* text = named<QLabel>(content, name.c_str(), QString::fromStdString(caption));
+        QFont bold = text->font();
+        bold.setBold(true);
+        text->setFont(bold);
+        paintText(text, colour);
+        text->adjustSize();
+        texts_.push_back(text);
+        return text;
+    };
+    for (const model::ArrangementRow& row : rows) {
+        makeText(row.name, row.meterText, row.colour)->move(4, y);
+        int x = entriesLeft;
+        for (const model::ArrangementItem& item : row.items) {
+            QLabel* text = makeText(item.name, item.caption, item.colour);
+            text->setProperty(kTag, item.tag);
+            text->setCursor(Qt::PointingHandCursor);
+            text->installEventFilter(this);
+            text->move(x, y);
+            if (item.colour == model::arrangement_colours::kSelected) highlighted_ = text;
+            x += text->width() + 10;
+        }
+        right = std::max(right, x);
+        y += kRowStep;
+    }
+    content->resize(std::max(right, sb_1->viewport()->width()),
+                    std::max(y, sb_1->viewport()->height()));
+    sb_1->setWidget(content);
+}
+
+void TfArrang::clearRows() {
+    texts_.clear();
+    highlighted_ = nullptr;
+    delete sb_1->takeWidget();
+}
+
+void TfArrang::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (!event->spontaneous()) clearRows();
+}
+
+bool TfArrang::eventFilter(QObject* watched, QEvent* event) {
+    auto* text = qobject_cast<QLabel*>(watched);
+    if (text != nullptr && (event->type() == QEvent::MouseButtonPress ||
+                            event->type() == QEvent::MouseButtonDblClick)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        // A double click selects, as the tip says.
+        arrangementMouseDown(
+            text, event->type() == QEvent::MouseButtonDblClick ? Qt::RightButton : mouse->button());
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfArrang::arrangementMouseDown(QLabel* text, Qt::MouseButton button) {
+    const ArrangementId tag = text->property(kTag).toInt();
+    if (button == Qt::LeftButton) {
+        library_.select(tag);
+        return;
+    }
+    if (button != Qt::RightButton) return;
+    const int meterKey = library_.currentMeterKey();
+    if (!model::arrangementSelectable(library_.groups(), meterKey, tag)) return;
+    selectedId_ = library_.select(tag);
+    if (selectedId_ < 0) {
+        // Nothing is selected now: no text stays lit.
+        if (highlighted_ != nullptr)
+            paintText(highlighted_, model::arrangement_colours::kCurrentMeter);
+        highlighted_ = nullptr;
+        return;
+    }
+    paintText(text, model::arrangement_colours::kSelected);
+    if (highlighted_ != nullptr && highlighted_ != text)
+        paintText(highlighted_, model::arrangement_colours::kCurrentMeter);
+    highlighted_ = text;
+}
+
+void TfArrang::done(int result) {
+    if (result != Accepted) {
+        // Left clicks changed the library's current arrangement; the piece keeps its own.
+        selectedId_ = shownSelectedId_;
+        library_.select(compositionArrangement_);
+    }
+    QDialog::done(result);
+}
+
 void TfArrang::b_HelpClick() {
     help_.showHelp(model::help_topic::kStyleDialog);
 }
 
+void TfArrang::b_ImportClick() {
+    // There is no arrangement import program to start.
+}
+
 void TfArrang::b_ReloadClick() {
     library_.reset();
+    clearRows();
+    FormShow();
 }
 
 }  // namespace varimel

@@ -1,8 +1,11 @@
 // TfArrang: the arrangement dialog. Created once at start-up, it owns the arrangement library, so
-// the library is read before the dialog is first shown.
+// the library is read before the dialog is first shown. It lists the library's groups by meter:
+// a left click loads an arrangement, a right or double click selects one of the piece's meter.
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
+#include <vector>
 
 #include "accompaniment/Tarangsmaster.h"
 
@@ -29,12 +32,30 @@ class TfArrang : public QDialog {
     // Whether the main window applied an arrangement chosen here; cleared when a document closes.
     bool arrangementApplied() const { return applied_; }
     void setArrangementApplied(bool applied) { applied_ = applied; }
+    // The composition's arrangement: a left click makes another one the library's current one,
+    // so closing without OK selects this one again.
+    void setCompositionArrangement(ArrangementId id) { compositionArrangement_ = id; }
+
+    // The row texts as built at the last show, by name ("mi_0_1", "lmg_0", "ma_3_0").
+    QLabel* rowText(const QString& name) const;
 
   public Q_SLOTS:
     void b_HelpClick();
     void b_ReloadClick();
+    void b_ImportClick();
+    void done(int result) override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void FormShow();
+    void buildRows();
+    void clearRows();
+    void arrangementMouseDown(QLabel* text, Qt::MouseButton button);
+
     QLabel* StaticText1;
     QLabel* StaticText2;
     QScrollArea* sb_1;
@@ -49,7 +70,11 @@ class TfArrang : public QDialog {
     ArrangementLibrary library_;
     QString importTool_;
     ArrangementId selectedId_ = -1;
+    ArrangementId shownSelectedId_ = -1;
+    ArrangementId compositionArrangement_ = -1;
     bool applied_ = false;
+    std::vector<QLabel*> texts_;
+    QPointer<QLabel> highlighted_;
 };
 
 }  // namespace varimel
