@@ -144,28 +144,11 @@ void TfChords::createGrid(Composition& composition, const model::NotesScale& sca
         if (static_cast<size_t>(bar) < composition.slots.size()) {
             column.candidates = model::barCandidates(composition.slots[static_cast<size_t>(bar)]);
         }
-        const ChordCode applied = composition.chordTrack[static_cast<size_t>(bar)].chord;
-        for (int i = 1; i <= column.candidates.buttons; ++i) {
-            if (column.candidates.chordOfIndex(i) == applied && applied != kNoChord) {
-                column.selected = i;
-                column.appliedIndex = i;
-                break;
-            }
-        }
-        if (column.selected == 0 && applied != kNoChord) {
-            for (int k = 1; k <= column.candidates.further; ++k) {
-                if (column.candidates.lookup(-k) == applied) {
-                    column.otherText = name(applied);
-                    column.otherIndex = column.candidates.buttons + k;
-                    column.appliedIndex = column.otherIndex;
-                    break;
-                }
-            }
-        }
         column.firstElement = elements_.size();
         const auto made = model::columnElements(bar, scale.sectionLeft(bar),
                                                 scale.sectionWidth(bar), column.candidates.buttons);
         elements_.insert(elements_.end(), made.begin(), made.end());
+        refreshColumn(bar);
     }
     width_ = scale.sectionLeft(bars);
     p_wChr->setGeometry(-offset_, 0, std::max(width_, 1), height());
@@ -335,31 +318,78 @@ void TfChords::rightClick(const model::GridElement& element) {
     }
 }
 
-void TfChords::selectCandidate(int bar, int index) {
-    if (changesRefused() || !composition_) return;
+// What a column shows follows from the bar's entry: the candidate equal to the applied chord
+// is blue, and a further chord in use stands in " Other".
+void TfChords::refreshColumn(int bar) {
     Column& column = columns_[static_cast<size_t>(bar)];
-    const ChordCode chord = column.candidates.chordOfIndex(index);
-    if (chord == kNoChord) return;
-    column.selected = index <= column.candidates.buttons ? index : 0;
-    column.appliedIndex = index;
-    ChordTrackEntry& entry = composition_->chordTrack[static_cast<size_t>(bar)];
-    entry.chord = chord;
-    entry.enabled = 1;
+    const ChordCode applied = appliedChord(bar);
+    column.selected = 0;
+    column.otherText = " Other";
+    column.otherIndex = model::kNoIndex;
+    if (applied == kNoChord) return;
+    for (int i = 1; i <= column.candidates.buttons; ++i) {
+        if (column.candidates.chordOfIndex(i) == applied) {
+            column.selected = i;
+            return;
+        }
+    }
+    for (int k = 1; k <= column.candidates.further; ++k) {
+        if (column.candidates.lookup(-k) == applied) {
+            column.otherText = name(applied);
+            column.otherIndex = column.candidates.buttons + k;
+            return;
+        }
+    }
+}
+
+void TfChords::updateColumn(int bar) {
+    const Column& column = columns_[static_cast<size_t>(bar)];
+    const size_t end = static_cast<size_t>(bar) + 1 < columns_.size()
+                           ? columns_[static_cast<size_t>(bar) + 1].firstElement
+                           : elements_.size();
+    QRect area;
+    for (size_t i = column.firstElement; i < end; ++i) {
+        const model::GridRect& r = elements_[i].rect;
+        area = area.united(QRect(r.x, r.y, r.width, r.height));
+    }
+    p_wChr->update(area);
+}
+
+void TfChords::submit(int bar, ChordCode chord, uint8_t enabled) {
+    if (changesRefused() || !composition_) return;
+    const auto edit = model::makeChordEdit(*composition_, bar, {chord, enabled});
+    if (!edit || edit->changesNothing()) return;
+    if (bindings_.edit) {
+        bindings_.edit(*edit);
+    } else {
+        applyEdit(*edit, true);
+    }
+}
+
+void TfChords::applyEdit(const model::ChordEdit& edit, bool forward) {
+    if (!composition_ || !model::applyChordEdit(*composition_, edit, forward)) return;
+    if (edit.bar < static_cast<int>(columns_.size())) {
+        refreshColumn(edit.bar);
+        updateColumn(edit.bar);
+    }
     commit();
 }
 
+void TfChords::selectCandidate(int bar, int index) {
+    const ChordCode chord = columns_[static_cast<size_t>(bar)].candidates.chordOfIndex(index);
+    if (chord == kNoChord) return;
+    submit(bar, chord, 1);
+}
+
 void TfChords::toggleMute(int bar) {
-    if (changesRefused() || !composition_) return;
-    ChordTrackEntry& entry = composition_->chordTrack[static_cast<size_t>(bar)];
-    entry.enabled = entry.enabled ? 0 : 1;
-    commit();
+    if (!composition_) return;
+    submit(bar, appliedChord(bar), appliedMuted(bar) ? 1 : 0);
 }
 
 void TfChords::commit() {
     // The chord track is the document: mark it changed so that Save and Close see the edit.
     composition_->setStateFlags(state_flag::kContentChanged, true);
     if (bindings_.changed) bindings_.changed();
-    p_wChr->update();
 }
 
 void TfChords::toggleList(int bar) {
@@ -395,25 +425,14 @@ void TfChords::applyListChoice(int row) {
     const int bar = listBar_;
     hideList();
     if (changesRefused() || !composition_ || bar < 0) return;
-    Column& column = columns_[static_cast<size_t>(bar)];
+    const Column& column = columns_[static_cast<size_t>(bar)];
     if (row >= 1) {
-        const ChordCode chord = column.candidates.lookup(-row);
-        if (chord == kNoChord) return;
-        column.otherText = name(chord);
-        column.otherIndex = column.candidates.buttons + row;
-        selectCandidate(bar, column.otherIndex);
-        return;
-    }
-    column.otherText = " Other";
-    column.otherIndex = model::kNoIndex;
-    if (column.candidates.buttons > 0) {
+        selectCandidate(bar, column.candidates.buttons + row);
+    } else if (column.candidates.buttons > 0) {
         selectCandidate(bar, 1);
-        return;
+    } else {
+        submit(bar, kNoChord, 1);
     }
-    column.selected = 0;
-    column.appliedIndex = model::kNoIndex;
-    composition_->chordTrack[static_cast<size_t>(bar)].chord = kNoChord;
-    commit();
 }
 
 bool TfChords::eventFilter(QObject* watched, QEvent* event) {

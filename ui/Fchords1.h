@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/ChordCode.h"
+#include "ui/model/ChordEdit.h"
 #include "ui/model/ChordsGridLayout.h"
 
 class QLabel;
@@ -38,6 +39,9 @@ struct ChordsBindings {
     std::function<void()> changed;
     // The main window's playing test: nothing changes while it answers true.
     std::function<bool()> playing;
+    // Where chord changes go (the undo stack, which applies them through applyEdit); without
+    // it the grid applies them itself.
+    std::function<void(const model::ChordEdit&)> edit;
 };
 
 class TfChords : public QWidget {
@@ -61,6 +65,8 @@ class TfChords : public QWidget {
     void clearGrid();
     bool hasGrid() const { return composition_ != nullptr; }
     void markPlayingBar(int bar);
+    // Puts a chord change into the chord track (or takes it back) and shows it.
+    void applyEdit(const model::ChordEdit& edit, bool forward);
     void setHorizontalOffset(int pixels);
     void hideList();
 
@@ -103,6 +109,9 @@ class TfChords : public QWidget {
     void press(const model::GridElement& element);
     void release();
     void rightClick(const model::GridElement& element);
+    void refreshColumn(int bar);
+    void updateColumn(int bar);
+    void submit(int bar, ChordCode chord, uint8_t enabled);
     void selectCandidate(int bar, int index);
     void toggleMute(int bar);
     void toggleList(int bar);
