@@ -15,7 +15,7 @@
 #include "playback/Tmplay.h"
 #include "ui/model/NotesGeometry.h"
 
-namespace varimel::ui {
+namespace varimel {
 
 const QColor TfChords::kTextColour(35, 71, 71);
 const QColor TfChords::kBackground(218, 204, 188);
@@ -606,4 +606,4 @@ void ChordsCanvas::paintEvent(QPaintEvent* event) {
     }
 }
 
-}  // namespace varimel::ui
+}  // namespace varimel

@@ -28,7 +28,7 @@ namespace varimel::model {
 class NotesScale;
 }
 
-namespace varimel::ui {
+namespace varimel {
 
 class ChordsCanvas;
 
@@ -136,4 +136,4 @@ class TfChords : public QWidget {
     std::array<std::optional<QPixmap>, 24> pictures_;
 };
 
-}  // namespace varimel::ui
+}  // namespace varimel

@@ -17,7 +17,7 @@
 #include "settings/HarmonyOptions.h"
 #include "ui/Fchords1.h"
 
-namespace varimel::ui {
+namespace varimel {
 
 namespace {
 
@@ -635,4 +635,4 @@ void NotesCanvas::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
-}  // namespace varimel::ui
+}  // namespace varimel

@@ -32,7 +32,7 @@ class Composition;
 struct HarmonyOptions;
 }  // namespace varimel
 
-namespace varimel::ui {
+namespace varimel {
 
 class TfChords;
 class NotesCanvas;
@@ -177,4 +177,4 @@ class TfNotes_l : public QWidget {
     int markerMenuPixel_ = 0;
 };
 
-}  // namespace varimel::ui
+}  // namespace varimel
