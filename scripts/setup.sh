@@ -26,6 +26,7 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libcli11-dev nlohmann-json3-dev python3-mido
     libfluidsynth-dev fluid-soundfont-gm librtmidi-dev libasound2-dev
+    qt6-base-dev libgl-dev xvfb xauth poppler-utils desktop-file-utils fonts-dejavu-core
 )
 
 missing=()

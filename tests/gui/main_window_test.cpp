@@ -1,0 +1,451 @@
+// The main window driven offscreen through its controls, with scripted boxes, launcher, help and
+// random source, over a temporary installation and registry file.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "engine/Apperr.h"
+#include "playback/RecordingPort.h"
+#include "settings/RegFile.h"
+#include "settings/RegSetup.h"
+#include "settings/Tmyregistry.h"
+#include "support/accompaniment_fixture.h"
+#include "support/samples.h"
+#include "ui/Application.h"
+#include "ui/DialogProvider.h"
+#include "ui/Fabout1.h"
+#include "ui/Farrangs.h"
+#include "ui/Fmain.h"
+#include "ui/Fstyle1.h"
+#include "ui/Ftipsd.h"
+#include "ui/HelpWindow.h"
+#include "ui/Launcher.h"
+#include "ui/model/HelpTopics.h"
+
+using namespace varimel;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ShownMessage {
+    model::MessageKind kind;
+    QString text;
+};
+
+class ScriptedDialogs final : public DialogProvider {
+  public:
+    QMessageBox::StandardButton message(QWidget*, model::MessageKind kind, const QString& text,
+                                        QMessageBox::StandardButtons) override {
+        messages.push_back({kind, text});
+        return QMessageBox::Ok;
+    }
+    QString openFileName(QWidget*, const QString&, const QString& dir, const QString&) override {
+        openDirs.append(dir);
+        return fileToOpen;
+    }
+    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
+    bool print(QWidget*, QPrinter&) override { return false; }
+    int run(QDialog& dialog) override {
+        ran.append(dialog.objectName());
+        if (auto* about = qobject_cast<TfAbout*>(&dialog)) aboutText = about->versionText();
+        return QDialog::Accepted;
+    }
+
+    std::vector<ShownMessage> messages;
+    QStringList openDirs;
+    QString fileToOpen;
+    QStringList ran;
+    QString aboutText;
+};
+
+class ScriptedLauncher final : public Launcher {
+  public:
+    bool startDetached(const QString& program, const QString& argument) override {
+        started.append(program + QLatin1Char(' ') + argument);
+        return true;
+    }
+    bool openUrl(const QUrl& url) override {
+        urls.append(url.toString());
+        return canOpen;
+    }
+    bool canOpen = true;
+    QStringList started;
+    QStringList urls;
+};
+
+class RecordingHelp final : public HelpSink {
+  public:
+    void setHelpPath(const QString& path) override { helpPath = path; }
+    void showHelp(int topic) override { topics.push_back(topic); }
+    QString helpPath;
+    std::vector<int> topics;
+};
+
+class FixedRandom final : public model::RandomSource {
+  public:
+    std::uint32_t next() override { return values[index++ % values.size()]; }
+    std::vector<std::uint32_t> values{4, 6, 2};
+    std::size_t index = 0;
+};
+
+void writeText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<test::TempDir> dir_;
+    fs::path root_;
+    fs::path registry_;
+    ScriptedDialogs dialogs_;
+    ScriptedLauncher launcher_;
+    RecordingHelp help_;
+    FixedRandom random_;
+
+    MainServices services() { return {&dialogs_, &launcher_, &help_, &random_}; }
+
+    // An installation with 10 instrument names, 3 tips, no libraries and no tips at start.
+    void install(bool withLibraries, bool showTips = false) {
+        root_ = dir_->path() / "data";
+        std::string names;
+        for (int i = 0; i < 10; ++i) names += "Instrument " + std::to_string(i) + "\r\n";
+        writeText(root_ / "gmi.txt", names);
+        writeText(root_ / "tips.txt", "Tip one\nTip two\nTip three\n");
+        InstallLayout layout;
+        layout.installPath = root_.string();
+        layout.showTips = showTips;
+        if (withLibraries) {
+            layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
+            layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
+        } else {
+            layout.styleDir = (dir_->path() / "nostyles/").string();
+            layout.arrangementDir = (dir_->path() / "noarrangements/").string();
+        }
+        RegistryFile registry(registry_);
+        QVERIFY(writeInstallation(registry, layout, true));
+    }
+
+    std::int32_t registryInteger(std::string_view key, std::string_view name) {
+        RegistryFile registry(registry_);
+        if (!registry.openKey(programKey(key), false)) return -1;
+        return registry.readInteger(name);
+    }
+
+    QStringList messageTexts() const {
+        QStringList texts;
+        for (const ShownMessage& message : dialogs_.messages) texts.append(message.text);
+        return texts;
+    }
+
+  private Q_SLOTS:
+    void init() {
+        dir_ = std::make_unique<test::TempDir>("varimel-gui");
+        registry_ = dir_->path() / "registry.reg";
+        qputenv(kRegistryEnvVar, QByteArray::fromStdString(registry_.string()));
+        qunsetenv("VARIMEL_OUTPUT");
+        dialogs_ = ScriptedDialogs();
+        launcher_ = ScriptedLauncher();
+        help_ = RecordingHelp();
+        random_ = FixedRandom();
+    }
+
+    void cleanup() { dir_.reset(); }
+
+    void withoutSettingsTheProgramEndsWithCodeOneBeforeItsLoop() {
+        bool loopRan = false;
+        QTimer::singleShot(0, qApp, [&] {
+            loopRan = true;
+            qApp->exit(99);
+        });
+        QCOMPARE(runVarimel(*qApp, {}, services()), 1);
+        QVERIFY(!loopRan);
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].kind, model::MessageKind::Error);
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Please run setup again"));
+        QVERIFY(!fs::exists(registry_));    // nothing written at exit
+        QCoreApplication::processEvents();  // let the guard timer go
+    }
+
+    void withoutTheInstrumentListTheProgramEndsWithCodeOne() {
+        install(false);
+        fs::remove(root_ / "gmi.txt");
+        QCOMPARE(runVarimel(*qApp, {}, services()), 1);
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        const QString expected = QStringLiteral("Can't open file ") +
+                                 QString::fromStdString((root_ / "gmi.txt").string()) +
+                                 QStringLiteral(" \nNo such file or directory");
+        QCOMPARE(dialogs_.messages[0].text, expected);
+        QCOMPARE(registryInteger(kDeskTopKey, "Height"), -1);
+    }
+
+    void withoutLibrariesBothMessagesShowAndTheWindowRunsOn() {
+        install(false);
+        TfMain window(services(), QString());
+        QVERIFY(window.started());
+        QCOMPARE(messageTexts(), QStringList({displayText(kStylesLibraryMessage),
+                                              displayText(kArrangementsLibraryMessage)}));
+        QCOMPARE(dialogs_.messages[0].kind, model::MessageKind::Error);
+        // The window is complete: instruments, caption, help path, command state 0.
+        auto* patches = window.findChild<QListWidget*>("cb_Patchs");
+        QVERIFY(patches);
+        QCOMPARE(patches->count(), 138);
+        QCOMPARE(patches->item(9)->text(), QStringLiteral("Instrument 9"));
+        QCOMPARE(patches->item(10)->text(), QStringLiteral("1"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("  Varimel "));
+        QCOMPARE(help_.helpPath, QString::fromStdString(root_.string()) + "/help/");
+        QVERIFY(!window.findChild<QAction*>("tb_Save")->isEnabled());
+        QVERIFY(!window.findChild<QAction*>("mnFPrint")->isEnabled());
+        QVERIFY(window.findChild<QAction*>("mnFOpen")->isEnabled());
+        QCOMPARE(window.statusPanel(0)->text(), QStringLiteral("For Help, press F1"));
+    }
+
+    void librariesLoadAndImportButtonsNeedAnExecutableTool() {
+        install(true);
+        writeText(root_ / "tools/varimel-style-import", "#!/bin/sh\n");
+        fs::permissions(root_ / "tools/varimel-style-import", fs::perms::owner_all);
+        TfMain window(services(), QString());
+        QVERIFY(window.started());
+        QVERIFY2(dialogs_.messages.empty(), qPrintable(messageTexts().join('|')));
+        QVERIFY(window.styleDialog()->library().loaded());
+        QVERIFY(window.arrangementDialog()->library().listLoaded());
+        QCOMPARE(window.styleDialog()->meterNumerator(), 4);
+        QCOMPARE(window.arrangementDialog()->library().currentMeterKey(), 0x0404);
+        QVERIFY(window.styleDialog()
+                    ->findChild<QPushButton*>("b_Import")
+                    ->isVisibleTo(window.styleDialog()));
+        QVERIFY(!window.arrangementDialog()
+                     ->findChild<QPushButton*>("b_Reload")
+                     ->isVisibleTo(window.arrangementDialog()));
+    }
+
+    void commandStatesSwitchTheNamedControls() {
+        install(false);
+        TfMain window(services(), QString());
+        window.setCommandState(model::command_mode::kOpened);
+        QVERIFY(window.findChild<QAction*>("tb_Save")->isEnabled());
+        QVERIFY(window.findChild<QToolButton*>("b_Play")->isEnabled());
+        QVERIFY(!window.findChild<QPushButton*>("b_StyleAcc")->isEnabled());
+        QVERIFY(!window.findChild<QAction*>("tb_Print")->isEnabled());
+        window.setCommandState(model::command_mode::kAccompaniment);
+        QVERIFY(window.findChild<QAction*>("tb_Print")->isEnabled());
+        QVERIFY(window.findChild<QWidget*>("imgSAM")->isVisibleTo(&window));
+        window.findChild<QPushButton*>("chb_MelOff")->setChecked(true);
+        window.findChild<QComboBox*>("cb_Key")->setCurrentIndex(5);
+        window.setCommandState(model::command_mode::kClosed);
+        QVERIFY(!window.findChild<QPushButton*>("chb_MelOff")->isChecked());
+        QCOMPARE(window.findChild<QComboBox*>("cb_Key")->currentIndex(), 0);
+        QVERIFY(!window.findChild<QAction*>("tb_Print")->isEnabled());
+        window.setDocumentCaption(" - /m/tune.mid");
+        QCOMPARE(window.windowTitle(), QStringLiteral("  Varimel  - /m/tune.mid"));
+        QCOMPARE(QApplication::applicationDisplayName(), QStringLiteral(" Varimel  - /m/tune.mid"));
+    }
+
+    void commandLineTailIsOpenedWithoutTips() {
+        install(false, true);
+        TfMain window(services(), QStringLiteral("/m/a tune.mid"));
+        window.show();
+        QCOMPARE(window.openRequests(), QStringList({"/m/a tune.mid"}));
+        QCoreApplication::processEvents();
+        QVERIFY(!window.tipsDialog());
+    }
+
+    void closingIsRefusedWhilePlaying() {
+        install(false);
+        qputenv("VARIMEL_OUTPUT", "recording");
+        TfMain window(services(), QString());
+        QVERIFY(window.outputRecording());
+        test::Piece piece = test::loadPiece("4/4", 16);
+        QCOMPARE(piece.status, 0);
+        window.player().composition = &piece.composition();
+        window.show();
+        QVERIFY(window.player().start());
+        QVERIFY(window.player().isPlaying());
+        QVERIFY(!window.close());
+        QVERIFY(window.isVisible());
+        QTRY_VERIFY(window.outputRecording()->size() > 0);
+        window.player().stop();
+        window.player().waitForEnd();
+        QVERIFY(window.close());
+        window.player().composition = nullptr;
+    }
+
+    void tipsShowAtStartAndTheirChoiceIsStoredAtOnce() {
+        install(false, true);
+        TfMain window(services(), QString());
+        window.show();
+        QTRY_VERIFY(window.tipsDialog() && window.tipsDialog()->isVisible());
+        TfTips* tips = window.tipsDialog();
+        QCOMPARE(tips->tipText(), QStringLiteral("   Tip two"));  // 4 mod 3
+        QTest::mouseClick(tips->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+        QCOMPARE(tips->tipText(), QStringLiteral("   Tip one"));  // 6 mod 3
+        tips->findChild<QCheckBox*>("CheckBox1")->setChecked(false);
+        QTest::mouseClick(tips->findChild<QPushButton*>("Button2"), Qt::LeftButton);
+        QVERIFY(!tips->isVisible());
+        QCOMPARE(registryInteger(kSettingsKey, "ShowTips"), 0);
+        QCOMPARE(window.showTips(), std::uint8_t{0});
+        // "Tip of the Day" brings the same dialog back, reloaded.
+        window.findChild<QAction*>("mnTips")->trigger();
+        QCOMPARE(window.tipsDialog(), tips);
+        QVERIFY(tips->isVisible());
+        QCOMPARE(tips->tipText(), QStringLiteral("   Tip three"));  // 2 mod 3
+        QVERIFY(!tips->findChild<QCheckBox*>("CheckBox1")->isChecked());
+    }
+
+    void aRefusedShowTipsWriteSaysSoAndKeepsTheFlag() {
+        install(false, true);
+        TfMain window(services(), QString());
+        window.findChild<QAction*>("mnTips")->trigger();
+        dialogs_.messages.clear();
+        // A file that is no registry export is never written.
+        writeText(registry_, "not a registry\n");
+        window.tipsDialog()->findChild<QCheckBox*>("CheckBox1")->setChecked(false);
+        QTest::mouseClick(window.tipsDialog()->findChild<QPushButton*>("Button2"), Qt::LeftButton);
+        QCOMPARE(messageTexts(), QStringList({"Failed to set data for 'ShowTips'"}));
+        QCOMPARE(dialogs_.messages[0].kind, model::MessageKind::Error);
+        QCOMPARE(window.showTips(), std::uint8_t{1});
+    }
+
+    void engineMessagesFromAnyThreadBecomeErrorBoxes() {
+        install(false);
+        TfMain window(services(), QString());
+        dialogs_.messages.clear();
+        std::thread([] { reportError(7); }).join();
+        QTRY_COMPARE(messageTexts(), QStringList({"Error 7"}));
+        QCOMPARE(dialogs_.messages[0].kind, model::MessageKind::Error);
+    }
+
+    void missingTipsFileDisablesNextTip() {
+        install(false);
+        fs::remove(root_ / "tips.txt");
+        TfMain window(services(), QString());
+        window.findChild<QAction*>("mnTips")->trigger();
+        QVERIFY(window.tipsDialog()->isVisible());
+        QVERIFY(!window.tipsDialog()->findChild<QPushButton*>("Button1")->isEnabled());
+        QCOMPARE(window.tipsDialog()->tipText(), QString());
+    }
+
+    void webCommandsOpenTheSiteOrSayWhereItIs() {
+        install(false);
+        TfMain window(services(), QString());
+        dialogs_.messages.clear();
+        window.findChild<QAction*>("VarimelWebsite1")->trigger();
+        QCOMPARE(launcher_.urls, QStringList({"http://www.belmora.com/varimel"}));
+        QVERIFY(dialogs_.messages.empty());
+        launcher_.canOpen = false;
+        window.findChild<QAction*>("mnSmpWS")->trigger();
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].kind, model::MessageKind::Plain);
+        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Visit www.belmora.com/varimel."));
+        QVERIFY(launcher_.started.isEmpty());
+    }
+
+    void helpCommandsAndF1OpenTheirTopics() {
+        install(false);
+        TfMain window(services(), QString());
+        for (const char* item : {"mnContents", "mnQuickTour", "mnMelReq", "mnVmelDemos", "mnBRF"})
+            window.findChild<QAction*>(item)->trigger();
+        QCOMPARE(help_.topics, (std::vector<int>{0, 2, 29, 28, 30}));
+        QCOMPARE(window.findChild<QAction*>("mnContents")->text(), QStringLiteral("&Contents\tF1"));
+
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        help_.topics.clear();
+        window.findChild<QComboBox*>("cb_Key")->setFocus();
+        QTest::keyClick(&window, Qt::Key_F1);
+        window.findChild<QPushButton*>("chb_MelOff")->setEnabled(true);
+        window.findChild<QPushButton*>("chb_MelOff")->setFocus();
+        QTest::keyClick(&window, Qt::Key_F1);
+        auto* helpMenu = window.findChild<QMenu*>("mnHelp");
+        helpMenu->popup(window.mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(helpMenu->isVisible());
+        QTest::keyClick(helpMenu, Qt::Key_F1);
+        helpMenu->close();
+        QTest::mouseClick(window.styleDialog()->findChild<QPushButton*>("b_Help"), Qt::LeftButton);
+        QCOMPARE(help_.topics, (std::vector<int>{23, 8, 22, 24}));
+
+        dialogs_.fileToOpen = QStringLiteral("/s/x.mid");
+        window.findChild<QAction*>("Local1")->trigger();
+        QCOMPARE(dialogs_.openDirs,
+                 QStringList({QString::fromStdString(root_.string()) + "/samples"}));
+        QCOMPARE(window.openRequests(), QStringList({"/s/x.mid"}));
+    }
+
+    void aboutBoxNeedsItsPicture() {
+        install(false);
+        TfMain window(services(), QString());
+        dialogs_.messages.clear();
+        window.findChild<QAction*>("mnAbout")->trigger();
+        QVERIFY(dialogs_.ran.isEmpty());
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs_.messages[0].kind, model::MessageKind::Error);
+        QVERIFY(dialogs_.messages[0].text.contains(
+            QString::fromStdString((root_ / "images/About.jpg").string())));
+
+        fs::create_directories(root_ / "images");
+        QImage picture(120, 80, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(picture.save(QString::fromStdString((root_ / "images/About.jpg").string()), "JPG"));
+        window.findChild<QAction*>("mnAbout")->trigger();
+        QCOMPARE(dialogs_.ran, QStringList({"TfAbout"}));
+        QVERIFY(dialogs_.aboutText.contains("Linux"));
+        QVERIFY(dialogs_.aboutText.contains(VARIMEL_VERSION_TEXT));
+    }
+
+    void helpWindowShowsTopicPagesAndSaysWhenOneIsMissing() {
+        const fs::path help = dir_->path() / "help";
+        writeText(help / "index.html", "<h1>Contents</h1><a href=\"topic-2.html\">Tour</a>");
+        writeText(help / "topic-2.html", "<h1>Quick Tour</h1><a href=\"index.html\">Contents</a>");
+        HelpWindow window;
+        window.setHelpPath(QString::fromStdString(help.string()) + "/");
+        window.showHelp(model::help_topic::kQuickTour);
+        QVERIFY(window.isVisible());
+        QVERIFY(window.browser()->source().toLocalFile().endsWith("topic-2.html"));
+        QVERIFY(window.browser()->toPlainText().contains("Quick Tour"));
+        window.showHelp(model::help_topic::kContents);
+        QVERIFY(window.browser()->toPlainText().contains("Contents"));
+        window.showHelp(model::help_topic::kSupport);
+        QVERIFY(window.browser()->toPlainText().contains("topic-30.html"));
+    }
+
+    void exitWritesTheNormalBoundsAndTheMaximisedState() {
+        install(false);
+        {
+            TfMain window(services(), QString());
+            window.setGeometry(40, 50, 700, 600);
+            window.show();
+            window.showMaximized();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(registryInteger(kDeskTopKey, "Width"), 700);
+        QCOMPARE(registryInteger(kDeskTopKey, "Height"), 600);
+        QCOMPARE(registryInteger(kDeskTopKey, "Maximize"), 1);
+        TfMain again(services(), QString());
+        QCOMPARE(again.placement(), (WindowPlacement{600, 700, 40, 50}));
+        QVERIFY(again.minimumHeight() >= 460);
+        QCOMPARE(again.minimumWidth(), 620);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

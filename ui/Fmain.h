@@ -1,0 +1,291 @@
+// TfMain: the main window — menus, toolbar, the melody and chord channel strips, the middle panel
+// of key, accompaniment and transport controls, the status bar — and the owner of everything that
+// lives as long as the program: settings store, player, style and arrangement dialogs.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "playback/Tmplay.h"
+#include "settings/Tmyregistry.h"
+#include "ui/ModeLightsView.h"
+#include "ui/model/CommandState.h"
+#include "ui/model/InstrumentNames.h"
+#include "ui/model/Random.h"
+#include "ui/model/Startup.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QScrollBar;
+class QSlider;
+class QSpinBox;
+class QStatusBar;
+class QTimer;
+class QToolBar;
+class QToolButton;
+
+namespace varimel {
+
+class DialogProvider;
+class HelpSink;
+class Launcher;
+class Recording;
+class TfArrang;
+class TfStyle;
+class TfTips;
+
+// The seams the window works through; tests pass their own.
+struct MainServices {
+    DialogProvider* dialogs = nullptr;
+    Launcher* launcher = nullptr;
+    HelpSink* help = nullptr;
+    model::RandomSource* random = nullptr;
+};
+
+class TfMain : public QMainWindow {
+    Q_OBJECT
+  public:
+    TfMain(const MainServices& services, const QString& commandLineTail, QWidget* parent = nullptr);
+    ~TfMain() override;
+
+    // False when start-up failed (no settings, no instrument list): the program ends with code 1.
+    bool started() const { return started_; }
+    // Shows the window where it was last, maximised when it was.
+    void showAsPlaced();
+
+    // --- Operations the commands use ---
+    void setCommandState(int mode);
+    void enableDocumentControls(bool enable);
+    void setDocumentCaption(const QString& text);
+    void clearPositionDisplay();
+    void resetChordDisplay();
+    void drawModeLight(int row, LightLook look);
+    // Opens a document without a dialog. Until documents can be opened here, the request is only
+    // recorded.
+    void openFile(const QString& fileName, bool addToRecentFiles);
+    const QStringList& openRequests() const { return openRequests_; }
+
+    // --- What tests and the other forms reach ---
+    PlayerContext& player() { return player_; }
+    std::shared_ptr<Recording> outputRecording() const { return recording_; }
+    SettingsStore* settingsStore() const { return store_.get(); }
+    const AppSettings& settings() const { return settings_; }
+    const model::StartupPlan& startupPlan() const { return plan_; }
+    const model::InstrumentNames& instrumentNames() const { return instruments_; }
+    std::uint8_t showTips() const { return showTips_; }
+    TfStyle* styleDialog() const { return styleDialog_; }
+    TfArrang* arrangementDialog() const { return arrangementDialog_; }
+    TfTips* tipsDialog() const { return tipsDialog_; }
+    QLabel* statusPanel(int index) const {
+        return statusPanels_.at(static_cast<std::size_t>(index));
+    }
+    const WindowPlacement& placement() const { return placement_; }
+    // The help topic F1 opens for the widget that has the focus.
+    int contextHelpTopic() const;
+
+  public Q_SLOTS:
+    void mnFExitClick();
+    void mnContentsClick();
+    void mnQuickTourClick();
+    void mnTipsClick();
+    void mnMelReqClick();
+    void mnVmelDemosClick();
+    void mnMidiSamplesClick();
+    void mnSmpWSClick();
+    void mnBRFClick();
+    void VarimelWebsite1Click();
+    void mnAboutClick();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;    // FormCloseQuery
+    void resizeEvent(QResizeEvent* event) override;  // FormResize
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    struct ControlRef {
+        QWidget* widget = nullptr;
+        QAction* action = nullptr;
+    };
+
+    // Construction of the controls, region by region.
+    void createMenus();
+    void createToolBar();
+    void createMelodyRegion();
+    void createMiddlePanel();
+    void createChordRegion();
+    void createStatusBar();
+    void registerControl(QWidget* widget);
+    void registerControl(QAction* action);
+    void applySteps(const std::vector<model::ControlStep>& steps);
+
+    // Start-up steps 7 to 15; false ends the start.
+    bool readSettings();
+    bool loadInstrumentNames();
+    void createLibraries();
+    void recordPlacement();
+    void closeDocument(bool askToSave);
+    void showTipOfTheDay();
+    void openWebSite();
+    void installMessageHandler();
+
+    // Seams.
+    DialogProvider& dialogs_;
+    Launcher& launcher_;
+    HelpSink& help_;
+    model::RandomSource& random_;
+
+    // MainWindowState.
+    QString documentFileName_;
+    std::uint8_t documentKind_ = 0;
+    bool needsProjectName_ = false;
+    bool closeCancelled_ = false;
+    std::array<std::uint8_t, 16> savedVolumes_{};
+    bool stylePatchSet_ = false;
+    bool arrangementPatchesSet_ = false;
+    bool recentFilesChanged_ = false;
+    std::int32_t maxRecentFiles_ = 0;
+    WindowPlacement placement_;
+    bool maximised_ = false;
+    AppSettings settings_;
+    std::unique_ptr<SettingsStore> store_;
+    std::atomic<std::int32_t> tempo_{500000};
+    std::int32_t tempoBpm_ = 0;
+    std::atomic<std::int32_t> ticksPerQuarter_{480};
+    std::uint8_t showTips_ = 0;
+    PlayerContext player_;
+    std::shared_ptr<Recording> recording_;
+
+    model::StartupPlan plan_;
+    model::InstrumentNames instruments_;
+    QString commandLineTail_;
+    QString openFilter_;
+    QStringList openRequests_;
+    bool started_ = false;
+    bool shownOnce_ = false;
+    std::map<QString, ControlRef> controls_;
+
+    // Dialogs, children of the window.
+    TfStyle* styleDialog_ = nullptr;
+    TfArrang* arrangementDialog_ = nullptr;
+    TfTips* tipsDialog_ = nullptr;
+
+    // Components.
+    QMenuBar* mnMain = nullptr;
+    QMenu* mnFile = nullptr;
+    QAction* mnFOpen = nullptr;
+    QAction* mnFClose = nullptr;
+    QAction* mnFSave = nullptr;
+    QAction* mnFSaveAs = nullptr;
+    QAction* mnFExport = nullptr;
+    QAction* mnFPrint = nullptr;
+    QAction* mnFPrintPrev = nullptr;
+    QMenu* mnRecentFiles = nullptr;
+    QAction* mnFExit = nullptr;
+    QMenu* mnView = nullptr;
+    QAction* mnVToolbars = nullptr;
+    QMenu* mnAcc = nullptr;
+    QAction* mnACreate = nullptr;
+    QAction* mnAStyle = nullptr;
+    QAction* mnAPInstr = nullptr;
+    QAction* mnAPArran = nullptr;
+    QAction* mnAOptions = nullptr;
+    QMenu* mnHarm = nullptr;
+    std::array<QAction*, 3> mnHDraft_{};
+    QAction* mnHCreateman = nullptr;
+    QMenu* mnHelp = nullptr;
+    QAction* mnContents = nullptr;
+    QAction* mnQuickTour = nullptr;
+    QAction* mnTips = nullptr;
+    QAction* mnMelReq = nullptr;
+    QAction* mnVmelDemos = nullptr;
+    QMenu* mnMidiSamples = nullptr;
+    QAction* Local1 = nullptr;
+    QAction* mnSmpWS = nullptr;
+    QAction* mnBRF = nullptr;
+    QAction* VarimelWebsite1 = nullptr;
+    QAction* mnAbout = nullptr;
+    QMenu* pmnToolBars = nullptr;
+    QMenu* pmntbOpen = nullptr;
+
+    QWidget* cbar_General = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QAction* tb_New = nullptr;
+    QAction* tb_Open = nullptr;
+    QAction* tb_Save = nullptr;
+    QAction* tb_Export = nullptr;
+    QAction* tb_Close = nullptr;
+    QAction* tb_Print = nullptr;
+    QAction* tb_PrintPr = nullptr;
+    QAction* tb_Instr = nullptr;
+    QAction* tb_Arng = nullptr;
+    QAction* tb_Opt = nullptr;
+    QAction* tb_HelpC = nullptr;
+
+    QWidget* p_MelG = nullptr;
+    QWidget* p_VMel = nullptr;
+    QLabel* l_Melody = nullptr;
+    QLabel* l_MelNt = nullptr;
+    QLabel* l_VMel = nullptr;
+    QSlider* trb_VMel = nullptr;
+    QPushButton* chb_MelOff = nullptr;
+    QLabel* l_MelInstr = nullptr;
+    QLabel* l_MelPatch = nullptr;
+    QLabel* l_MelPos = nullptr;
+
+    QWidget* p_Middle = nullptr;
+    QComboBox* cb_Key = nullptr;
+    QLabel* l_Meter = nullptr;
+    ModeLightsView* imgSAM = nullptr;
+    QLabel* l_Beat = nullptr;
+    QLabel* l_Style = nullptr;
+    QLabel* l_Arng = nullptr;
+    QPushButton* b_CreateAcc = nullptr;
+    QPushButton* b_StyleAcc = nullptr;
+    QToolButton* b_Back = nullptr;
+    QToolButton* b_Stop = nullptr;
+    QToolButton* b_Play = nullptr;
+    QToolButton* b_Forw = nullptr;
+    QToolButton* b_Mark = nullptr;
+    QToolButton* b_Play2 = nullptr;
+    QLabel* l_Tempo = nullptr;
+    QLineEdit* t_Tempo = nullptr;
+    QScrollBar* sb_Tempo = nullptr;
+    QLabel* me_From = nullptr;
+    QLabel* me_To = nullptr;
+    QLineEdit* me_FromTo = nullptr;
+
+    QWidget* p_ChrG = nullptr;
+    QWidget* p_VChr = nullptr;
+    QLabel* l_Chords = nullptr;
+    QLabel* l_ChrName = nullptr;
+    QLabel* l_ChrNotes = nullptr;
+    QLabel* l_ChrVol = nullptr;
+    QSlider* trb_VChr = nullptr;
+    QPushButton* chb_ChrOff = nullptr;
+    QSpinBox* cse_ChrOkt = nullptr;
+    QLabel* l_ChrInstr = nullptr;
+    QLabel* l_ChrPatch = nullptr;
+    QListWidget* cb_Patchs = nullptr;
+
+    QStatusBar* stbStatus = nullptr;
+    std::array<QLabel*, 3> statusPanels_{};
+    QTimer* playTimer = nullptr;
+    QPixmap muteGlyph_;
+};
+
+}  // namespace varimel
