@@ -79,6 +79,9 @@ class ViewsTest : public QObject {
                  0);
         QCOMPARE(notes_->chordMaster()->harmonise(defaultOptions), 0);
         notes_->setChordsView(chords_);
+        // As the main window does once a document opened: the player plays this document.
+        player_->composition = notes_->composition();
+        player_->channelSettings = &notes_->channelSettings();
         notes_->layoutDocument();
         ChordsBindings bindings;
         bindings.chordNameLabel = chordName_;
@@ -108,6 +111,7 @@ class ViewsTest : public QObject {
         changes_ = 0;
     }
     void cleanup() {
+        player_->composition = nullptr;
         host_.reset();
         player_.reset();
     }
@@ -202,6 +206,7 @@ class ViewsTest : public QObject {
         recording_->clear();
         const QRect applied = chords_->element("AChr_2");
         QTest::mousePress(grid(), Qt::LeftButton, {}, applied.center());
+        QVERIFY(!sounding(noteMessages(*recording_)).empty());
         // The bar's chord changes while the button is held (a right click elsewhere).
         QTest::mouseClick(grid(), Qt::RightButton, {}, chords_->element("Chr_2_2").center());
         QTest::mouseRelease(grid(), Qt::LeftButton, {}, applied.center());
