@@ -15,8 +15,9 @@ constexpr int kVolumeController = 7;
 constexpr int kStyleSeedModulus = 4;
 constexpr int32_t kMicrosecondsPerMinute = 60000000;
 
+// Styles and arrangements fit the piece's meter, not that of a shorter pick-up bar.
 void meterOfFirstBar(const Composition& composition, int& numerator, int& denominator) {
-    composition.meterMap().meterOfBar(0, numerator, denominator);
+    composition.meterMap().meterOfPiece(numerator, denominator);
 }
 
 bool validChannel(int channel) {
@@ -61,9 +62,9 @@ bool chooseStyle(AccompanimentSetup& setup, Composition& composition) {
     }
     const Style* style = id >= 0 ? library->style(id) : nullptr;
     if (style) {
+        // Only an explicit choice (the Style command) goes into the chord track; an automatic
+        // one is made again whenever the document opens.
         composition.style = style;
-        // The project file keeps the choice with the chord track.
-        if (!composition.chordTrack.empty()) composition.chordTrack.front().extra = id;
         // The block-chord bit means something only alone.
         composition.setAccompanimentParts(
             (composition.accompanimentParts | accompaniment_part::kStyle) &

@@ -17,11 +17,51 @@
 #include "cli_play.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
+#include "engine/SafeWrite.h"
 #include "engine/Tonality.h"
 #include "settings/RegFile.h"
 #include "settings/Tmyregistry.h"
 
 namespace varimel::cli {
+
+namespace {
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+}  // namespace
+
+KeyIndex keyFromUserName(const std::string& typed) {
+    const std::string name = lowered(typed);
+    // The program's own names (C-dur, a-moll, Fis-dur), in any case.
+    for (KeyIndex key = 0; key < kKeyCount; ++key) {
+        if (lowered(std::string(keyName(key))) == name) return key;
+    }
+    // English names: a letter, an optional # or b, then nothing, "m", "major" or "minor".
+    static constexpr int kLetterPitch[] = {9, 11, 0, 2, 4, 5, 7};  // a b c d e f g
+    if (name.empty() || name[0] < 'a' || name[0] > 'g') return kNoKey;
+    int pitch = kLetterPitch[name[0] - 'a'];
+    size_t at = 1;
+    if (at < name.size() && (name[at] == '#' || name[at] == 'b')) {
+        pitch = (pitch + (name[at] == '#' ? 1 : 11)) % 12;
+        ++at;
+    }
+    std::string mode = name.substr(at);
+    if (!mode.empty() && mode[0] == ' ') mode.erase(0, 1);
+    bool minor = false;
+    if (mode == "m" || mode == "min" || mode == "minor") {
+        minor = true;
+    } else if (!mode.empty() && mode != "maj" && mode != "major") {
+        return kNoKey;
+    }
+    for (KeyIndex key = minor ? 12 : 0; key < (minor ? kKeyCount : 12); ++key) {
+        if (tonicOf(key) == pitch) return key;
+    }
+    return kNoKey;
+}
 
 namespace {
 
@@ -36,33 +76,36 @@ void setFileKey(Composition& composition, KeyIndex key, HarmonyOptions& options)
 
 }  // namespace
 
-std::unique_ptr<AccompanimentContext> openLibraries() {
-    auto context = std::make_unique<AccompanimentContext>();
-    SettingsStore store([] { return std::make_unique<RegistryFile>(registryFilePath()); },
-                        [&context](const std::string& error) { context->problem = error; });
-    std::string styleDir, arrangementDir, styleTool, arrangementTool;
+std::shared_ptr<AccompanimentContext> openLibraries() {
+    auto context = std::make_shared<AccompanimentContext>();
+    AccompanimentContext* raw = context.get();
+    auto report = [raw](const std::string& text) { raw->messages.push_back(oneLine(text)); };
+    SettingsStore store([] { return std::make_unique<RegistryFile>(registryFilePath()); }, report);
     if (!store.rootKeyExists()) {
-        context->problem =
-            "Please run setup again (no settings at " + registryFilePath().string() + ")";
+        report("Please run setup again (no settings at " + registryFilePath().string() + ")");
         return context;
     }
+    std::string styleDir, arrangementDir, styleTool, arrangementTool;
     store.readLibrarySettings(styleDir, arrangementDir, styleTool, arrangementTool);
     context->styles.setDirectory(styleDir);
     context->arrangements.setDirectory(arrangementDir);
-    context->arrangements.setErrorReporter(
-        [ctx = context.get()](const std::string& message) { ctx->problem = message; });
-    if (!context->styles.load()) context->problem = "can't read the style library in " + styleDir;
-    context->arrangements.loadList();
+    context->arrangements.setErrorReporter(report);
+    if (!context->styles.load()) report(kStylesLibraryMessage);
+    if (!context->arrangements.loadList()) report(kArrangementsLibraryMessage);
     return context;
 }
 
 namespace {
 
-// A name or a number as the user typed it; -1 when neither is known.
-template <typename Library>
-int32_t libraryId(const Library& library, const std::string& text) {
-    const int32_t byName = library.findByName(text);
-    if (byName >= 0) return byName;
+bool sameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+// A name (any case) or a number as the user typed it; -1 when neither is known.
+int32_t numberOrNone(const std::string& text) {
     try {
         size_t used = 0;
         const long value = std::stol(text, &used, 0);
@@ -72,20 +115,75 @@ int32_t libraryId(const Library& library, const std::string& text) {
     return -1;
 }
 
+StyleId styleByName(const StyleLibrary& styles, const std::string& text) {
+    for (int category = 0; category < kStyleCategoryCount; ++category) {
+        for (const StyleEntry& entry : styles.entries(category)) {
+            if (sameName(entry.name, text)) return entry.id;
+        }
+    }
+    const StyleId id = numberOrNone(text);
+    return id >= 0 && styles.find(id) ? id : kNoStyle;
+}
+
+std::string styleNames(const StyleLibrary& styles) {
+    std::string names;
+    for (int category = 0; category < kStyleCategoryCount; ++category) {
+        for (const StyleEntry& entry : styles.entries(category)) {
+            names += (names.empty() ? "" : ", ") + entry.name;
+        }
+    }
+    return names.empty() ? "none installed" : names;
+}
+
+std::string arrangementNames(const ArrangementLibrary& arrangements) {
+    std::string names;
+    for (const ArrangementGroup& group : arrangements.groups()) {
+        for (const ArrangementEntry& entry : group.entries) {
+            names += (names.empty() ? "" : ", ") + entry.name;
+        }
+    }
+    return names.empty() ? "none installed" : names;
+}
+
+ArrangementId arrangementByName(const ArrangementLibrary& arrangements, const std::string& text) {
+    for (int group = 0; group < arrangements.groupCount(); ++group) {
+        const auto& entries = arrangements.groups()[static_cast<size_t>(group)].entries;
+        for (size_t index = 0; index < entries.size(); ++index) {
+            if (sameName(entries[index].name, text)) {
+                return makeArrangementId(group, static_cast<int>(index));
+            }
+        }
+    }
+    const ArrangementId id = numberOrNone(text);
+    return arrangements.entry(id) ? id : kNoArrangement;
+}
+
+StyleId appliedStyle(const StyleLibrary& styles, const Style* style) {
+    if (style == nullptr) return kNoStyle;
+    for (int category = 0; category < kStyleCategoryCount; ++category) {
+        for (const StyleEntry& entry : styles.entries(category)) {
+            if (styles.find(entry.id) == style) return entry.id;
+        }
+    }
+    return kNoStyle;
+}
+
+bool explicitAccompaniment(const HarmoniseRequest& request) {
+    return !request.parts.empty() || request.style != "auto" || request.arrangement != "auto";
+}
+
 // What Create Accompaniment does after harmonising, with the user's choices of parts, style
-// and arrangement; then the notes are rendered as they are before playback or export.
-void accompany(HarmoniseOutcome& outcome, const HarmoniseRequest& request, StyleId storedStyle) {
-    Composition& composition = *outcome.master->composition();
-    outcome.accompaniment = openLibraries();
+// and arrangement.
+void accompany(HarmoniseOutcome& outcome, const HarmoniseRequest& request) {
+    OpenedDocument& document = *outcome.document;
+    Composition& composition = *document.composition();
     AccompanimentContext& context = *outcome.accompaniment;
-    outcome.accompanimentProblem = context.problem;
-    composition.channelSettings = &context.channels;
-    composition.tempo = composition.eventValue(event_kind::kTempo, 0);
-    AccompanimentSetup setup;
-    setup.styles = context.styles.loaded() ? &context.styles : nullptr;
-    setup.arrangements = context.arrangements.listLoaded() ? &context.arrangements : nullptr;
-    setup.channels = &context.channels;
-    resetForDocument(setup);
+    AccompanimentSetup& setup = document.setup;
+    if (setup.styles && !setup.styles->loaded()) setup.styles = nullptr;
+    if (setup.arrangements && !setup.arrangements->listLoaded()) setup.arrangements = nullptr;
+    auto problem = [&outcome](const std::string& text) {
+        outcome.accompanimentProblems.push_back(oneLine(text));
+    };
 
     const bool wantStyle =
         request.style != "none" &&
@@ -94,90 +192,158 @@ void accompany(HarmoniseOutcome& outcome, const HarmoniseRequest& request, Style
                                  (request.parts == "arrange" || request.parts == "style+arrange" ||
                                   (request.parts.empty() && request.arrangement != "auto"));
 
-    // A project's style survives the new harmony, as the window keeps it with the document.
-    if (storedStyle >= 0 && composition.hasChordTrack()) {
-        composition.chordTrack.front().extra = storedStyle;
-        if (composition.accompanimentParts & accompaniment_part::kStyle)
-            chooseStyle(setup, composition);
-    }
+    // An explicit style goes with the chord track, as the Style command stores it.
     if (wantStyle && request.style != "auto" && setup.styles && composition.hasChordTrack()) {
-        const StyleId id = libraryId(context.styles, request.style);
-        if (id >= 0 && context.styles.find(id)) {
-            composition.chordTrack.front().extra = id;
-        } else {
-            outcome.accompanimentProblem = "unknown style '" + request.style + "'";
+        const StyleId id = styleByName(context.styles, request.style);
+        const Style* style = id >= 0 ? context.styles.find(id) : nullptr;
+        int numerator = 4, denominator = 4;
+        composition.meterMap().meterOfPiece(numerator, denominator);
+        if (style == nullptr) {
+            outcome.requestError = "unknown style '" + request.style +
+                                   "'; the styles are: " + styleNames(context.styles);
+            return;
         }
+        if (!StyleLibrary::meterFits(style->meters, numerator, denominator)) {
+            outcome.requestError = "the style " + context.styles.entryName(id) + " is for " +
+                                   meterSetText(style->meters) + ", the melody is in " +
+                                   std::to_string(numerator) + "/" + std::to_string(denominator);
+            return;
+        }
+        composition.chordTrack.front().extra = id;
     }
     if (wantStyle && request.parts.empty()) {
-        if (!createAccompanimentParts(setup, composition, outcome.options.DefAccPatch)) {
-            outcome.accompanimentProblem = noStyleForMeterMessage(composition);
-        }
+        finishHarmonising(document, problem);
     } else if (wantStyle) {
         if (chooseStyle(setup, composition)) {
             setAccompanimentMode(setup, composition, accompaniment_part::kStyle, ModeChange::kAdd);
         } else {
-            outcome.accompanimentProblem = noStyleForMeterMessage(composition);
+            problem(noStyleForMeterMessage(composition));
         }
     } else if (request.parts.empty() || request.parts == "1") {
-        applyPatch(setup, composition, 1, outcome.options.DefAccPatch);
+        applyPatch(setup, composition, 1, document.options.DefAccPatch);
         setAccompanimentMode(setup, composition, accompaniment_part::kBlockChords,
                              ModeChange::kSetExactly);
     }
     if (wantArrangement) {
         ArrangementId id = kNoArrangement;
         if (request.arrangement != "auto" && setup.arrangements) {
-            id = libraryId(context.arrangements, request.arrangement);
-            if (!context.arrangements.entry(id)) {
-                outcome.accompanimentProblem = "unknown arrangement '" + request.arrangement + "'";
-                id = kNoArrangement;
+            id = arrangementByName(context.arrangements, request.arrangement);
+            if (id == kNoArrangement) {
+                outcome.requestError =
+                    "unknown arrangement '" + request.arrangement +
+                    "'; the arrangements are: " + arrangementNames(context.arrangements);
+                return;
             }
         }
         chooseArrangement(setup, composition, id);
         setAccompanimentMode(setup, composition, accompaniment_part::kArrangement,
                              ModeChange::kAdd);
     }
-    renderAccompaniment(composition);
+}
+
+// The key the stored harmony was made in.
+KeyIndex storedKey(const Composition& composition) {
+    if (!composition.keys.empty()) return composition.keys.front().key;
+    return composition.fileKey;
 }
 
 }  // namespace
 
-HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& request) {
+HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& request,
+                          bool harmoniseMelody, std::shared_ptr<AccompanimentContext> libraries) {
     HarmoniseOutcome outcome;
     outcome.file = path;
-    outcome.options = defaultOptions;
-    outcome.master = std::make_unique<ChordMaster>(path);
-    ChordMaster& master = *outcome.master;
+    outcome.accompaniment = libraries ? std::move(libraries) : openLibraries();
+    AccompanimentContext& context = *outcome.accompaniment;
+    outcome.accompanimentProblems = std::move(context.messages);
+    context.messages.clear();
+    context.styles.style(kNoStyle);  // a previous file's selection is no choice for this one
+    context.arrangements.choiceMade = false;
 
-    const bool project = isProjectFile(path);
-    outcome.loadStatus = project ? master.loadProject(outcome.options) : master.loadMidi();
+    std::string warning;
+    const DocumentKind kind = documentKind(path, &warning);
+    if (!warning.empty()) outcome.warnings.push_back(warning);
+    OpeningRequest opening;
+    opening.path = path;
+    opening.kind = kind;
+    opening.styles = &context.styles;
+    opening.arrangements = &context.arrangements;
+    opening.report = [&outcome](const std::string& text) {
+        outcome.accompanimentProblems.push_back(oneLine(text));
+    };
+    opening.chooseMelodyChannel = [&request](const std::vector<int>& channels) {
+        return std::find(channels.begin(), channels.end(), request.melodyChannel) != channels.end()
+                   ? request.melodyChannel
+                   : -1;
+    };
+    outcome.document = std::make_unique<OpenedDocument>();
+    OpenedDocument& document = *outcome.document;
+    // The candidates of status 89 are kept for the message that offers --channel.
+    outcome.loadStatus = openDocument(document, opening);
+    outcome.master = document.master.get();
     outcome.status = outcome.loadStatus;
-    if (!usable(outcome.loadStatus)) return outcome;
+    outcome.options = document.options;
+    auto collect = [&] {
+        for (std::string& message : context.messages)
+            outcome.accompanimentProblems.push_back(message);
+        context.messages.clear();
+        outcome.options = document.options;
+    };
+    if (!documentUsable(outcome.loadStatus)) {
+        collect();
+        return outcome;
+    }
+
+    Composition& composition = *document.composition();
+    ChordMaster& master = *document.master;
+    const bool project = kind == DocumentKind::kProject;
+    const StyleId storedStyle = project ? composition.styleId() : kNoStyle;
+    const bool keepStoredHarmony =
+        project && composition.hasChordTrack() && request.draft == 0 && request.key == "auto";
+    if (keepStoredHarmony) {
+        // The project's chord track, with any chords edited by hand, stays as it was saved.
+        master.key = storedKey(composition);
+        outcome.harmonised = true;
+        if (request.accompany && explicitAccompaniment(request)) accompany(outcome, request);
+        if (request.accompany) renderAccompaniment(composition);
+        collect();
+        return outcome;
+    }
+    if (!harmoniseMelody && request.draft == 0 && request.key == "auto") {
+        collect();
+        return outcome;
+    }
 
     if (request.draft != 0 || !project) {
-        applyDraft(request.draft != 0 ? request.draft : kDraftI, outcome.options);
+        applyDraft(request.draft != 0 ? request.draft : kDraftI, document.options);
     }
-    // A key that could not be recognised at opening is taken from the file instead.
-    if (outcome.loadStatus == status::kTooLittleMaterial) outcome.options.AutoKey = false;
-
-    Composition& composition = *master.composition();
-    const StyleId storedStyle = project ? composition.styleId() : kNoStyle;
+    if (!document.keyRecognised) document.options.AutoKey = false;
     if (request.key != "auto") {
-        setFileKey(composition, keyFromName(request.key), outcome.options);
+        setFileKey(composition, keyFromUserName(request.key), document.options);
     }
     outcome.harmonised = true;
-    outcome.status = master.harmonise(outcome.options);
+    outcome.status = master.harmonise(document.options);
     if (outcome.status == status::kMajorOrRelativeMinor && request.answerMajorOrMinor != 0 &&
         isValidKey(master.key)) {
         const KeyIndex chosen =
             request.answerMajorOrMinor == 1 ? relativeKey(master.key % 12) : master.key % 12;
-        setFileKey(composition, chosen, outcome.options);
-        outcome.status = master.harmonise(outcome.options);
+        setFileKey(composition, chosen, document.options);
+        outcome.status = master.harmonise(document.options);
     }
     if (request.accompany && composition.hasChordTrack() &&
         (outcome.status == status::kOk || outcome.status == status::kManyKeys)) {
-        accompany(outcome, request, storedStyle);
+        // A project's explicit style survives the new harmony, as the window keeps it.
+        if (storedStyle >= 0) composition.chordTrack.front().extra = storedStyle;
+        accompany(outcome, request);
+        renderAccompaniment(composition);
     }
+    collect();
     return outcome;
+}
+
+HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& request,
+                               std::shared_ptr<AccompanimentContext> libraries) {
+    return openFile(path, request, true, std::move(libraries));
 }
 
 nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
@@ -190,7 +356,7 @@ nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
     json["stage"] = outcome.harmonised ? "harmonise" : "load";
     json["melodyChannel"] = master.melodyChannel;
     int numerator = 4, denominator = 4;
-    if (c) c->meterMap().meterOfBar(0, numerator, denominator);
+    if (c) c->meterMap().meterOfPiece(numerator, denominator);
     json["division"] = c ? c->ticksPerQuarter : 480;
     json["barCount"] = c ? c->barCount : 0;
     json["meter"] = {numerator, denominator};
@@ -228,12 +394,14 @@ nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
         }
         json["bars"] = bars;
     }
-    if (c && outcome.accompaniment) {
+    if (c && outcome.harmonised && c->hasChordTrack() && outcome.accompaniment) {
         const AccompanimentContext& context = *outcome.accompaniment;
         ordered_json accompaniment;
         accompaniment["parts"] = c->accompanimentParts;
-        accompaniment["styleId"] = c->style ? c->styleId() : -1;
-        const std::string styleName = c->style ? context.styles.entryName(c->styleId()) : "";
+        // The style that plays, chosen automatically or by name.
+        const StyleId styleId = appliedStyle(context.styles, c->style);
+        accompaniment["styleId"] = styleId;
+        const std::string styleName = styleId >= 0 ? context.styles.entryName(styleId) : "";
         accompaniment["styleName"] =
             styleName.empty() ? ordered_json(nullptr) : ordered_json(styleName);
         accompaniment["arrangementId"] = c->arrangementId;
@@ -259,7 +427,7 @@ std::string chordChart(const HarmoniseOutcome& outcome) {
             << (isValidKey(master.key) ? std::string(keyName(master.key)) : "not recognised")
             << '\n';
         int numerator = 4, denominator = 4;
-        c->meterMap().meterOfBar(0, numerator, denominator);
+        c->meterMap().meterOfPiece(numerator, denominator);
         out << "Meter:  " << numerator << '/' << denominator << '\n';
     }
     if (c && c->hasChordTrack()) {
@@ -278,6 +446,37 @@ std::string chordChart(const HarmoniseOutcome& outcome) {
     return out.str();
 }
 
+namespace {}  // namespace
+
+std::string statusReport(const HarmoniseOutcome& outcome) {
+    std::string text = outcome.file + ": status " + std::to_string(outcome.status) + " (" +
+                       statusMeaning(outcome.status) + ")";
+    if (outcome.status == status::kUnreadableFile && outcome.master) {
+        text += ": " + loadFailureReason(outcome.file, *outcome.master);
+    }
+    if (outcome.status == status::kSeveralChannels && outcome.master) {
+        std::string channels;
+        for (int channel = 0; channel < 16; ++channel) {
+            if (!(outcome.master->noteChannels() & (1u << channel))) continue;
+            channels += (channels.empty() ? "" : ", ") + std::to_string(channel);
+        }
+        text += "; melodies on channels " + channels + ": choose one with --channel N";
+    }
+    if (outcome.status == status::kKeyNotRecognised) {
+        text += "; give the key with --key (for example --key C or --key Am)";
+    }
+    return text;
+}
+
+void reportProblems(const HarmoniseOutcome& outcome) {
+    for (const std::string& warning : outcome.warnings) {
+        std::cerr << "varimel-cli: warning: " << warning << '\n';
+    }
+    for (const std::string& problem : outcome.accompanimentProblems) {
+        std::cerr << "varimel-cli: accompaniment: " << problem << '\n';
+    }
+}
+
 namespace {
 
 // The exit status of one file: 0 for a harmony (also with many keys), 1 otherwise.
@@ -288,54 +487,72 @@ int exitStatus(const HarmoniseOutcome& outcome) {
                : 1;
 }
 
+// The files one harmonised document is written to; empty names are not written.
+struct Outputs {
+    std::string project;
+    std::string exportMidi;
+    std::string wav;
+
+    std::vector<std::string> names() const { return {project, exportMidi, wav}; }
+    bool onStandardOutput() const {
+        return project == kStandardOutputName || exportMidi == kStandardOutputName ||
+               wav == kStandardOutputName;
+    }
+};
+
+// Writes the document to its outputs, with its instruments and volumes; answers an exit status.
+int writeOutputs(HarmoniseOutcome& outcome, const Outputs& outputs, bool quiet) {
+    storeDocumentSettings(*outcome.document);
+    const Composition& composition = *outcome.master->composition();
+    std::string error;
+    if (!outputs.project.empty() &&
+        !ProjectWriter::write(outputs.project, composition, outcome.options, error)) {
+        std::cerr << "varimel-cli: can't save: " << error << '\n';
+        return 1;
+    }
+    if (!outputs.exportMidi.empty() &&
+        !exportMidi(composition, &outcome.channels(), outputs.exportMidi, error)) {
+        std::cerr << "varimel-cli: can't export: " << error << '\n';
+        return 1;
+    }
+    if (!outputs.exportMidi.empty() && !quiet)
+        std::cout << "Exported " << outputs.exportMidi << '\n';
+    if (!outputs.wav.empty()) {
+        return renderCompositionToWav(composition, outcome.channels(), outputs.wav, PlayOptions{},
+                                      quiet);
+    }
+    return 0;
+}
+
 struct SingleOptions {
     std::string file;
     bool json = false;
-    std::string projectOut;
-    std::string exportOut;
-    std::string wavOut;
+    Outputs outputs;
 };
 
 int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
+    if (const int refused = refuseSameFiles({options.file}, options.outputs.names())) {
+        return refused;
+    }
     HarmoniseOutcome outcome = harmoniseFile(options.file, request);
+    reportProblems(outcome);
+    if (!outcome.requestError.empty()) {
+        std::cerr << "varimel-cli: " << outcome.requestError << "; nothing written\n";
+        return 2;
+    }
+    // When a file goes to standard output, what would be printed goes to standard error.
+    const bool fileOnStdout = options.outputs.onStandardOutput();
+    std::ostream& report = fileOnStdout ? std::cerr : std::cout;
     if (options.json) {
-        std::cout << outcomeJson(outcome).dump() << '\n';
+        report << outcomeJson(outcome).dump() << '\n';
     } else {
-        std::cout << chordChart(outcome);
+        report << chordChart(outcome);
     }
-    if (outcome.status != status::kOk) {
-        std::cerr << "varimel-cli: " << options.file << ": status " << outcome.status << " ("
-                  << statusMeaning(outcome.status) << ")\n";
-    }
-    if (!outcome.accompanimentProblem.empty()) {
-        std::cerr << "varimel-cli: accompaniment: " << outcome.accompanimentProblem << '\n';
-    }
+    if (outcome.status != status::kOk)
+        std::cerr << "varimel-cli: " << statusReport(outcome) << '\n';
     const int result = exitStatus(outcome);
     if (result != 0) return result;
-    std::string error;
-    if (!options.projectOut.empty() &&
-        !ProjectWriter::write(options.projectOut, *outcome.master->composition(), outcome.options,
-                              error)) {
-        std::cerr << "varimel-cli: can't save " << options.projectOut << ": " << error << '\n';
-        return 1;
-    }
-    if (!options.exportOut.empty()) outcome.master->storeChannelSettings();
-    const ChannelSettings* channels =
-        outcome.accompaniment ? &outcome.accompaniment->channels : nullptr;
-    if (!options.exportOut.empty() &&
-        !exportMidi(*outcome.master->composition(), channels, options.exportOut, error)) {
-        std::cerr << "varimel-cli: can't export " << options.exportOut << ": " << error << '\n';
-        return 1;
-    }
-    if (!options.exportOut.empty() && !options.json)
-        std::cout << "Exported " << options.exportOut << '\n';
-    if (!options.wavOut.empty()) {
-        return renderCompositionToWav(
-            *outcome.master->composition(),
-            outcome.accompaniment ? outcome.accompaniment->channels : ChannelSettings{},
-            options.wavOut, PlayOptions{});
-    }
-    return 0;
+    return writeOutputs(outcome, options.outputs, options.json || fileOnStdout);
 }
 
 std::vector<std::string> folderFiles(const std::string& folder) {
@@ -353,25 +570,87 @@ std::vector<std::string> folderFiles(const std::string& folder) {
     return files;
 }
 
-int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlOut,
-             const HarmoniseRequest& request) {
-    const std::vector<std::string> files = folderFiles(folder);
+// One input name per line ("-": standard input); blank lines are skipped.
+bool listedFiles(const std::string& list, std::vector<std::string>& files) {
+    std::ifstream file;
+    if (list != "-") {
+        file.open(list);
+        if (!file) return false;
+    }
+    std::istream& in = list == "-" ? std::cin : file;
+    for (std::string line; std::getline(in, line);) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (!line.empty()) files.push_back(line);
+    }
+    return true;
+}
+
+struct BatchOptions {
+    std::string folder;     // --batch DIR
+    std::string filesFrom;  // --files-from FILE|-
+    unsigned jobs = 1;
+    std::string jsonl;   // "" or "-": standard output
+    std::string outDir;  // where -o/--export/--wav files go, named after their inputs
+    bool project = false, exportMidi = false, wav = false;
+};
+
+Outputs batchOutputs(const BatchOptions& options, const std::string& input) {
+    const std::filesystem::path stem =
+        std::filesystem::path(options.outDir) / std::filesystem::path(input).stem();
+    Outputs outputs;
+    if (options.project) outputs.project = stem.string() + ".vml";
+    if (options.exportMidi) outputs.exportMidi = stem.string() + ".mid";
+    if (options.wav) outputs.wav = stem.string() + ".wav";
+    return outputs;
+}
+
+int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
+    std::vector<std::string> files;
+    if (!options.filesFrom.empty()) {
+        if (!listedFiles(options.filesFrom, files)) {
+            std::cerr << "varimel-cli: cannot read the list " << options.filesFrom << '\n';
+            return 1;
+        }
+    } else {
+        files = folderFiles(options.folder);
+    }
     if (files.empty()) {
-        std::cerr << "varimel-cli: no .mid or .vml files in " << folder << '\n';
+        std::cerr << "varimel-cli: no .mid or .vml files in "
+                  << (options.filesFrom.empty() ? options.folder : options.filesFrom) << '\n';
         return 1;
     }
+    const bool writes = options.project || options.exportMidi || options.wav;
+    std::vector<std::string> planned;
+    for (const std::string& file : files) {
+        for (const std::string& name : batchOutputs(options, file).names()) {
+            if (!name.empty()) planned.push_back(name);
+        }
+    }
+    if (!options.jsonl.empty() && options.jsonl != kStandardOutputName) {
+        planned.push_back(options.jsonl);
+    }
+    if (const int refused = refuseSameFiles(files, planned)) return refused;
+
     std::vector<std::string> lines(files.size());
     std::vector<StatusCode> statuses(files.size(), 0);
+    std::vector<char> failed(files.size(), 0);
     std::atomic<size_t> next{0};
     auto worker = [&] {
+        // Each worker opens the libraries once: documents point into them while they work.
+        const std::shared_ptr<AccompanimentContext> libraries = openLibraries();
         for (size_t i = next++; i < files.size(); i = next++) {
             // One bad file never stops the batch.
             try {
-                HarmoniseOutcome outcome = harmoniseFile(files[i], request);
+                HarmoniseOutcome outcome = harmoniseFile(files[i], request, libraries);
                 statuses[i] = outcome.status;
                 lines[i] = outcomeJson(outcome).dump();
+                failed[i] = exitStatus(outcome) != 0 || !outcome.requestError.empty();
+                if (!failed[i] && writes) {
+                    failed[i] = writeOutputs(outcome, batchOutputs(options, files[i]), true) != 0;
+                }
             } catch (const std::exception& failure) {
                 statuses[i] = status::kUnreadableFile;
+                failed[i] = 1;
                 nlohmann::ordered_json json;
                 json["file"] = std::filesystem::path(files[i]).filename().string();
                 json["status"] = status::kUnreadableFile;
@@ -380,29 +659,39 @@ int runBatch(const std::string& folder, unsigned jobs, const std::string& jsonlO
             }
         }
     };
-    jobs = std::clamp<unsigned>(jobs, 1, static_cast<unsigned>(files.size()));
+    const unsigned jobs =
+        std::clamp<unsigned>(options.jobs, 1, static_cast<unsigned>(files.size()));
     std::vector<std::thread> threads;
     for (unsigned j = 1; j < jobs; ++j) threads.emplace_back(worker);
     worker();
     for (std::thread& thread : threads) thread.join();
 
-    std::ofstream file;
-    if (!jsonlOut.empty()) {
-        file.open(jsonlOut);
-        if (!file) {
-            std::cerr << "varimel-cli: can't write " << jsonlOut << '\n';
-            return 1;
-        }
+    std::string text;
+    for (const std::string& line : lines) text += line + '\n';
+    std::string error;
+    if (!writeFileAtomically(
+            options.jsonl.empty() ? std::string(kStandardOutputName) : options.jsonl, text,
+            &error)) {
+        std::cerr << "varimel-cli: " << error << '\n';
+        return 1;
     }
-    std::ostream& out = jsonlOut.empty() ? std::cout : file;
-    for (const std::string& line : lines) out << line << '\n';
 
     std::map<StatusCode, int> summary;
     for (StatusCode s : statuses) ++summary[s];
     std::cerr << files.size() << " files:";
     for (const auto& [code, count] : summary) std::cerr << "  status " << code << ": " << count;
     std::cerr << '\n';
-    return 0;
+    constexpr size_t kNamedFailures = 10;
+    const auto failures = static_cast<size_t>(std::count(failed.begin(), failed.end(), 1));
+    if (failures == 0) return 0;
+    std::cerr << failures << " failed:";
+    for (size_t i = 0, named = 0; i < files.size() && named < kNamedFailures; ++i) {
+        if (!failed[i]) continue;
+        std::cerr << (named++ ? ", " : " ") << files[i] << " (status " << statuses[i] << ")";
+    }
+    if (failures > kNamedFailures) std::cerr << ", and " << failures - kNamedFailures << " more";
+    std::cerr << '\n';
+    return 1;
 }
 
 }  // namespace
@@ -411,11 +700,16 @@ void HarmoniseFlags::addTo(CLI::App* command) {
     command->add_option("--draft", draft, "Harmony draft: I, II or III (default I)")
         ->check(CLI::IsMember({"I", "II", "III"}));
     command
-        ->add_option("--key", request.key, "A key name such as C-dur or a-moll, or auto (default)")
+        ->add_option("--key", request.key,
+                     "The key: auto (default), or a name such as C, Am, F#m, Bb, \"C major\", "
+                     "\"a minor\", C-dur or a-moll (any case)")
         ->check([](const std::string& name) {
-            return name == "auto" || isValidKey(keyFromName(name))
+            return name == "auto" || isValidKey(keyFromUserName(name))
                        ? std::string{}
-                       : "unknown key name '" + name + "'";
+                       : "unknown key '" + name +
+                             "': give a letter with # or b and m for "
+                             "minor (C, Am, F#m, Bb), a name such as "
+                             "\"C major\" or \"a minor\", C-dur or a-moll";
         });
     auto* minorFlag = command->add_flag(
         "--minor", minor, "When major or relative minor is undecided, take the minor key");
@@ -430,6 +724,10 @@ void HarmoniseFlags::addTo(CLI::App* command) {
     command->add_option("--style", request.style, "auto (default), none, or a style's name or id");
     command->add_option("--arrangement", request.arrangement,
                         "auto (default), none, or an arrangement's name or id");
+    command
+        ->add_option("--channel", request.melodyChannel,
+                     "When melodies are on several channels, take this one (0 to 15)")
+        ->check(wholeNumberFrom("--channel", 0, 15));
 }
 
 const HarmoniseRequest& HarmoniseFlags::resolve() {
@@ -441,32 +739,76 @@ const HarmoniseRequest& HarmoniseFlags::resolve() {
 void registerHarmoniseCommands(CLI::App& app, int& exitCode) {
     static SingleOptions single;
     static HarmoniseFlags flags;
-    static std::string batchFolder, jsonlOut;
-    static unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    static BatchOptions batchOptions;
+    batchOptions.jobs = std::max(1u, std::thread::hardware_concurrency());
 
     CLI::App* command =
         app.add_subcommand("harmonise", "Recognise the key and choose a chord for every bar");
     command->add_option("FILE", single.file, "A Standard MIDI File or a .vml project");
     flags.addTo(command);
     command->add_flag("--json", single.json, "Print the result as one JSON object");
-    command->add_option("-o,--output", single.projectOut, "Save the harmonised project (.vml)");
-    command->add_option("--export", single.exportOut, "Export the result as a MIDI file");
-    command->add_option("--wav", single.wavOut,
-                        "Render melody and accompaniment to a WAV file (44.1 kHz stereo)");
-    auto* batch =
-        command->add_option("--batch", batchFolder, "Harmonise every .mid/.vml file of a folder");
-    command->add_option("--jobs", jobs, "Worker threads for --batch (default: the number of cores)")
-        ->check(CLI::PositiveNumber);
-    command->add_option("--jsonl", jsonlOut, "With --batch: write the JSON lines to this file");
+    // With --batch the outputs take no name: each input's goes into --out-dir under its name.
+    auto* projectOption = command
+                              ->add_option("-o,--output", single.outputs.project,
+                                           "Save the harmonised project (.vml; - for standard "
+                                           "output; with --batch no name)")
+                              ->expected(0, 1);
+    auto* exportOption = command
+                             ->add_option("--export", single.outputs.exportMidi,
+                                          "Export the result as a MIDI file (- for standard "
+                                          "output; with --batch no name)")
+                             ->expected(0, 1);
+    auto* wavOption = command
+                          ->add_option("--wav", single.outputs.wav,
+                                       "Render melody and accompaniment to a WAV file (44.1 kHz "
+                                       "stereo; - for standard output; with --batch no name)")
+                          ->expected(0, 1);
+    auto* batch = command->add_option("--batch", batchOptions.folder,
+                                      "Harmonise every .mid/.vml file of a folder");
+    auto* filesFrom = command->add_option(
+        "--files-from", batchOptions.filesFrom,
+        "Harmonise the files listed in this file, one per line (- for standard input)");
+    command
+        ->add_option("--jobs", batchOptions.jobs,
+                     "Worker threads for a batch (default: the number of cores)")
+        ->check(wholeNumberFrom("--jobs", 1, 1024));
+    command->add_option("--jsonl", batchOptions.jsonl,
+                        "In a batch: write the JSON lines to this file (default and -: standard "
+                        "output)");
+    command->add_option("--out-dir", batchOptions.outDir,
+                        "In a batch: the folder for the -o, --export and --wav files, each named "
+                        "after its input");
     batch->excludes("FILE");
+    filesFrom->excludes("FILE");
+    filesFrom->excludes(batch);
 
-    command->callback([&exitCode, command] {
+    command->callback([&exitCode, command, projectOption, exportOption, wavOption] {
         const HarmoniseRequest& request = flags.resolve();
-        if (!batchFolder.empty()) {
-            exitCode = runBatch(batchFolder, jobs, jsonlOut, request);
+        const bool isBatch = !batchOptions.folder.empty() || !batchOptions.filesFrom.empty();
+        if (isBatch) {
+            batchOptions.project = projectOption->count() > 0;
+            batchOptions.exportMidi = exportOption->count() > 0;
+            batchOptions.wav = wavOption->count() > 0;
+            const bool writes = batchOptions.project || batchOptions.exportMidi || batchOptions.wav;
+            const bool named = !single.outputs.project.empty() ||
+                               !single.outputs.exportMidi.empty() || !single.outputs.wav.empty();
+            if (writes && (batchOptions.outDir.empty() || named)) {
+                std::cerr << "varimel-cli harmonise: in a batch, -o, --export and --wav take no "
+                             "file name and need --out-dir DIR\n";
+                exitCode = 2;
+                return;
+            }
+            exitCode = runBatch(batchOptions, request);
         } else if (single.file.empty()) {
             std::cerr << command->help()
-                      << "varimel-cli harmonise: FILE or --batch DIR is required\n";
+                      << "varimel-cli harmonise: FILE, --batch DIR or --files-from LIST is "
+                         "required\n";
+            exitCode = 2;
+        } else if ((projectOption->count() && single.outputs.project.empty()) ||
+                   (exportOption->count() && single.outputs.exportMidi.empty()) ||
+                   (wavOption->count() && single.outputs.wav.empty())) {
+            std::cerr << "varimel-cli harmonise: -o, --export and --wav need a file name (- for "
+                         "standard output)\n";
             exitCode = 2;
         } else {
             exitCode = runSingle(single, request);

@@ -5,8 +5,10 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "accompaniment/AccompanimentChoice.h"
+#include "accompaniment/DocumentOpening.h"
 #include "accompaniment/Tarangsmaster.h"
 #include "accompaniment/Tstylemaster.h"
 #include "engine/Wchordmaster.h"
@@ -22,6 +24,7 @@ struct HarmoniseRequest {
     int draft = 0;  // 0: none given (Draft I for a MIDI file, the stored options for a project)
     std::string key = "auto";    // "auto" or a key name such as "a-moll"
     int answerMajorOrMinor = 0;  // status 96: 0 report it, 1 take the minor key, 2 the major key
+    int melodyChannel = -1;      // status 89: the channel to take as the melody; -1 none
     // Accompaniment: "" (what Create Accompaniment does), "1", "style", "arrange", "style+arrange".
     std::string parts;
     std::string style = "auto";        // "auto", "none", a style name or identifier
@@ -29,24 +32,30 @@ struct HarmoniseRequest {
     bool accompany = true;             // false: harmony only
 };
 
-// The installed libraries, from the folders the settings name, and the document's channels.
+// The installed libraries, from the folders the settings name. One per worker: a document's
+// composition points into them, and choosing changes their selection.
 struct AccompanimentContext {
     StyleLibrary styles;
     ArrangementLibrary arrangements;
-    ChannelSettings channels;
-    std::string problem;  // why the libraries are missing, when they are
+    std::vector<std::string> messages;  // the libraries' failures, not yet handed to an outcome
 };
 
 struct HarmoniseOutcome {
     std::string file;
-    std::unique_ptr<ChordMaster> master;
-    HarmonyOptions options;
+    // Declared before the document, which points into it, so that it goes after the document.
+    std::shared_ptr<AccompanimentContext> accompaniment;
+    std::unique_ptr<OpenedDocument> document;
+    ChordMaster* master = nullptr;  // the document's
+    HarmonyOptions options;         // the options of the document's harmony
     StatusCode loadStatus = 0;
     StatusCode status = 0;
-    bool harmonised = false;  // false: the load ended the work ("stage": "load")
-    // Owned here because the composition points into its libraries and channel table.
-    std::unique_ptr<AccompanimentContext> accompaniment;
-    std::string accompanimentProblem;  // e.g. no style for the meter, unknown style name
+    bool harmonised = false;            // false: the load ended the work ("stage": "load")
+    std::vector<std::string> warnings;  // e.g. an extension that disagrees
+    std::vector<std::string> accompanimentProblems;  // e.g. no style for the meter
+    // A request that cannot be met (an unknown style, a style for another meter): exit 2.
+    std::string requestError;
+
+    ChannelSettings& channels() { return document->channels; }
 };
 
 // The options every command that harmonises shares (harmonise, play, render).
@@ -61,10 +70,30 @@ struct HarmoniseFlags {
     const HarmoniseRequest& resolve();
 };
 
-// The installed style and arrangement libraries, from the folders the settings name.
-std::unique_ptr<AccompanimentContext> openLibraries();
+// A key as the user types it: the program's names (C-dur, a-moll) or English ones (C, Am, F#m,
+// Bb, "C major", "a minor"), in any case; kNoKey when it names none.
+KeyIndex keyFromUserName(const std::string& name);
 
-HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& request);
+// The installed style and arrangement libraries, from the folders the settings name; their
+// failures are in `messages`, with the texts the window shows.
+std::shared_ptr<AccompanimentContext> openLibraries();
+
+// Opens a document as the window does. A project with a chord track keeps its stored harmony
+// unless a draft or a key is asked for; a MIDI file is harmonised when `harmoniseMelody` (or a
+// draft or key is asked for). The accompaniment is rendered. `libraries`: a worker's own, or
+// null to open them.
+HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& request,
+                          bool harmoniseMelody,
+                          std::shared_ptr<AccompanimentContext> libraries = nullptr);
+HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& request,
+                               std::shared_ptr<AccompanimentContext> libraries = nullptr);
+
+// "FILE: status N (meaning)", with the reader's reason for a failed load and what to do about
+// several melody channels (--channel) or an unknown key (--key).
+std::string statusReport(const HarmoniseOutcome& outcome);
+
+// Prints the outcome's warnings and accompaniment problems on standard error.
+void reportProblems(const HarmoniseOutcome& outcome);
 
 // The result as one ordered JSON object.
 nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome);

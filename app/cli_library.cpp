@@ -8,9 +8,7 @@
 
 namespace varimel::cli {
 
-namespace {
-
-std::string meterText(MeterSet meters) {
+std::string meterSetText(MeterSet meters) {
     std::string text;
     for (int shift = 0; shift < 32; shift += 8) {
         const int packed = static_cast<int>((meters >> shift) & 0xFF);
@@ -20,6 +18,8 @@ std::string meterText(MeterSet meters) {
     }
     return text.empty() ? "-" : text;
 }
+
+namespace {
 
 std::string tempoText(int mask) {
     if (mask == 0 || (mask & tempo_class::kAny) == tempo_class::kAny) return "any";
@@ -33,7 +33,9 @@ std::string tempoText(int mask) {
 
 int runLibrary() {
     const auto context = openLibraries();
-    if (!context->problem.empty()) std::cerr << "varimel-cli: " << context->problem << '\n';
+    for (const std::string& message : context->messages) {
+        std::cerr << "varimel-cli: " << message << '\n';
+    }
     StyleLibrary& styles = context->styles;
     std::printf("Styles (%s)\n", styles.directory().c_str());
     std::printf("  %-10s %-7s %-14s %-12s %7s %4s %5s\n", "id", "group", "name", "meters",
@@ -43,7 +45,7 @@ int runLibrary() {
             const Style* style = styles.find(entry.id);
             std::printf("  0x%08X %-7s %-14s %-12s %7d %4d %5d\n", static_cast<unsigned>(entry.id),
                         std::string(StyleLibrary::categoryName(category)).c_str(),
-                        entry.name.c_str(), style ? meterText(style->meters).c_str() : "-",
+                        entry.name.c_str(), style ? meterSetText(style->meters).c_str() : "-",
                         style ? style->program : -1, style ? style->bars : 0,
                         style ? style->beatsPerBar : 0);
         }

@@ -15,6 +15,8 @@
 
 #include "cli_common.h"
 #include "cli_harmonise.h"
+#include "engine/Limits.h"
+#include "engine/SafeWrite.h"
 #include "engine/Status.h"
 
 #if VARIMEL_HAVE_PLAYBACK
@@ -27,6 +29,8 @@
 namespace varimel::cli {
 
 namespace {
+
+constexpr long kMaxBars = limits::kMaxBars;
 
 #if VARIMEL_HAVE_PLAYBACK
 
@@ -67,21 +71,50 @@ std::string positionText(const Composition& composition, int64_t tick) {
 
 // Loads and harmonises a document as the harmonise command does, with its accompaniment
 // rendered; a melody that could not be harmonised plays alone. Prints why not otherwise.
+// The bars asked for against the piece's bars: a message naming the bar count, or "".
+std::string rangeProblem(const PlayOptions& options, int32_t barCount) {
+    const std::string bars = "the piece has " + std::to_string(barCount) + " bars";
+    if (options.fromBar > barCount) {
+        return "--from " + std::to_string(options.fromBar) + " is beyond the end: " + bars;
+    }
+    if (options.loopTo > 0) {
+        if (options.loopFrom > options.loopTo) {
+            return "--loop " + std::to_string(options.loopFrom) + " " +
+                   std::to_string(options.loopTo) + " is reversed: give the first bar first";
+        }
+        if (options.loopTo > barCount) {
+            return "--loop reaches bar " + std::to_string(options.loopTo) +
+                   ", beyond the end: " + bars;
+        }
+    }
+    return {};
+}
+
+// Bars outside the piece in `options` are refused with exit status 2.
 std::optional<HarmoniseOutcome> openPlayable(const std::string& file,
-                                             const HarmoniseRequest& request) {
+                                             const HarmoniseRequest& request,
+                                             const PlayOptions& options, int& exitCode) {
     HarmoniseOutcome outcome = harmoniseFile(file, request);
+    reportProblems(outcome);
+    exitCode = 1;
+    if (!outcome.requestError.empty()) {
+        std::cerr << "varimel-cli: " << outcome.requestError << '\n';
+        exitCode = 2;
+        return std::nullopt;
+    }
     if (!outcome.master->composition() || !usable(outcome.loadStatus)) {
-        std::cerr << "varimel-cli: " << file << ": " << statusMeaning(outcome.status) << '\n';
+        std::cerr << "varimel-cli: " << statusReport(outcome) << '\n';
         return std::nullopt;
     }
     if (outcome.status != status::kOk && outcome.status != status::kManyKeys) {
-        std::cerr << "varimel-cli: " << file << ": " << statusMeaning(outcome.status)
-                  << "; playing the melody alone\n";
+        std::cerr << "varimel-cli: " << statusReport(outcome) << "; playing the melody alone\n";
     }
-    if (!outcome.accompanimentProblem.empty()) {
-        std::cerr << "varimel-cli: accompaniment: " << outcome.accompanimentProblem << '\n';
+    if (const std::string problem = rangeProblem(options, outcome.master->composition()->barCount);
+        !problem.empty()) {
+        std::cerr << "varimel-cli: " << problem << '\n';
+        exitCode = 2;
+        return std::nullopt;
     }
-    if (!outcome.accompaniment) outcome.accompaniment = std::make_unique<AccompanimentContext>();
     return outcome;
 }
 
@@ -173,7 +206,7 @@ int playComposition(Composition& composition, ChannelSettings& channels,
 }
 
 int renderCompositionToWav(const Composition& composition, const ChannelSettings& channels,
-                           const std::string& wavPath, const PlayOptions& options) {
+                           const std::string& wavPath, const PlayOptions& options, bool quiet) {
     const Tempo tempo = tempoFor(composition, options.tempoBpm);
     WavRenderOptions render;
     render.rangeStart = tickOfBarNumber(composition, options.fromBar);
@@ -187,8 +220,11 @@ int renderCompositionToWav(const Composition& composition, const ChannelSettings
         std::cerr << "varimel-cli: " << result.error << '\n';
         return 1;
     }
-    std::printf("Wrote %s: %.1f s of 44.1 kHz stereo in %.2f s (%.0fx real time)\n",
-                wavPath.c_str(), result.seconds, took, took > 0 ? result.seconds / took : 0.0);
+    if (quiet) return 0;
+    // Standard output carries the file itself.
+    std::FILE* report = wavPath == kStandardOutputName ? stderr : stdout;
+    std::fprintf(report, "Wrote %s: %.1f s of 44.1 kHz stereo in %.2f s (%.0fx real time)\n",
+                 wavPath.c_str(), result.seconds, took, took > 0 ? result.seconds / took : 0.0);
     return 0;
 }
 
@@ -202,7 +238,7 @@ int playComposition(Composition&, ChannelSettings&, const PlayOptions&) {
     return listOutputsCommand();
 }
 int renderCompositionToWav(const Composition&, const ChannelSettings&, const std::string&,
-                           const PlayOptions&) {
+                           const PlayOptions&, bool) {
     return listOutputsCommand();
 }
 
@@ -218,10 +254,10 @@ void registerPlaybackCommands(CLI::App& app, int& exitCode) {
     playFlags.addTo(play);
     play->add_option("FILE", playFile, "A Standard MIDI File or a .vml project");
     play->add_option("--from", playOptions.fromBar, "Start at this bar (counted from 1)")
-        ->check(CLI::PositiveNumber);
+        ->check(wholeNumberFrom("--from", 1, kMaxBars));
     play->add_option("--loop", loop, "Loop from bar FROM to the end of bar TO")
         ->expected(2)
-        ->check(CLI::PositiveNumber);
+        ->check(wholeNumberFrom("--loop", 1, kMaxBars));
     play->add_option("--tempo", playOptions.tempoBpm, "Tempo in beats per minute (8 to 255)")
         ->check(CLI::Range(8.0, 255.0));
     play->add_option("--output", playOptions.output,
@@ -233,16 +269,13 @@ void registerPlaybackCommands(CLI::App& app, int& exitCode) {
         }
         if (playFile.empty()) throw CLI::RequiredError("FILE");
         if (loop.size() == 2) {
-            playOptions.loopFrom = std::min(loop[0], loop[1]);
-            playOptions.loopTo = std::max(loop[0], loop[1]);
+            playOptions.loopFrom = loop[0];
+            playOptions.loopTo = loop[1];
         }
-        auto outcome = openPlayable(playFile, playFlags.resolve());
-        if (!outcome) {
-            exitCode = 1;
-            return;
-        }
-        exitCode = playComposition(*outcome->master->composition(),
-                                   outcome->accompaniment->channels, playOptions);
+        auto outcome = openPlayable(playFile, playFlags.resolve(), playOptions, exitCode);
+        if (!outcome) return;
+        exitCode =
+            playComposition(*outcome->master->composition(), outcome->channels(), playOptions);
     });
 
     static std::string renderFile;
@@ -253,19 +286,23 @@ void registerPlaybackCommands(CLI::App& app, int& exitCode) {
         "render", "Harmonise a melody (or project) and render it to a WAV file, offline");
     renderFlags.addTo(render);
     render->add_option("FILE", renderFile, "A Standard MIDI File or a .vml project")->required();
-    render->add_option("--wav", wavPath, "The WAV file to write (44.1 kHz stereo)")->required();
+    render
+        ->add_option("--wav", wavPath,
+                     "The WAV file to write (44.1 kHz stereo; - for standard output)")
+        ->required();
     render->add_option("--from", renderOptions.fromBar, "Start at this bar (counted from 1)")
-        ->check(CLI::PositiveNumber);
+        ->check(wholeNumberFrom("--from", 1, kMaxBars));
     render->add_option("--tempo", renderOptions.tempoBpm, "Tempo in beats per minute (8 to 255)")
         ->check(CLI::Range(8.0, 255.0));
     render->callback([&exitCode] {
-        auto outcome = openPlayable(renderFile, renderFlags.resolve());
-        if (!outcome) {
-            exitCode = 1;
+        if (const int refused = refuseSameFiles({renderFile}, {wavPath})) {
+            exitCode = refused;
             return;
         }
-        exitCode = renderCompositionToWav(*outcome->master->composition(),
-                                          outcome->accompaniment->channels, wavPath, renderOptions);
+        auto outcome = openPlayable(renderFile, renderFlags.resolve(), renderOptions, exitCode);
+        if (!outcome) return;
+        exitCode = renderCompositionToWav(*outcome->master->composition(), outcome->channels(),
+                                          wavPath, renderOptions);
     });
 }
 

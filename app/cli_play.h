@@ -29,8 +29,9 @@ int listOutputsCommand();
 // Plays until the end, or until Ctrl-C stops it, printing the position as bar:beat:tick.
 int playComposition(Composition& composition, ChannelSettings& channels,
                     const PlayOptions& options);
-// Renders the whole document (or from options.fromBar) to a WAV file.
+// Renders the whole document (or from options.fromBar) to a WAV file; unless quiet, says so.
 int renderCompositionToWav(const Composition& composition, const ChannelSettings& channels,
-                           const std::string& wavPath, const PlayOptions& options);
+                           const std::string& wavPath, const PlayOptions& options,
+                           bool quiet = false);
 
 }  // namespace varimel::cli

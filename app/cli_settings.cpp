@@ -16,20 +16,21 @@ namespace {
 int runSettings(bool reset, const std::string& installPath) {
     const std::filesystem::path path = registryFilePath();
     std::cout << "Registry file: " << (path.empty() ? "(unknown)" : path.string()) << '\n';
-    SettingsStore store;
     if (reset) {
-        InstallLayout layout;
-        layout.installPath = installPath;
-        if (layout.installPath.empty()) {
-            std::string work, images, data;
-            uint8_t showTips = 0;
-            if (!store.rootKeyExists() ||
-                !store.readPaths(layout.installPath, work, images, data, showTips)) {
-                std::cerr << "varimel-cli: Please run setup again (or give --install-path)\n";
-                return 1;
-            }
-        }
         RegistryFile registry(path);
+        // The paths, library folders and sound font survive; options and lists start afresh.
+        InstallLayout layout;
+        const bool installed = registry.usable() && readInstallation(registry, layout);
+        if (!installPath.empty()) {
+            // A new data folder brings its own libraries.
+            layout.installPath = installPath;
+            layout.styleDir.clear();
+            layout.arrangementDir.clear();
+        }
+        if (layout.installPath.empty() || (!installed && installPath.empty())) {
+            std::cerr << "varimel-cli: Please run setup again (or give --install-path)\n";
+            return 1;
+        }
         std::string error;
         if (!writeInstallation(registry, layout, true, &error)) {
             std::cerr << "varimel-cli: can't reset the settings: " << error << '\n';
@@ -37,6 +38,7 @@ int runSettings(bool reset, const std::string& installPath) {
         }
         std::cout << "Settings reset to their defaults.\n";
     }
+    SettingsStore store;
     if (!store.rootKeyExists()) {
         std::cout << "The program's settings key is missing: Please run setup again\n";
         return 1;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "settings/RegFile.h"
+#include "engine/SafeWrite.h"
 
 namespace varimel {
 

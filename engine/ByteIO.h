@@ -101,9 +101,9 @@ class ByteWriter {
 
 // Reads a whole file, refusing anything that is not a regular file or is larger than `limit`.
 bool readWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& out);
-// Writes a file through a temporary file beside it, renamed over the target only when every
-// byte was written, so a failed save leaves the previous file as it was (the same mechanism as
-// the settings file's). On failure `error` says why.
+// Writes a file as SafeWrite does (a temporary file renamed over a regular file, straight into a
+// FIFO or device, "-" to standard output), so a failed save leaves the previous file as it was.
+// On failure `error` reads "cannot write <path>: <reason>".
 bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
                          std::string& error);
 

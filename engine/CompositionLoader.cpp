@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <vector>
 
 namespace varimel {
 
@@ -90,8 +91,8 @@ int CompositionLoader::readHeader() {
     MeterMap& meter = c.meterMap();
     meter.setTicksPerQuarter(ticksPerQuarter);
     meter.shortestNote = meter.sixteenth = ticksPerQuarter * 4 / 16;
-    // A file without a time signature is in 4/4; a signature at tick 0 adds its own segment
-    // from bar 0, which then governs.
+    // A file without a time signature is in 4/4; a signature at tick 0 takes this segment's
+    // place.
     meter.clearSegments();
     meter.addSegment(0, 4, 4);
     return 1;
@@ -148,6 +149,13 @@ void CompositionLoader::onTimeSignature(int numerator, int denominator, int cloc
     // next bar line.
     const bool onBarLine = position_.beat == 0 && position_.tick == 0;
     const int32_t startBar = onBarLine ? currentBar_ : currentBar_ + 1;
+    // A second signature for the same bar (the first one replaces the default 4/4) takes the
+    // place of the segment there, which it would govern anyway.
+    if (!meter.segments().empty() && meter.segments().back().startBar == startBar) {
+        std::vector<MeterSegment> segments = meter.segments();
+        segments.pop_back();
+        meter.setSegments(std::move(segments));
+    }
     meter.addSegment(startBar, numerator, denominator);
     storeEvent(false, event_kind::kTimeSignature,
                packEventValue(numerator, denominator, clocksPerClick, thirtySecondsPerQuarter));

@@ -507,6 +507,24 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
     // A cadence closes on a plain triad or a dominant seventh.
     const int typeLimit = cadence ? 2 : kChordTypeCount;
 
+    // The bar's pitch classes once, for the 24 keys x 10 types below: each with its count and
+    // the pitch classes a fifth away that the bar does not sound.
+    std::array<uint16_t, kPitchClassCount> soundingBit{};
+    std::array<std::array<uint16_t, 2>, kPitchClassCount> fifthAway{};  // 0: sounded
+    std::array<int, kPitchClassCount> soundingCount{};
+    int sounding = 0;
+    for (int p = 0; p < kPitchClassCount; ++p) {
+        const int count = pcCount_[static_cast<size_t>(p)];
+        if (count == 0) continue;
+        const auto n = static_cast<size_t>(sounding++);
+        size_t side = 0;
+        for (const int q : {wrap(p + 7, kPitchClassCount), wrap(p - 7, kPitchClassCount)}) {
+            fifthAway[n][side++] = (present & pitchClassBit(q)) ? 0 : pitchClassBit(q);
+        }
+        soundingBit[n] = pitchClassBit(p);
+        soundingCount[n] = count;
+    }
+
     for (KeyIndex k = 0; k < kKeyCount; ++k) {
         const auto key = static_cast<size_t>(k);
         int bestType = -1;
@@ -514,20 +532,13 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
         for (int t = 0; t < typeLimit; ++t) {
             const uint16_t fits = patternFits_[key][static_cast<size_t>(t)];
             int typeScore = 0;
-            for (int p = 0; p < kPitchClassCount; ++p) {
-                const int count = pcCount_[static_cast<size_t>(p)];
-                if (count == 0) continue;
-                if (fits & pitchClassBit(p)) {
-                    typeScore += count;
-                    continue;
-                }
-                // A note outside the chord still speaks for it when a fifth away lies a chord
-                // tone the bar does not sound.
-                for (const int q : {wrap(p + 7, kPitchClassCount), wrap(p - 7, kPitchClassCount)}) {
-                    if (!(present & pitchClassBit(q)) && (fits & pitchClassBit(q))) {
-                        typeScore += count;
-                    }
-                }
+            for (size_t n = 0; n < static_cast<size_t>(sounding); ++n) {
+                // A note outside the chord still speaks for it, once for each chord tone a
+                // fifth away that the bar does not sound.
+                const int weight = (fits & soundingBit[n]) ? 1
+                                                           : ((fits & fifthAway[n][0]) != 0) +
+                                                                 ((fits & fifthAway[n][1]) != 0);
+                typeScore += weight * soundingCount[n];
             }
             if (options_.DSFilter &&
                 (semitoneNeighbours(chordToneSet_[key][static_cast<size_t>(t)]) & sustained)) {

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
-#include <random>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "alg/midi/midi_writer.h"
+#include "engine/SafeWrite.h"
 
 namespace varimel {
 
@@ -150,6 +150,15 @@ void channelTrack(MidiFileWriter& writer, const Composition& c, const ChannelSet
         const int key = note.key & 0x7F;
         const int velocity = std::max((note.velocity >> 8) & 0x7F, 1);
         const int release = note.velocity & 0x7F;
+        if (note.duration == 0) {
+            // A note of no length ends right after its own start: its off sorted before the
+            // on would leave it sounding until the key's next off.
+            items.push_back({start, 2, items.size(), [=](MidiFileWriter& w, long delta) {
+                                 w.noteOn(delta, channel, key, velocity);
+                                 w.noteOff(0, channel, key, release);
+                             }});
+            continue;
+        }
         items.push_back({start, 2, items.size(), [=](MidiFileWriter& w, long delta) {
                              w.noteOn(delta, channel, key, velocity);
                          }});
@@ -186,37 +195,38 @@ bool exportMidi(const Composition& composition, const ChannelSettings* channels,
     for (int channel = 0; channel < NoteTracks::kListCount; ++channel) {
         if (composition.noteTracks().count(channel) > 0) noteChannels.push_back(channel);
     }
-    std::random_device entropy;
-    const std::string temporary = fileName + ".tmp" + std::to_string(entropy() % 1000000);
+    // The writer seeks within what it wrote, so the file is made in an anonymous temporary file
+    // and then written as a whole, which also serves FIFOs and standard output.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> scratch(std::tmpfile(), &std::fclose);
+    if (!scratch) {
+        error = "cannot write " + fileName + ": no temporary file";
+        return false;
+    }
     int written = 0;
     try {
-        MidiFileWriter writer(temporary);
-        if (!writer.isOpen()) {
-            error = "cannot create " + temporary;
-            return false;
-        }
+        MidiFileWriter writer(scratch.get());
         writer.beginFile(1, static_cast<int>(noteChannels.size()) + 1,
                          composition.ticksPerQuarter > 0 ? composition.ticksPerQuarter : 480);
         conductorTrack(writer, composition);
         for (int channel : noteChannels) channelTrack(writer, composition, channels, channel);
         written = writer.close();
-        if (!written) error = "write error (may be disk full)";
     } catch (const std::logic_error& violation) {
         error = violation.what();
-        written = 0;
+        return false;
+    }
+    std::string bytes;
+    if (written && std::fseek(scratch.get(), 0, SEEK_END) == 0) {
+        const long size = std::ftell(scratch.get());
+        std::rewind(scratch.get());
+        bytes.resize(size > 0 ? static_cast<size_t>(size) : 0);
+        written = !bytes.empty() &&
+                  std::fread(bytes.data(), 1, bytes.size(), scratch.get()) == bytes.size();
     }
     if (!written) {
-        std::remove(temporary.c_str());
+        error = "cannot write " + fileName + ": write error (may be disk full)";
         return false;
     }
-    std::error_code renameError;
-    std::filesystem::rename(temporary, fileName, renameError);
-    if (renameError) {
-        error = "cannot replace " + fileName + ": " + renameError.message();
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return writeFileAtomically(fileName, bytes, &error);
 }
 
 }  // namespace varimel

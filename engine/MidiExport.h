@@ -13,8 +13,9 @@
 
 namespace varimel {
 
-// The file goes through a temporary file, so a failed export leaves any previous file as it
-// was. Answers false with `error` set when the file could not be written.
+// Written as SafeWrite writes: a failed export leaves any previous file as it was, a FIFO or
+// device is written into, "-" is standard output. Answers false with `error` set ("cannot write
+// <file>: <reason>") when the file could not be written.
 bool exportMidi(const Composition& composition, const ChannelSettings* channels,
                 const std::string& fileName, std::string& error);
 

@@ -56,6 +56,9 @@ class MeterMap {
     const MeterSegment* segmentOfBar(int32_t bar) const;
     int32_t ticksPerBar(int32_t bar) const;
     void meterOfBar(int32_t bar, int& numerator, int& denominator) const;
+    // The meter the piece is in: bar 0's, or bar 1's when bar 0 is a pick-up bar written in a
+    // shorter meter of its own (a 1/4 upbeat before 3/4 is in 3/4).
+    void meterOfPiece(int& numerator, int& denominator) const;
 
     SongPosition positionOfTick(int32_t ticks) const;
     int32_t tickOfPosition(const SongPosition& pos) const;

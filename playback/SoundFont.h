@@ -6,10 +6,9 @@
 #include <string_view>
 #include <vector>
 
-namespace varimel {
+#include "settings/RegSetup.h"  // kSoundFontValueName
 
-// The settings value (under "Settings") that names the sound font; set-up writes it.
-inline constexpr std::string_view kSoundFontValueName = "SoundFont";
+namespace varimel {
 
 // Where Debian's General MIDI sound font packages put their files, best first.
 std::vector<std::string> systemSoundFonts();

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <vector>
 
+#include "engine/SafeWrite.h"
 #include "playback/EventTable.h"
 #include "playback/MidiResult.h"
 #include "playback/MidiStream.h"
@@ -40,6 +40,8 @@ constexpr int kChannels = 2;
 constexpr int kBitsPerSample = 16;
 constexpr int kBlockFrames = 4096;
 constexpr uint32_t kHeaderBytes = 44;
+// The tail after the last note ends once the sound has decayed below -60 dBFS.
+constexpr float kTailFloor = 0.001f;
 
 void putLe(std::vector<char>& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -66,51 +68,85 @@ std::vector<char> wavHeader(uint32_t dataBytes) {
     return header;
 }
 
+// Streams the samples into the output; where the output cannot seek back (standard output, a
+// FIFO), they are kept until close() so that the header can carry the real length.
 class WavWriter {
   public:
     explicit WavWriter(fluid::Synth& synth) : synth_(synth) {}
 
     bool open(const std::filesystem::path& path) {
-        file_.open(path, std::ios::binary | std::ios::trunc);
-        if (!file_) return false;
+        if (!output_.open(path)) return false;
         const std::vector<char> header = wavHeader(0);
-        file_.write(header.data(), static_cast<std::streamsize>(header.size()));
-        return static_cast<bool>(file_);
+        return put(header.data(), header.size());
     }
 
     // Renders the synthesiser's output up to `frame` (frames from the file's start).
     bool renderTo(int64_t frame) {
-        while (frames_ < frame && file_) {
-            const int count = static_cast<int>(std::min<int64_t>(frame - frames_, kBlockFrames));
-            fluid_synth_write_float(synth_.synth(), count, floats_.data(), 0, kChannels,
-                                    floats_.data(), 1, kChannels);
-            for (int i = 0; i < count * kChannels; ++i) {
-                const float sample = std::clamp(floats_[static_cast<size_t>(i)], -1.0f, 1.0f);
-                const auto value = static_cast<int16_t>(std::lrint(sample * 32767.0f));
-                const auto bits = static_cast<uint16_t>(value);
-                bytes_[static_cast<size_t>(2 * i)] = static_cast<char>(bits & 0xFF);
-                bytes_[static_cast<size_t>(2 * i + 1)] = static_cast<char>(bits >> 8);
-            }
-            file_.write(bytes_.data(), static_cast<std::streamsize>(count * kChannels * 2));
-            frames_ += count;
+        while (frames_ < frame && ok_)
+            renderBlock(static_cast<int>(std::min<int64_t>(frame - frames_, kBlockFrames)));
+        return ok_;
+    }
+
+    // Renders on until the last block's peak falls below `floor` or `maxFrames` more are made.
+    bool renderTail(float floor, int64_t maxFrames) {
+        const int64_t end = frames_ + maxFrames;
+        while (frames_ < end && ok_) {
+            if (renderBlock(static_cast<int>(std::min<int64_t>(end - frames_, kBlockFrames))) <
+                floor)
+                break;
         }
-        return static_cast<bool>(file_);
+        return ok_;
     }
 
     bool close() {
         const uint64_t dataBytes = static_cast<uint64_t>(frames_) * kChannels * 2;
         const std::vector<char> header = wavHeader(static_cast<uint32_t>(dataBytes));
-        file_.seekp(0);
-        file_.write(header.data(), static_cast<std::streamsize>(header.size()));
-        file_.close();
-        return !file_.fail();
+        if (!ok_) return false;
+        if (output_.seekable()) {
+            ok_ = std::fseek(output_.handle(), 0, SEEK_SET) == 0 &&
+                  std::fwrite(header.data(), 1, header.size(), output_.handle()) == header.size();
+        } else {
+            std::copy(header.begin(), header.end(), held_.begin());
+            ok_ = std::fwrite(held_.data(), 1, held_.size(), output_.handle()) == held_.size();
+        }
+        return output_.commit() && ok_;
     }
 
     int64_t frames() const { return frames_; }
+    // Why the output failed, naming the file and the system's reason.
+    const std::string& error() const { return output_.error(); }
 
   private:
+    // Renders `count` frames and answers their peak level (0..1).
+    float renderBlock(int count) {
+        fluid_synth_write_float(synth_.synth(), count, floats_.data(), 0, kChannels, floats_.data(),
+                                1, kChannels);
+        float peak = 0;
+        for (int i = 0; i < count * kChannels; ++i) {
+            const float sample = std::clamp(floats_[static_cast<size_t>(i)], -1.0f, 1.0f);
+            peak = std::max(peak, std::abs(sample));
+            const auto value = static_cast<int16_t>(std::lrint(sample * 32767.0f));
+            const auto bits = static_cast<uint16_t>(value);
+            bytes_[static_cast<size_t>(2 * i)] = static_cast<char>(bits & 0xFF);
+            bytes_[static_cast<size_t>(2 * i + 1)] = static_cast<char>(bits >> 8);
+        }
+        ok_ = put(bytes_.data(), static_cast<size_t>(count * kChannels * 2)) && ok_;
+        frames_ += count;
+        return peak;
+    }
+
+    bool put(const char* data, size_t size) {
+        if (!output_.seekable()) {
+            held_.insert(held_.end(), data, data + size);
+            return true;
+        }
+        return std::fwrite(data, 1, size, output_.handle()) == size;
+    }
+
     fluid::Synth& synth_;
-    std::ofstream file_;
+    OutputFile output_;
+    std::vector<char> held_;
+    bool ok_ = true;
     int64_t frames_ = 0;
     std::array<float, kBlockFrames * kChannels> floats_{};
     std::array<char, kBlockFrames * kChannels * 2> bytes_{};
@@ -168,17 +204,15 @@ WavRenderResult renderToWav(const Composition& composition, const ChannelSetting
 
     WavWriter writer(*synth);
     if (!writer.open(path)) {
-        result.error = "Cannot write " + path.string() + ".";
+        result.error = writer.error();
         return result;
     }
+    // Dropping the writer unfinished removes its temporary file and leaves the target alone.
     auto fail = [&](std::string text) {
-        writer.close();
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
         result.error = std::move(text);
         return result;
     };
-    const std::string writeError = "Cannot write " + path.string() + ".";
+    const std::string writeError = "cannot write " + path.string();
     const std::string lengthError = "The piece is too long for a WAV file.";
     constexpr int64_t kMaxFrames =
         (std::numeric_limits<uint32_t>::max() - kHeaderBytes) / (kChannels * 2);
@@ -204,13 +238,11 @@ WavRenderResult renderToWav(const Composition& composition, const ChannelSetting
         }
     }
     result.musicSeconds = seconds;
-    const int64_t lastFrame = frameAt(seconds + std::max(options.tailSeconds, 0.0));
-    if (lastFrame > kMaxFrames) return fail(lengthError);
-    if (!writer.renderTo(lastFrame)) return fail(writeError);
-    if (!writer.close()) {
-        result.error = writeError;
-        return result;
-    }
+    const int64_t tailFrames =
+        std::min(frameAt(std::max(options.tailSeconds, 0.0)), kMaxFrames - writer.frames());
+    if (tailFrames < 0) return fail(lengthError);
+    if (!writer.renderTail(kTailFloor, tailFrames)) return fail(writeError);
+    if (!writer.close()) return fail(writer.error().empty() ? writeError : writer.error());
     result.ok = true;
     result.frames = writer.frames();
     result.seconds = static_cast<double>(result.frames) / fluid::kSampleRate;

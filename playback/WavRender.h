@@ -18,7 +18,9 @@ struct WavRenderOptions {
     int32_t tempo = 0;         // microseconds per quarter at the start; 0: the file's, scaled
     double tempoFactor = 1.0;  // the user's tempo / the file's, as the player applies it
     std::string soundFont;     // empty: the configured or system sound font
-    double tailSeconds = 1.0;  // after the range end, so the last notes can ring out
+    // At most this long after the range end, so the last notes can ring out; the tail stops
+    // sooner once the sound has decayed below -60 dBFS.
+    double tailSeconds = 3.0;
 };
 
 struct WavRenderResult {

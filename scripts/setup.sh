@@ -2,7 +2,10 @@
 # Installs the Debian packages the build needs (only when something is missing),
 # then configures and builds Varimel.
 #
-#   scripts/setup.sh [--build-dir DIR] [--sanitize] [--deps-only] [-- extra cmake args]
+#   scripts/setup.sh [--build-dir DIR] [--sanitize] [--deps-only] [--target T]... [-- cmake args]
+#
+# --target (repeatable) builds only those targets instead of everything, tests and benchmarks
+# included.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -10,12 +13,14 @@ BUILD_DIR="$ROOT/build"
 SANITIZE=OFF
 DEPS_ONLY=0
 EXTRA_CMAKE_ARGS=()
+TARGETS=()
 
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --build-dir) BUILD_DIR="$2"; shift 2 ;;
         --sanitize) SANITIZE=ON; shift ;;
         --deps-only) DEPS_ONLY=1; shift ;;
+        --target) TARGETS+=(--target "$2"); shift 2 ;;
         --) shift; EXTRA_CMAKE_ARGS=("$@"); break ;;
         *) echo "setup.sh: unknown argument '$1'" >&2; exit 2 ;;
     esac
@@ -49,4 +54,4 @@ if [[ $DEPS_ONLY -eq 1 ]]; then exit 0; fi
 cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja \
     -DVARIMEL_WERROR=ON -DVARIMEL_SANITIZE="$SANITIZE" \
     "${EXTRA_CMAKE_ARGS[@]}" >/dev/null
-cmake --build "$BUILD_DIR" --parallel "$(nproc)"
+cmake --build "$BUILD_DIR" --parallel "$(nproc)" "${TARGETS[@]}"

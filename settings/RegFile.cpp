@@ -1,22 +1,12 @@
 #include "settings/RegFile.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <random>
-#include <sstream>
 #include <system_error>
 #include <unordered_map>
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#define VARIMEL_HAVE_FSYNC 1
-#endif
 
 namespace varimel {
 
@@ -587,61 +577,6 @@ std::vector<std::string> RegDocument::valueNames(RegistryRoot root, std::string_
         }
     }
     return names;
-}
-
-// --- atomic file replacement ----------------------------------------------------------------
-
-bool writeFileAtomically(const fs::path& target, std::string_view content, std::string* error) {
-    auto failWith = [error](std::string text) {
-        if (error != nullptr) *error = std::move(text);
-        return false;
-    };
-    if (target.empty()) return failWith("no file name");
-    std::error_code ec;
-    fs::path finalPath = target;
-    if (fs::is_symlink(fs::symlink_status(target, ec))) {
-        finalPath = fs::weakly_canonical(target, ec);
-        if (ec) return failWith("cannot follow the link " + target.string());
-    }
-    fs::path folder = finalPath.parent_path();
-    if (folder.empty()) folder = ".";
-
-    static std::atomic<unsigned> counter{0};
-    auto seed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count() ^
-                                      (counter++ * 0x9E3779B9u));
-    std::minstd_rand random(seed);
-    fs::path temporary;
-    std::FILE* file = nullptr;
-    for (int attempt = 0; attempt < 16 && file == nullptr; ++attempt) {
-        std::ostringstream name;
-        name << '.' << finalPath.filename().string() << ".tmp-" << std::hex << random();
-        temporary = folder / name.str();
-        file = std::fopen(temporary.string().c_str(),
-                          "wbx");  // exclusive: never reuse a stranger's file
-        if (file == nullptr && errno != EEXIST) break;
-    }
-    if (file == nullptr) return failWith("cannot create a temporary file in " + folder.string());
-
-    bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    written = std::fflush(file) == 0 && written;
-#ifdef VARIMEL_HAVE_FSYNC
-    // The rename must not reach the disk before the data it points to.
-    written = ::fsync(::fileno(file)) == 0 && written;
-#endif
-    written = std::fclose(file) == 0 && written;
-    if (!written) {
-        fs::remove(temporary, ec);
-        return failWith("cannot write " + temporary.string());
-    }
-    auto existing = fs::status(finalPath, ec);
-    if (!ec && fs::exists(existing)) fs::permissions(temporary, existing.permissions(), ec);
-    fs::rename(temporary, finalPath, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return failWith("cannot replace " + finalPath.string() + ": " + ec.message());
-    }
-    return true;
 }
 
 // --- RegistryFile ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/SafeWrite.h"
 #include "settings/Registry.h"
 
 namespace varimel {
@@ -68,12 +69,6 @@ class RegDocument {
     std::vector<std::string> preamble_;  // lines between the header and the first key
     std::vector<Section> sections_;
 };
-
-// Writes the file through a temporary file in the same folder and a rename, so that readers
-// and a crash see either the old or the new contents, never a part. Keeps the permissions of
-// the file it replaces; writes through a symbolic link to its target.
-bool writeFileAtomically(const std::filesystem::path& target, std::string_view content,
-                         std::string* error = nullptr);
 
 // The registry over one file. The file is read when the object is made; every change is
 // written at once, so one object is one short-lived handle, as the settings store uses it.

@@ -61,7 +61,7 @@ bool writeInstallation(Registry& registry, const InstallLayout& layout, bool res
         registry.writeString(regname::kISName, layout.styleImportTool);
         registry.writeString(regname::kIAName, layout.arrangementImportTool);
         registry.writeString(regname::kURL, layout.siteAddress);
-        if (!layout.soundFont.empty()) registry.writeString("SoundFont", layout.soundFont);
+        if (!layout.soundFont.empty()) registry.writeString(kSoundFontValueName, layout.soundFont);
         keepOrWrite([&] { registry.readInteger(regname::kShowTips); },
                     [&] { registry.writeInteger(regname::kShowTips, layout.showTips ? 1 : 0); });
         for (const auto& value : optionValues()) {
@@ -81,6 +81,31 @@ bool writeInstallation(Registry& registry, const InstallLayout& layout, bool res
     } catch (const RegistryError& failure) {
         return fail(failure.what());
     }
+    return true;
+}
+
+bool readInstallation(Registry& registry, InstallLayout& layout) {
+    registry.setRootKey(RegistryRoot::LocalMachine);
+    if (!registry.openKey(programKey(kSettingsKey), false)) return false;
+    auto keep = [&registry](std::string_view name, std::string& into) {
+        if (!registry.valueExists(name)) return;
+        try {
+            into = registry.readString(name);
+        } catch (const RegistryError&) {
+            // A value of another type is not a path to keep.
+        }
+    };
+    keep(regname::kInstallPath, layout.installPath);
+    keep(regname::kWorkPath, layout.workPath);
+    keep(regname::kImagesPath, layout.imagesPath);
+    keep(regname::kDataPath, layout.dataPath);
+    keep(regname::kStlPath, layout.styleDir);
+    keep(regname::kArnPath, layout.arrangementDir);
+    keep(regname::kISName, layout.styleImportTool);
+    keep(regname::kIAName, layout.arrangementImportTool);
+    keep(regname::kURL, layout.siteAddress);
+    keep(kSoundFontValueName, layout.soundFont);
+    registry.closeKey();
     return true;
 }
 

@@ -13,6 +13,8 @@ namespace varimel {
 
 inline constexpr std::string_view kDefaultSiteAddress = "www.belmora.com/varimel";
 inline constexpr std::int32_t kDefaultMaxRecentFiles = 8;
+// The settings value (under "Settings") that names the built-in synthesiser's sound font.
+inline constexpr std::string_view kSoundFontValueName = "SoundFont";
 
 // Where things are. Relative values are relative to installPath, as the store joins them.
 struct InstallLayout {
@@ -30,6 +32,11 @@ struct InstallLayout {
     // The built-in synthesiser's General MIDI sound font; "" writes none.
     std::string soundFont;
 };
+
+// Reads back the installation's values (paths, library folders, import tools, web address,
+// sound font) that writeInstallation wrote, so that a reset can keep them. Values that are
+// missing keep what `layout` holds. False when the program's settings key is missing.
+bool readInstallation(Registry& registry, InstallLayout& layout);
 
 // Where Debian's General MIDI sound font packages put their files, best first.
 const std::vector<std::string>& debianSoundFonts();

@@ -99,7 +99,8 @@ TEST(ChooseStyle, PicksAutomaticallyBySeedWhenThePieceHasNoStyle) {
     libraries.setup.arrangementEnabled = true;
     EXPECT_TRUE(chooseStyle(libraries.setup, c));
     EXPECT_EQ(c.style->program, 14);
-    EXPECT_EQ(c.styleId(), makeStyleId(2, 1));  // kept with the chord track
+    // An automatic choice is not stored with the chord track, so a saved project chooses again.
+    EXPECT_EQ(c.styleId(), kNoStyle);
     EXPECT_EQ(libraries.styles.selection(), makeStyleId(2, 1));
     EXPECT_EQ(c.accompanimentParts, accompaniment_part::kStyle);
     EXPECT_FALSE(libraries.setup.arrangementEnabled);

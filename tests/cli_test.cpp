@@ -13,6 +13,7 @@
 #include "engine/MidiExport.h"
 #include "engine/Tonality.h"
 #include "support/melody.h"
+#include "support/samples.h"
 #include "support/smf_walker.h"
 
 using namespace varimel;
@@ -177,7 +178,7 @@ std::map<std::string, int> accompanimentNotes(const nlohmann::ordered_json& json
 TEST(CliAccompaniment, CreateAccompanimentTakesAStyleThatFitsTheMeter) {
     const HarmoniseOutcome outcome = harmoniseFile(sample("greensleeves.mid"), {});
     ASSERT_EQ(outcome.status, 0);
-    ASSERT_TRUE(outcome.accompanimentProblem.empty()) << outcome.accompanimentProblem;
+    ASSERT_TRUE(outcome.accompanimentProblems.empty()) << outcome.accompanimentProblems.front();
     const nlohmann::ordered_json json = outcomeJson(outcome);
     EXPECT_EQ(keysOf(json).back(), "accompaniment");
     const auto& accompaniment = json["accompaniment"];
@@ -214,9 +215,8 @@ TEST(CliAccompaniment, PartsStyleAndArrangementAreHonoured) {
 
     HarmoniseRequest unknown;
     unknown.style = "NoSuchStyle";
-    EXPECT_NE(
-        harmoniseFile(sample("twinkle.mid"), unknown).accompanimentProblem.find("NoSuchStyle"),
-        std::string::npos);
+    const HarmoniseOutcome withUnknown = harmoniseFile(sample("twinkle.mid"), unknown);
+    EXPECT_NE(withUnknown.requestError.find("NoSuchStyle"), std::string::npos);
 }
 
 TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
@@ -227,10 +227,9 @@ TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
     const std::string exported = (std::filesystem::temp_directory_path() /
                                   ("varimel-cli-" + std::to_string(::getpid()) + ".mid"))
                                      .string();
-    outcome.master->storeChannelSettings();
+    storeDocumentSettings(*outcome.document);
     std::string error;
-    ASSERT_TRUE(exportMidi(*outcome.master->composition(), &outcome.accompaniment->channels,
-                           exported, error))
+    ASSERT_TRUE(exportMidi(*outcome.master->composition(), &outcome.channels(), exported, error))
         << error;
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(readWholeFile(exported, 1 << 24, bytes));
@@ -253,7 +252,47 @@ TEST(CliAccompaniment, ExportCarriesTheAccompanimentAndItsInstruments) {
             }
         }
     }
-    EXPECT_EQ(programs[1], outcome.accompaniment->channels.program[1]);
-    EXPECT_EQ(programs[2], outcome.accompaniment->channels.program[2]);
+    EXPECT_EQ(programs[1], outcome.channels().program[1]);
+    EXPECT_EQ(programs[2], outcome.channels().program[2]);
     EXPECT_EQ(programs.count(9), 0u);
+}
+
+TEST(CliProject, StoredHarmonyIsKeptUnlessADraftOrKeyIsAsked) {
+    HarmoniseOutcome first = harmoniseFile(sample("greensleeves.mid"), {});
+    ASSERT_EQ(first.status, 0);
+    Composition& c = *first.master->composition();
+    const ChordCode original = c.chordTrack[2].chord;
+    const ChordCode edited =
+        original == makeChordCode(6, 0) ? makeChordCode(8, 1) : makeChordCode(6, 0);
+    c.chordTrack[2].chord = edited;  // a chord edited by hand in the window
+    test::TempDir dir;
+    const std::string project = (dir / "song.vml").string();
+    std::string error;
+    ASSERT_TRUE(ProjectWriter::write(project, c, first.options, error)) << error;
+
+    // export, render, play and info open it without harmonising; harmonise without --draft too.
+    HarmoniseOutcome opened = openFile(project, {}, false);
+    ASSERT_EQ(opened.status, 0);
+    EXPECT_EQ(opened.master->composition()->chordTrack[2].chord, edited);
+    EXPECT_GT(opened.master->composition()->noteTracks().count(1), 0) << "no accompaniment";
+    const HarmoniseOutcome again = harmoniseFile(project, {});
+    EXPECT_EQ(again.master->composition()->chordTrack[2].chord, edited);
+    EXPECT_EQ(outcomeJson(again)["bars"][2]["chord"], edited);
+
+    HarmoniseRequest draft;
+    draft.draft = 1;
+    const HarmoniseOutcome anew = harmoniseFile(project, draft);
+    EXPECT_EQ(anew.master->composition()->chordTrack[2].chord, original);
+}
+
+TEST(CliKeys, KeysAreReadInTheProgramsAndInEnglishNamesInAnyCase) {
+    const std::pair<const char*, const char*> names[] = {
+        {"C", "C-dur"},       {"Am", "a-moll"},      {"F#m", "fis-moll"}, {"Bb", "B-dur"},
+        {"C major", "C-dur"}, {"a minor", "a-moll"}, {"c-DUR", "C-dur"},  {"Eb", "Es-dur"},
+        {"db", "Cis-dur"},    {"B", "H-dur"},        {"bbm", "b-moll"},   {"G#m", "as-moll"},
+    };
+    for (const auto& [typed, key] : names) EXPECT_EQ(keyName(keyFromUserName(typed)), key) << typed;
+    for (const char* typed : {"H#", "Cm7", "major", "", "C-sharp"}) {
+        EXPECT_EQ(keyFromUserName(typed), kNoKey) << typed;
+    }
 }

@@ -4,11 +4,13 @@
 
 #include <filesystem>
 
+#include "engine/ByteIO.h"
 #include "engine/CompositionLoader.h"
 #include "engine/MidiExport.h"
 #include "engine/Wchordmaster.h"
 #include "support/melody.h"
 #include "support/samples.h"
+#include "support/smf_walker.h"
 
 using namespace varimel;
 using namespace varimel::test;
@@ -100,6 +102,43 @@ TEST(Export, AccompanimentChannelsGetTheirOwnTracksAndInstruments) {
     EXPECT_EQ(back.eventValue(event_kind::kController | 3, 7), 90);
     EXPECT_EQ(back.eventValue(event_kind::kProgramChange | 9, 0), -1);  // drums have no program
     std::filesystem::remove(exported);
+}
+
+TEST(Export, ANoteOfNoLengthEndsAfterItStarts) {
+    std::vector<Step> steps;
+    const char* pitches[] = {"C5", "E5", "G5", "A5", "F5", "D5", "B4", "C5"};
+    for (int i = 0; i < 16; ++i) steps.push_back({pitches[i % 8], 1_beat});
+    TempMidiFile midi(melody("4/4", steps));
+    ChordMaster master(midi.pathString());
+    ASSERT_EQ(master.loadMidi(), 0);
+    NoteTracks& notes = master.composition()->noteTracks();
+    // Bar 1: a chord tone of no length where the one before ends, then one that goes on.
+    notes.addNote(48, 1, 90 << 8, {0, 0, 0}, 1920, 0);
+    notes.addNote(48, 1, 90 << 8, {1, 0, 0}, 0, 0);
+    notes.addNote(48, 1, 90 << 8, {1, 0, 0}, 480, 0);
+    const std::string exported = scratchFile("zero-length.mid");
+    std::string error;
+    ASSERT_TRUE(exportMidi(*master.composition(), nullptr, exported, error)) << error;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(readWholeFile(exported, 1 << 20, bytes));
+    std::filesystem::remove(exported);
+    const SmfWalk walked = walkSmf(bytes);
+    ASSERT_TRUE(walked.file) << walked.error;
+    // Key 48 at tick 1920: the earlier note's off, the short note's on and off, the next on.
+    std::string order;
+    for (const SmfTrack& track : walked.file->tracks) {
+        for (const SmfEvent& event : track.events) {
+            if (event.tick != 1920 || event.data.empty() || event.data[0] != 48) continue;
+            const bool on = event.kind() == 0x90 && event.data[1] > 0;
+            if (event.kind() == 0x80 || event.kind() == 0x90) order += on ? "+" : "-";
+        }
+    }
+    EXPECT_EQ(order, "-+-+");
+    std::vector<int64_t> lengths;
+    for (const SmfNote& note : walked.file->notes()) {
+        if (note.key == 48) lengths.push_back(note.durationTicks);
+    }
+    EXPECT_EQ(lengths, (std::vector<int64_t>{1920, 0, 480}));
 }
 
 TEST(Export, FailedExportLeavesThePreviousFile) {

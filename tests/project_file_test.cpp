@@ -309,3 +309,32 @@ INSTANTIATE_TEST_SUITE_P(Samples, ProjectSample, ::testing::ValuesIn(sampleMelod
                          [](const auto& info) {
                              return std::filesystem::path(info.param).stem().string();
                          });
+
+TEST(ProjectFile, AFilesOwnMeterIsItsOnlySegmentAndOldProjectsWithTwoStillRead) {
+    std::vector<Step> steps;
+    const char* pitches[] = {"G4", "A4", "B4", "C5", "D5", "E5", "D5", "B4", "G4"};
+    for (int i = 0; i < 36; ++i) steps.push_back({pitches[i % 9], 1_beat});
+    TempMidiFile midi(melody("3/4", steps));
+    ChordMaster master(midi.pathString());
+    ASSERT_EQ(master.loadMidi(), 0);
+    Composition& c = *master.composition();
+    ASSERT_EQ(c.meterMap().segments().size(), 1u);
+    EXPECT_EQ(c.meterMap().ticksPerBar(0), 1440);
+
+    // Projects saved before kept the default 4/4 segment in front of the file's own.
+    std::vector<MeterSegment> old = c.meterMap().segments();
+    MeterMap defaultMeter;
+    defaultMeter.setTicksPerQuarter(c.ticksPerQuarter);
+    defaultMeter.addSegment(0, 4, 4);
+    old.insert(old.begin(), defaultMeter.segments().front());
+    c.meterMap().setSegments(old);
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(ProjectWriter::write((dir / "old.vml").string(), c, defaultOptions, error))
+        << error;
+    ChordMaster reread((dir / "old.vml").string());
+    ASSERT_EQ(reread.loadProject(), 0);
+    EXPECT_EQ(reread.composition()->meterMap().segments().size(), 2u);
+    EXPECT_EQ(reread.composition()->meterMap().ticksPerBar(0), 1440);
+    EXPECT_EQ(reread.composition()->barCount, 12);
+}

@@ -1,0 +1,193 @@
+#include "engine/SafeWrite.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <random>
+#include <sstream>
+#include <system_error>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#define VARIMEL_HAVE_FSYNC 1
+#endif
+
+namespace varimel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// As many links as the system follows before it gives up (Linux's limit).
+constexpr int kMaxLinkHops = 40;
+
+std::string reasonOf(int code) {
+    return std::generic_category().message(code);
+}
+
+std::string shownName(const fs::path& path) {
+    return path == kStandardOutputName ? "standard output" : path.string();
+}
+
+fs::path temporaryNameBeside(const fs::path& target) {
+    static std::atomic<unsigned> counter{0};
+    const auto seed = static_cast<unsigned>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ (counter++ * 0x9E3779B9u));
+    std::minstd_rand random(seed);
+    std::ostringstream name;
+    name << '.' << target.filename().string() << ".tmp-" << std::hex << random();
+    const fs::path folder = target.parent_path();
+    return folder.empty() ? fs::path(name.str()) : folder / name.str();
+}
+
+}  // namespace
+
+fs::path resolveOutputPath(const fs::path& path, std::error_code& error) {
+    error.clear();
+    fs::path current = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        std::error_code statusError;
+        const fs::file_status status = fs::symlink_status(current, statusError);
+        if (statusError || !fs::is_symlink(status)) return current;
+        const fs::path target = fs::read_symlink(current, statusError);
+        if (statusError) return current;
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return path;
+}
+
+OutputFile::~OutputFile() {
+    abandon();
+}
+
+bool OutputFile::fail(const std::string& reason) {
+    error_ = "cannot write " + shownName_ + ": " + reason;
+    abandon();
+    return false;
+}
+
+void OutputFile::abandon() {
+    if (file_ != nullptr && !standardOutput_) std::fclose(file_);
+    file_ = nullptr;
+    if (!temporary_.empty()) {
+        std::error_code ignored;
+        fs::remove(temporary_, ignored);
+        temporary_.clear();
+    }
+}
+
+bool OutputFile::open(const fs::path& target) {
+    abandon();
+    error_.clear();
+    shownName_ = shownName(target);
+    standardOutput_ = target == kStandardOutputName;
+    if (standardOutput_) {
+        file_ = stdout;
+        return true;
+    }
+    if (target.empty()) return fail("no file name");
+
+    std::error_code ec;
+    target_ = resolveOutputPath(target, ec);
+    if (ec) return fail(ec.message());
+    const fs::file_status status = fs::status(target_, ec);
+    if (fs::is_directory(status)) return fail(reasonOf(EISDIR));
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        // A FIFO or a device: renaming over it would destroy it, so the bytes go straight in.
+        file_ = std::fopen(target_.string().c_str(), "wb");
+        return file_ != nullptr || fail(reasonOf(errno));
+    }
+    for (int attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
+        temporary_ = temporaryNameBeside(target_);
+        file_ = std::fopen(temporary_.string().c_str(), "wbx");  // never reuse a stranger's file
+        if (file_ == nullptr && errno != EEXIST) break;
+    }
+    if (file_ == nullptr) {
+        const int code = errno;
+        temporary_.clear();
+        return fail(reasonOf(code));
+    }
+    return true;
+}
+
+bool OutputFile::commit() {
+    if (file_ == nullptr) return false;
+    errno = 0;
+    bool written = std::ferror(file_) == 0 && std::fflush(file_) == 0;
+    int code = errno;
+#ifdef VARIMEL_HAVE_FSYNC
+    // The rename must not reach the disk before the data it points to.
+    if (written && seekable() && ::fsync(::fileno(file_)) != 0) {
+        written = false;
+        code = errno;
+    }
+#endif
+    if (!standardOutput_) {
+        if (std::fclose(file_) != 0 && written) {
+            written = false;
+            code = errno;
+        }
+    }
+    file_ = nullptr;
+    if (!written) return fail(code != 0 ? reasonOf(code) : "write error");
+    if (!seekable()) return true;
+
+    std::error_code ec;
+    const fs::file_status existing = fs::status(target_, ec);
+    if (!ec && fs::exists(existing)) fs::permissions(temporary_, existing.permissions(), ec);
+    fs::rename(temporary_, target_, ec);
+    if (ec) return fail(ec.message());
+    temporary_.clear();
+    return true;
+}
+
+bool writeFileAtomically(const fs::path& target, std::string_view content, std::string* error) {
+    OutputFile output;
+    bool ok = output.open(target);
+    if (ok && !content.empty()) {
+        ok = std::fwrite(content.data(), 1, content.size(), output.handle()) == content.size();
+    }
+    // A short write shows in commit(), which names the reason and drops the temporary file.
+    ok = output.commit() && ok;
+    if (!ok && error != nullptr) *error = output.error();
+    return ok;
+}
+
+namespace {
+
+// Where a file is or would be: the resolved path with its folder made canonical.
+fs::path placeOf(const std::string& name) {
+    std::error_code ec;
+    const fs::path resolved = fs::absolute(resolveOutputPath(name, ec), ec);
+    const fs::path place = fs::weakly_canonical(resolved, ec);
+    return ec ? resolved.lexically_normal() : place;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    if (a == kStandardOutputName || b == kStandardOutputName) return a == b;
+    std::error_code ec;
+    if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec) && !ec;
+    return placeOf(a) == placeOf(b);
+}
+
+}  // namespace
+
+std::string sameFileConflict(const std::vector<std::string>& inputs,
+                             const std::vector<std::string>& outputs) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        for (const std::string& input : inputs) {
+            if (input != kStandardOutputName && sameFile(outputs[i], input)) {
+                return "the output " + outputs[i] + " is the input " + input;
+            }
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (sameFile(outputs[i], outputs[j])) {
+                return "the outputs " + outputs[j] + " and " + outputs[i] + " are the same file";
+            }
+        }
+    }
+    return {};
+}
+
+}  // namespace varimel
