@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -29,7 +30,9 @@
 #include "ui/DialogProvider.h"
 #include "ui/Fabout1.h"
 #include "ui/Farrangs.h"
+#include "ui/Finputval.h"
 #include "ui/Fmain.h"
+#include "ui/Fsetchnl.h"
 #include "ui/Fstyle1.h"
 #include "ui/Ftipsd.h"
 #include "ui/HelpWindow.h"
@@ -218,6 +221,11 @@ class MainWindowTest : public QObject {
         QVERIFY(!window.findChild<QAction*>("mnFPrint")->isEnabled());
         QVERIFY(window.findChild<QAction*>("mnFOpen")->isEnabled());
         QCOMPARE(window.statusPanel(0)->text(), QStringLiteral("For Help, press F1"));
+        // The picture of the empty window, kept beside the test as an artefact to look at.
+        window.show();
+        const QImage picture = window.grab().toImage();
+        QCOMPARE(picture.size(), window.size());
+        QVERIFY(picture.save(QDir::current().filePath("main_window.png")));
     }
 
     void librariesLoadAndImportButtonsNeedAnExecutableTool() {
@@ -412,6 +420,30 @@ class MainWindowTest : public QObject {
         QVERIFY(dialogs_.aboutText.contains(VARIMEL_VERSION_TEXT));
     }
 
+    void inputAndChannelDialogsHandValuesInAndOut() {
+        TfIV input;
+        input.setTexts("Composition info", "Before printing", "Composition title:", "Author name:");
+        input.setValues("Air", "Anon");
+        QCOMPARE(input.windowTitle(), QStringLiteral("Composition info"));
+        QCOMPARE(input.findChild<QLabel*>("Label1")->text(), QStringLiteral("Composition title:"));
+        input.findChild<QLineEdit*>("Edit2")->setText("Someone");
+        QTest::mouseClick(input.findChild<QPushButton*>("Button1"), Qt::LeftButton);
+        QCOMPARE(input.result(), int(QDialog::Accepted));
+        QCOMPARE(input.value1(), QStringLiteral("Air"));
+        QCOMPARE(input.value2(), QStringLiteral("Someone"));
+
+        TfSetChn channels;
+        QCOMPARE(channels.windowTitle(), QStringLiteral("Select Channel of Melody"));
+        QCOMPARE(channels.selectedChannel(), -1);
+        channels.addChannel("Channel 3", 2);
+        channels.addChannel("Channel 10", 9);
+        QCOMPARE(channels.selectedChannel(), 2);
+        channels.list()->setCurrentIndex(1);
+        QCOMPARE(channels.selectedChannel(), 9);
+        for (int i = 0; i < 20; ++i) channels.addChannel("more", 1);
+        QCOMPARE(channels.list()->count(), 16);
+    }
+
     void helpWindowShowsTopicPagesAndSaysWhenOneIsMissing() {
         const fs::path help = dir_->path() / "help";
         writeText(help / "index.html", "<h1>Contents</h1><a href=\"topic-2.html\">Tour</a>");
@@ -442,7 +474,9 @@ class MainWindowTest : public QObject {
         QCOMPARE(registryInteger(kDeskTopKey, "Maximize"), 1);
         TfMain again(services(), QString());
         QCOMPARE(again.placement(), (WindowPlacement{600, 700, 40, 50}));
-        QVERIFY(again.minimumHeight() >= 460);
+        // Menu bar, toolbar, 200 of melody, 49 + 230 fixed and the status bar all fit.
+        QVERIFY2(again.minimumHeight() >= 200 + 49 + 230 + 18 + 2 * 20,
+                 qPrintable(QString::number(again.minimumHeight())));
         QCOMPARE(again.minimumWidth(), 620);
     }
 };
