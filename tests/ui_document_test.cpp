@@ -5,23 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/Apperr.h"
 #include "ui/model/DocumentFlow.h"
 #include "ui/model/InstrumentNames.h"
 #include "ui/model/RecentFiles.h"
 
 using namespace varimel;
 using namespace varimel::model;
-
-TEST(DocumentKind, ComesFromTheFileNamesExtensionWithoutRegardToCase) {
-    EXPECT_EQ(documentKindOf("/music/SONG.MID"), DocumentKind::Midi);
-    EXPECT_EQ(documentKindOf("/music/song.Vml"), DocumentKind::Project);
-    EXPECT_EQ(documentKindOf("/music/song.midi"), DocumentKind::None);
-    EXPECT_EQ(documentKindOf("/music/song"), DocumentKind::None);
-    // A dot in a folder name is not an extension.
-    EXPECT_EQ(documentKindOf("/music/old.mid/song"), DocumentKind::None);
-    EXPECT_EQ(documentKindOf("/music/a.b.vml"), DocumentKind::Project);
-}
 
 TEST(LoadStatus, EachStatusGivesItsMessageAndWhatHappensNext) {
     const std::string name = "/m/tune.mid";
@@ -138,27 +127,7 @@ TEST(RecentFiles, ANewFileGoesOnTopAndTheOldestLeaves) {
     EXPECT_TRUE(none.names().empty());
 }
 
-TEST(ProjectRestore, StoredPartsWinAndOnlyNoneTakesTheComputedOnes) {
-    EXPECT_EQ(restoredParts(1, 6), 1u);
-    EXPECT_EQ(restoredParts(2, 6), 2u);
-    EXPECT_EQ(restoredParts(0, 6), 6u);
-}
-
-TEST(ProjectRestore, ExtraCandidatesAreCappedAtTheUsersMaximum) {
-    Composition composition;
-    composition.slots.resize(3);
-    composition.slots[0].extraCount = 7;
-    composition.slots[1].extraCount = 2;
-    composition.slots[2].extraCount = 4;
-    EXPECT_EQ(capExtraCandidates(composition, 3), 2);
-    EXPECT_EQ(composition.slots[0].extraCount, 3);
-    EXPECT_EQ(composition.slots[1].extraCount, 2);
-    EXPECT_EQ(capExtraCandidates(composition, -1), 3);
-    EXPECT_EQ(composition.slots[1].extraCount, 0);
-}
-
-TEST(Caption, FollowsTheDocument) {
-    EXPECT_EQ(windowCaption(" - tune.mid"), "  Varimel  - tune.mid");
-    EXPECT_EQ(applicationTitle(" "), " Varimel  ");
+TEST(FileName, WithoutItsFolder) {
     EXPECT_EQ(fileNameOnly("/home/u/tune.mid"), "tune.mid");
+    EXPECT_EQ(fileNameOnly("tune.mid"), "tune.mid");
 }

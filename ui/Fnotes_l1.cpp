@@ -14,7 +14,6 @@
 #include "engine/Apperr.h"
 #include "engine/Tonality.h"
 #include "engine/Wchordmaster.h"
-#include "settings/HarmonyOptions.h"
 #include "ui/Fchords1.h"
 
 namespace varimel {
@@ -62,7 +61,8 @@ class NotesCanvas : public QWidget {
     TfNotes_l& view_;
 };
 
-TfNotes_l::TfNotes_l(QWidget* parent, PlayerContext& player) : QWidget(parent), player_(player) {
+TfNotes_l::TfNotes_l(QWidget* parent, PlayerContext& player)
+    : QWidget(parent), player_(player), document_(std::make_unique<OpenedDocument>()) {
     setObjectName("TfNotes_l");
     setWindowTitle("Melody");
     canvas_ = new NotesCanvas(*this);
@@ -115,17 +115,9 @@ TfNotes_l::TfNotes_l(QWidget* parent, PlayerContext& player) : QWidget(parent), 
 
 TfNotes_l::~TfNotes_l() = default;
 
-Composition* TfNotes_l::composition() {
-    return master_ ? master_->composition() : nullptr;
-}
-
-StatusCode TfNotes_l::openDocument(const std::string& fileName, model::DocumentKind kind,
-                                   const std::string& workPath, HarmonyOptions& projectOptions) {
+StatusCode TfNotes_l::openDocument(const OpeningRequest& request) {
     for (int i = 0; i < 4; ++i) playRange_.set(i, 0);
-    channels_.reset();
-    master_ = std::make_unique<ChordMaster>(fileName, workPath);
-    if (kind == model::DocumentKind::Project) return master_->loadProject(projectOptions);
-    return master_->loadMidi();
+    return varimel::openDocument(*document_, request);
 }
 
 void TfNotes_l::layoutDocument() {
@@ -199,7 +191,7 @@ void TfNotes_l::setStatus(int panel, const QString& text) const {
 }
 
 QString TfNotes_l::positionText(int32_t tick) const {
-    const Composition* c = master_ ? master_->composition() : nullptr;
+    const Composition* c = document_->composition();
     if (!c) return {};
     return QString::fromStdString(varimel::positionText(c->meterMap(), tick));
 }
@@ -511,7 +503,7 @@ void NotesCanvas::paintRoll(QPainter& painter, const QRect& clip) {
     // Beat and bar lines from the first visible bar.
     const int firstPixel = view_.pixelAtX(roll.left());
     const int lastPixel = view_.pixelAtX(roll.right());
-    const Composition* c = view_.master_->composition();
+    const Composition* c = view_.document_->composition();
     for (int32_t bar = scale.barAtPixel(firstPixel); bar < scale.sectionCount(); ++bar) {
         const int left = scale.sectionLeft(bar);
         if (left > lastPixel) break;

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "accompaniment/DocumentOpening.h"
 #include "engine/ChannelSettings.h"
 #include "engine/Status.h"
 #include "playback/Tmplay.h"
-#include "ui/model/DocumentFlow.h"
 #include "ui/model/NotesGeometry.h"
 
 class QAbstractButton;
@@ -25,12 +25,6 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QAction;
-
-namespace varimel {
-class ChordMaster;
-class Composition;
-struct HarmonyOptions;
-}  // namespace varimel
 
 namespace varimel {
 
@@ -59,16 +53,16 @@ class TfNotes_l : public QWidget {
     void bind(const NotesBindings& bindings) { bindings_ = bindings; }
     void setChordsView(TfChords* chords) { chords_ = chords; }
 
-    // Creates the chord master for the file and loads it (a melody, or a project into
-    // `projectOptions`); answers the load status.
-    StatusCode openDocument(const std::string& fileName, model::DocumentKind kind,
-                            const std::string& workPath, HarmonyOptions& projectOptions);
+    // Opens the document the request names (the window's document-opening steps: load, the
+    // channels' instruments, the tempo, a project's accompaniment); answers the load status.
+    StatusCode openDocument(const OpeningRequest& request);
     // Builds the scale, the header and the scroll ranges after a successful load, and paints.
     void layoutDocument();
 
-    ChordMaster* chordMaster() { return master_.get(); }
-    Composition* composition();
-    ChannelSettings& channelSettings() { return channels_; }
+    OpenedDocument& document() { return *document_; }
+    ChordMaster* chordMaster() { return document_->master.get(); }
+    Composition* composition() { return document_->composition(); }
+    ChannelSettings& channelSettings() { return document_->channels; }
     PlayRange& playRange() { return playRange_; }
     std::atomic<int32_t>& restartRequest() { return restartRequest_; }
     const model::NotesScale* scale() const { return scale_ ? &*scale_ : nullptr; }
@@ -146,8 +140,7 @@ class TfNotes_l : public QWidget {
     void disableJumpsToggled();
 
     PlayerContext& player_;
-    std::unique_ptr<ChordMaster> master_;
-    ChannelSettings channels_;
+    std::unique_ptr<OpenedDocument> document_;
     PlayRange playRange_;
     std::atomic<int32_t> restartRequest_{0};
     NotesBindings bindings_;

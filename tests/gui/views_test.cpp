@@ -73,10 +73,10 @@ class ViewsTest : public QObject {
         chords_ = new TfChords(host_.get(), *player_);
         chords_->setGeometry(0, 300, 900, 230);
         chordName_ = new QLabel(host_.get());
-        HarmonyOptions options = defaultOptions;
-        QCOMPARE(notes_->openDocument(varimel::test::sampleMelodyPath(sample).string(),
-                                      model::DocumentKind::Midi, "", options),
-                 0);
+        OpeningRequest request;
+        request.path = varimel::test::sampleMelodyPath(sample).string();
+        request.kind = DocumentKind::kMidi;
+        QCOMPARE(notes_->openDocument(request), 0);
         QCOMPARE(notes_->chordMaster()->harmonise(defaultOptions), 0);
         notes_->setChordsView(chords_);
         // As the main window does once a document opened: the player plays this document.

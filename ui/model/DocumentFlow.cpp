@@ -1,20 +1,10 @@
 #include "ui/model/DocumentFlow.h"
 
-#include <algorithm>
-#include <cctype>
-
-#include "engine/Apperr.h"
 #include "ui/model/InstrumentNames.h"
 
 namespace varimel::model {
 
 namespace {
-
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // The extension of a file name, dot included, or "" (a dot in a folder name does not count).
 std::string extensionOf(const std::string& path) {
@@ -41,13 +31,6 @@ LoadStatusAnswer failure(std::string text) {
 std::string fileNameOnly(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-DocumentKind documentKindOf(const std::string& fileName) {
-    const std::string extension = lowered(extensionOf(fileName));
-    if (extension == ".mid") return DocumentKind::Midi;
-    if (extension == ".vml") return DocumentKind::Project;
-    return DocumentKind::None;
 }
 
 LoadStatusAnswer answerLoadStatus(int status, const std::string& fileName) {
@@ -123,29 +106,6 @@ std::string saveQuestion(const std::string& workName) {
 
 std::string cantSaveText(const std::string& fileName, const std::string& reason) {
     return std::string(msg::msgCantSave.text) + fileName + "\n\r" + reason;
-}
-
-int capExtraCandidates(Composition& composition, int maxCustomChords) {
-    const int limit = std::clamp(maxCustomChords, 0, 255);
-    int capped = 0;
-    for (HarmonySlot& slot : composition.slots) {
-        if (slot.extraCount > limit) {
-            slot.extraCount = static_cast<uint8_t>(limit);
-            ++capped;
-        }
-    }
-    return capped;
-}
-
-uint32_t restoredParts(uint32_t storedParts, uint32_t computedParts) {
-    return storedParts != 0 ? storedParts : computedParts;
-}
-
-std::string windowCaption(const std::string& text) {
-    return "  Varimel " + text;
-}
-std::string applicationTitle(const std::string& text) {
-    return " Varimel " + text;
 }
 
 }  // namespace varimel::model

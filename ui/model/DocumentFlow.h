@@ -1,6 +1,6 @@
 // DocumentFlow: the rules of opening, saving and closing a document that touch no control —
-// which files the window opens, what a load status means to the user, which name a save goes
-// to, the lines of the melody-channel choice, and what a reopened project restores.
+// what a load status means to the user, which name a save goes to and the lines of the
+// melody-channel choice. (Which files open, and how, is the document opening's business.)
 #pragma once
 
 #include <cstdint>
@@ -9,19 +9,9 @@
 
 #include "ui/model/Msg_list.h"
 
-namespace varimel {
-class Composition;
-}
-
 namespace varimel::model {
 
 class InstrumentNames;
-
-enum class DocumentKind : uint8_t { None = 0, Midi = 1, Project = 2 };
-
-// The kind a file opens as, from the extension of its name (the folder part does not count):
-// ".mid" a melody, ".vml" a project, compared without regard to case; anything else None.
-DocumentKind documentKindOf(const std::string& fileName);
 
 // What the window does with a load status other than 0.
 struct LoadStatusAnswer {
@@ -74,17 +64,5 @@ inline constexpr const char* kExportFilter = "Midi Files (*.mid)|*.mid";
 
 // A file name without its folder.
 std::string fileNameOnly(const std::string& path);
-
-// Caps every bar's extra chord candidates at the user's maximum of custom chords (a negative
-// maximum counts as 0). Answers how many bars lost candidates.
-int capExtraCandidates(Composition& composition, int maxCustomChords);
-
-// The accompaniment parts a reopened project plays: the parts stored in it, or, when it stored
-// none, those its style and arrangement make possible.
-uint32_t restoredParts(uint32_t storedParts, uint32_t computedParts);
-
-// The window caption and the application title for a document caption text (" - name", " ").
-std::string windowCaption(const std::string& text);
-std::string applicationTitle(const std::string& text);
 
 }  // namespace varimel::model
