@@ -197,6 +197,15 @@ bool createAccompanimentParts(AccompanimentSetup& setup, Composition& compositio
     return styleFound;
 }
 
+std::array<LightLook, 3> modeLights(uint32_t parts, bool hasStyleSelection) {
+    const LightLook styleOff = hasStyleSelection ? LightLook::Off : LightLook::Unavailable;
+    if (parts == accompaniment_part::kBlockChords) {
+        return {LightLook::On, styleOff, LightLook::Off};
+    }
+    return {LightLook::Off, (parts & accompaniment_part::kStyle) ? LightLook::On : styleOff,
+            (parts & accompaniment_part::kArrangement) ? LightLook::On : LightLook::Off};
+}
+
 std::string noStyleForMeterMessage(const Composition& composition) {
     int numerator = 0, denominator = 0;
     meterOfFirstBar(composition, numerator, denominator);

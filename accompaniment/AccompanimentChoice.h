@@ -3,6 +3,7 @@
 // their channels — so that the command line and the window run the very same code.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -79,6 +80,12 @@ bool createAccompanimentParts(AccompanimentSetup& setup, Composition& compositio
 
 // "There are no accompaniment style ... for meter 6/8 ..." with the meter of bar 0.
 std::string noStyleForMeterMessage(const Composition& composition);
+
+// How the window draws each of the three mode lights ("1-beat", "style", "arrange").
+enum class LightLook { Off, On, Unavailable };
+// The lights for a set of parts: the block-chord light alone for exactly 1; the style light off
+// when a style could be switched on (the style dialog has a selection), else unavailable.
+std::array<LightLook, 3> modeLights(uint32_t parts, bool hasStyleSelection);
 
 // Beats per minute of the composition's tempo.
 int compositionBpm(const Composition& composition);

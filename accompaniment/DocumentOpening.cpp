@@ -134,6 +134,9 @@ void restoreProjectAccompaniment(OpenedDocument& document, const DocumentReporte
     for (HarmonySlot& slot : composition->slots) slot.extraCount = std::min(slot.extraCount, cap);
     buildPartPlan(*composition);
 
+    // Choosing the style and the arrangement turns their parts on; the parts the project was
+    // saved with are what it plays again (a project saved in the block-chord mode keeps it).
+    const uint32_t storedParts = composition->accompanimentParts;
     uint32_t parts = 0;
     if (chooseStyle(document.setup, *composition)) {
         parts |= accompaniment_part::kStyle;
@@ -144,7 +147,7 @@ void restoreProjectAccompaniment(OpenedDocument& document, const DocumentReporte
         parts |= accompaniment_part::kArrangement;
         chooseArrangement(document.setup, *composition, composition->arrangementId);
     }
-    if (composition->accompanimentParts == 0) composition->accompanimentParts = parts;
+    composition->accompanimentParts = storedParts != 0 ? storedParts : parts;
     setAccompanimentMode(document.setup, *composition, composition->accompanimentParts,
                          ModeChange::kAdd);
     composition->setStateFlags(0, false);

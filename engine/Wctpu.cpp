@@ -1,6 +1,7 @@
 #include "engine/Wctpu.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <numeric>
 
@@ -173,6 +174,64 @@ uint32_t MeterMap::quantiseDuration(int32_t ticks) const {
     const int32_t below = std::max(ticks / grid * grid, grid);
     const int32_t point = (ticks - below >= grid / 2) ? below + grid : below;
     return static_cast<uint32_t>(point / sixtyFourth);
+}
+
+std::string positionText(const MeterMap& meters, int32_t tick) {
+    const SongPosition position = meters.positionOfTick(tick);
+    char text[32];
+    std::snprintf(text, sizeof text, "%3d:%02d:%03d", position.bar + 1, position.beat + 1,
+                  position.tick);
+    return text;
+}
+
+namespace {
+
+// The digits of a field of at most `width` characters; blanks count as 0 and reading stops at
+// anything else.
+int32_t fieldValue(std::string_view field, size_t width) {
+    int32_t value = 0;
+    for (const char c : field.substr(0, width)) {
+        if (c == ' ') {
+            value *= 10;
+        } else if (c >= '0' && c <= '9') {
+            value = value * 10 + (c - '0');
+        } else {
+            break;
+        }
+    }
+    return value;
+}
+
+}  // namespace
+
+ParsedPosition parsePosition(const MeterMap& meters, int32_t barCount, std::string_view text) {
+    const size_t firstColon = text.find(':');
+    const std::string_view barField = text.substr(0, firstColon);
+    std::string_view beatField;
+    std::string_view tickField;
+    if (firstColon != std::string_view::npos) {
+        const std::string_view rest = text.substr(firstColon + 1);
+        const size_t secondColon = rest.find(':');
+        beatField = rest.substr(0, secondColon);
+        if (secondColon != std::string_view::npos) tickField = rest.substr(secondColon + 1);
+    }
+    // Five characters of bar: take the last five when more were typed before the colon.
+    const std::string_view barDigits =
+        barField.size() > 5 ? barField.substr(barField.size() - 5) : barField;
+    int32_t bar = std::max(fieldValue(barDigits, 5) - 1, 0);
+    int32_t beat = std::max(fieldValue(beatField, 2) - 1, 0);
+    int32_t tick = fieldValue(tickField, 3);
+    if (bar >= barCount) {
+        bar = std::max(barCount, 0);
+        beat = 0;
+        tick = 0;
+    }
+    ParsedPosition parsed;
+    parsed.position.bar = static_cast<uint16_t>(std::min<int32_t>(bar, 0xFFFF));
+    parsed.position.beat = static_cast<uint8_t>(beat);
+    parsed.position.tick = static_cast<uint16_t>(tick);
+    parsed.tick = meters.tickOfPosition(parsed.position);
+    return parsed;
 }
 
 }  // namespace varimel

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace varimel {
@@ -83,5 +85,20 @@ class MeterMap {
     std::vector<MeterSegment> segments_;
     std::vector<Run> runs_;
 };
+
+// The position of a tick as the window and the command line show it: the bar from 1 right-aligned
+// in three characters, the beat from 1 in two digits and the tick within the beat in three
+// (the start of the piece is "  1:01:000").
+std::string positionText(const MeterMap& meters, int32_t tick);
+
+// A position typed as bar:beat:tick (bar and beat from 1). Up to five characters before the
+// first ':' are the bar, up to two after it the beat and up to three after the second ':' the
+// tick; blanks count as 0, and 0 stays 0 when made 0-based. A bar beyond `barCount` gives the
+// start of bar `barCount`, the end of the piece.
+struct ParsedPosition {
+    SongPosition position;
+    int32_t tick = 0;
+};
+ParsedPosition parsePosition(const MeterMap& meters, int32_t barCount, std::string_view text);
 
 }  // namespace varimel

@@ -305,3 +305,14 @@ TEST(ChannelVolume, ZeroSilencesWithoutBeingStored) {
     applyPatch(libraries.setup, c, -1, 3);
     EXPECT_EQ(c.channelEvents.count(), 1);
 }
+
+TEST(ModeLights, OneLightPerPartAndTheStyleLightTellsWhetherAStyleCanPlay) {
+    using L = LightLook;
+    EXPECT_EQ(modeLights(1, true), (std::array<L, 3>{L::On, L::Off, L::Off}));
+    EXPECT_EQ(modeLights(1, false), (std::array<L, 3>{L::On, L::Unavailable, L::Off}));
+    EXPECT_EQ(modeLights(2, false), (std::array<L, 3>{L::Off, L::On, L::Off}));
+    EXPECT_EQ(modeLights(6, true), (std::array<L, 3>{L::Off, L::On, L::On}));
+    EXPECT_EQ(modeLights(4, true), (std::array<L, 3>{L::Off, L::Off, L::On}));
+    EXPECT_EQ(modeLights(4, false), (std::array<L, 3>{L::Off, L::Unavailable, L::On}));
+    EXPECT_EQ(modeLights(0, true), (std::array<L, 3>{L::Off, L::Off, L::Off}));
+}

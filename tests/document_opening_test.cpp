@@ -144,6 +144,30 @@ TEST(DocumentOpening, AProjectReopensWithItsOwnChordsAndAccompaniment) {
     EXPECT_GT(c.noteTracks().count(1), 0);
 }
 
+TEST(DocumentOpening, AProjectSavedInTheBlockChordModeReopensInIt) {
+    BuiltLibraries libraries;
+    TempDir dir;
+    const std::string project = (dir / "blocks.vml").string();
+    {
+        OpenedDocument document;
+        ASSERT_EQ(openDocument(document, libraries.request(VARIMEL_SAMPLES_DIR "/twinkle.mid",
+                                                           DocumentKind::kMidi)),
+                  status::kOk);
+        harmoniseAndAccompany(document);
+        Composition& c = *document.composition();
+        // The piece got a style, then the user switched to block chords.
+        ASSERT_NE(c.style, nullptr);
+        setAccompanimentMode(document.setup, c, accompaniment_part::kBlockChords, ModeChange::kAdd);
+        ASSERT_EQ(c.accompanimentParts, accompaniment_part::kBlockChords);
+        std::string error;
+        ASSERT_TRUE(ProjectWriter::write(project, c, document.options, error)) << error;
+    }
+    OpenedDocument reopened;
+    ASSERT_EQ(openDocument(reopened, libraries.request(project, DocumentKind::kProject)),
+              status::kOk);
+    EXPECT_EQ(reopened.composition()->accompanimentParts, accompaniment_part::kBlockChords);
+}
+
 TEST(DocumentOpening, AMissingArrangementFileIsReportedInTheUsersWords) {
     TempDir dir;
     fs::copy(VARIMEL_BINARY_DIR "/data/arrangements", dir / "arrangements");

@@ -76,10 +76,6 @@ QMenu* subMenu(QWidget* parent, const char* name, const QString& caption) {
     return menu;
 }
 
-QString escapeMnemonic(QString text) {
-    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
 // A read-out label of a strip or the middle panel.
 QLabel* label(QWidget* parent, const char* name, const QString& text = {},
               Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter) {
@@ -175,6 +171,7 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     regions->addWidget(p_ChrG);
     setCentralWidget(central);
     createStatusBar();
+    connectDocumentCommands();
     playTimer = new QTimer(this);
     playTimer->setObjectName(QStringLiteral("playTimer"));
 
@@ -193,6 +190,9 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     showTips_ = 0;
     recentFilesChanged_ = false;
     // 6. The player: the window's tempo and division, no composition, the timer off.
+    playerOwnChannels_ = player_.channelSettings;
+    playerOwnRange_ = player_.playRange;
+    playerOwnRestart_ = player_.restartRequest;
     player_.tempoCell = &tempo_;
     player_.divisionCell = &ticksPerQuarter_;
     player_.composition = nullptr;
@@ -220,7 +220,7 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     resetChordDisplay();
     started_ = true;
     // 15. The tip of the day waits until the window shows.
-    if (!commandLineTail_.isEmpty()) openFile(commandLineTail_, false);
+    if (!commandLineTail_.isEmpty()) openFile(commandLineTail_, 0);
 }
 
 TfMain::~TfMain() {
@@ -235,8 +235,7 @@ TfMain::~TfMain() {
         maximised_ = isMaximized();
         model::ExitState exit;
         exit.recentFilesChanged = recentFilesChanged_;
-        for (QAction* action : mnRecentFiles->actions())
-            exit.recentFiles.push_back(QFile::encodeName(action->data().toString()).toStdString());
+        exit.recentFiles = recent_.names();
         exit.maxRecentFiles = maxRecentFiles_;
         exit.placement = placement_;
         exit.maximised = maximised_;
@@ -706,11 +705,6 @@ void TfMain::drawModeLight(int row, LightLook look) {
     imgSAM->drawModeLight(row, look);
 }
 
-void TfMain::openFile(const QString& fileName, bool addToRecentFiles) {
-    Q_UNUSED(addToRecentFiles);
-    openRequests_.append(fileName);
-}
-
 int TfMain::contextHelpTopic() const {
     const QWidget* focus = QApplication::focusWidget();
     for (const QWidget* widget = focus; widget; widget = widget->parentWidget()) {
@@ -739,12 +733,10 @@ bool TfMain::readSettings() {
         return false;
     }
     const StartupSettings& startup = plan_.startup;
-    for (const std::string& name : startup.recentFiles) {
-        const QString file = QFile::decodeName(QByteArray::fromStdString(name));
-        QAction* action = mnRecentFiles->addAction(escapeMnemonic(file));
-        action->setData(file);
-    }
     maxRecentFiles_ = startup.settings.maxRecentFiles;
+    recent_.setCapacity(maxRecentFiles_);
+    for (const std::string& name : startup.recentFiles) recent_.appendStored(name);
+    rebuildRecentFilesMenu();
     placement_ = startup.placement;
     maximised_ = startup.maximised;
     setGeometry(placement_.Left, placement_.Top, placement_.Width, placement_.Height);
@@ -836,18 +828,11 @@ void TfMain::closeEvent(QCloseEvent* event) {
         return;
     }
     closeCancelled_ = false;
-    closeDocument(true);
-    if (closeCancelled_) {
+    if (!closeDocument()) {
         event->ignore();
         return;
     }
     event->accept();
-}
-
-void TfMain::closeDocument(bool askToSave) {
-    // Without an open document there is nothing to save or free.
-    if (documentKind_ == 0) return;
-    Q_UNUSED(askToSave);
 }
 
 bool TfMain::eventFilter(QObject* watched, QEvent* event) {
@@ -891,10 +876,9 @@ void TfMain::mnTipsClick() {
 }
 
 void TfMain::mnMidiSamplesClick() {
-    const QString name = dialogs_.openFileName(
-        this, tr("Open"), QFile::decodeName(QByteArray::fromStdString(plan_.samplesPath)),
-        openFilter_);
-    if (!name.isEmpty()) openFile(name, true);
+    // The open dialog starts in the samples folder, now and for later opens.
+    openDir_ = QFile::decodeName(QByteArray::fromStdString(plan_.samplesPath));
+    openFile(documentFileName_, kOpenWithDialog);
 }
 
 void TfMain::openWebSite() {

@@ -13,12 +13,15 @@
 #include <memory>
 #include <vector>
 
+#include "accompaniment/DocumentOpening.h"
 #include "playback/Tmplay.h"
 #include "settings/Tmyregistry.h"
 #include "ui/ModeLightsView.h"
 #include "ui/model/CommandState.h"
+#include "ui/model/DocumentFlow.h"
 #include "ui/model/InstrumentNames.h"
 #include "ui/model/Random.h"
+#include "ui/model/RecentFiles.h"
 #include "ui/model/Startup.h"
 
 class QAction;
@@ -44,6 +47,8 @@ class HelpSink;
 class Launcher;
 class Recording;
 class TfArrang;
+class TfChords;
+class TfNotes_l;
 class TfStyle;
 class TfTips;
 
@@ -73,12 +78,26 @@ class TfMain : public QMainWindow {
     void clearPositionDisplay();
     void resetChordDisplay();
     void drawModeLight(int row, LightLook look);
-    // Opens a document without a dialog. Until documents can be opened here, the request is only
-    // recorded.
-    void openFile(const QString& fileName, bool addToRecentFiles);
-    const QStringList& openRequests() const { return openRequests_; }
+    // Opening origins: the Open command (a dialog; the file goes to the top of the recent
+    // files), a recent-files item at index k >= 1 (moved to the top), or 0 (the command line or
+    // the first recent file: no dialog, the recent files unchanged).
+    static constexpr int kOpenWithDialog = -1;
+    void openFile(const QString& fileName, int origin);
+    // False when nothing was closed: playback runs, or the user kept the document.
+    bool closeDocument();
+    void saveDocument(model::SaveMode mode);
+    bool handleLoadStatus(StatusCode status);
+    void showDocumentSettings(DocumentKind kind);
+    // The mode lights and the arrangement switches for the composition's parts.
+    void showAccompanimentMode();
 
     // --- What tests and the other forms reach ---
+    TfNotes_l* notesView() const { return notes_; }
+    TfChords* chordsView() const { return chords_; }
+    const QString& documentFileName() const { return documentFileName_; }
+    int documentKind() const { return documentKind_; }
+    bool needsProjectName() const { return needsProjectName_; }
+    const model::RecentFiles& recentFiles() const { return recent_; }
     PlayerContext& player() { return player_; }
     std::shared_ptr<Recording> outputRecording() const { return recording_; }
     SettingsStore* settingsStore() const { return store_.get(); }
@@ -97,6 +116,12 @@ class TfMain : public QMainWindow {
     int contextHelpTopic() const;
 
   public Q_SLOTS:
+    void mnFOpenClick();
+    void mnFCloseClick();
+    void mnFSaveClick();
+    void mnFSaveAsClick();
+    void mnFExportClick();
+    void pmntbOpenPopup();
     void mnFExitClick();
     void mnContentsClick();
     void mnQuickTourClick();
@@ -138,7 +163,14 @@ class TfMain : public QMainWindow {
     bool loadInstrumentNames();
     void createLibraries();
     void recordPlacement();
-    void closeDocument(bool askToSave);
+    // Documents.
+    void connectDocumentCommands();
+    void addRecentFile(const QString& name);
+    void rebuildRecentFilesMenu();
+    int chooseMelodyChannel(const std::vector<int>& channels);
+    void createNotesView();
+    void createChordsView();
+    void checkDraftItem(int index);
     void showTipOfTheDay();
     void openWebSite();
     void installMessageHandler();
@@ -174,7 +206,16 @@ class TfMain : public QMainWindow {
     model::InstrumentNames instruments_;
     QString commandLineTail_;
     QString openFilter_;
-    QStringList openRequests_;
+    QString openDir_;
+    model::RecentFiles recent_;
+    bool keyUnrecognised_ = false;
+    bool channelChoiceCancelled_ = false;
+    TfNotes_l* notes_ = nullptr;
+    TfChords* chords_ = nullptr;
+    // The player's own cells, which it uses again once a document closes.
+    ChannelSettings* playerOwnChannels_ = nullptr;
+    PlayRange* playerOwnRange_ = nullptr;
+    std::atomic<std::int32_t>* playerOwnRestart_ = nullptr;
     bool started_ = false;
     bool shownOnce_ = false;
     std::map<QString, ControlRef> controls_;

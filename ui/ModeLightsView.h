@@ -5,9 +5,9 @@
 #include <QWidget>
 #include <array>
 
-namespace varimel {
+#include "accompaniment/AccompanimentChoice.h"
 
-enum class LightLook { Off, On, Unavailable };
+namespace varimel {
 
 class ModeLightsView : public QWidget {
     Q_OBJECT

@@ -20,6 +20,10 @@ std::vector<std::string> sampleMelodyFiles() {
     return files;
 }
 
+std::filesystem::path sampleMelodyPath(const std::string& name) {
+    return std::filesystem::path(VARIMEL_SAMPLES_DIR) / (name + ".mid");
+}
+
 TempDir::TempDir(const std::string& prefix) {
     std::random_device random;
     path_ = std::filesystem::temp_directory_path() /

@@ -10,6 +10,8 @@ namespace varimel::test {
 // Every data/samples/*.mid, sorted by name.
 std::vector<std::filesystem::path> sampleMelodyPaths();
 std::vector<std::string> sampleMelodyFiles();
+// data/samples/<name>.mid
+std::filesystem::path sampleMelodyPath(const std::string& name);
 
 // A temporary folder, removed with everything in it when the object goes.
 class TempDir {
