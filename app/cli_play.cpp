@@ -59,14 +59,6 @@ int32_t tickOfBarNumber(const Composition& composition, int bar) {
     return bar > 0 ? composition.meterMap().tickOfBar(bar - 1) : 0;
 }
 
-std::string positionText(const Composition& composition, int64_t tick) {
-    const SongPosition position = composition.meterMap().positionOfTick(static_cast<int32_t>(tick));
-    char text[32];
-    std::snprintf(text, sizeof text, "%3d:%02d:%03d", position.bar + 1, position.beat + 1,
-                  position.tick);
-    return text;
-}
-
 #endif
 
 // Loads and harmonises a document as the harmonise command does, with its accompaniment
@@ -186,7 +178,8 @@ int playComposition(Composition& composition, ChannelSettings& channels,
         const int32_t current = player.currentTempo();
         const auto interval = std::chrono::milliseconds(std::max(current / 8000, 10));
         if (player.playTimerEnabled()) {
-            const std::string text = positionText(composition, player.position());
+            const std::string text =
+                positionText(composition.meterMap(), static_cast<int32_t>(player.position()));
             // On a terminal every tick of the timer; into a file, once per beat.
             if (terminal) {
                 std::cout << '\r' << text << "  " << 60000000 / std::max(current, 1) << " BPM"

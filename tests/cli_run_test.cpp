@@ -192,7 +192,7 @@ TEST_F(CliRun, LoadFailuresSayWhy) {
     const std::pair<const char*, const char*> cases[] = {
         {"missing.mid", "no such file"},
         {"folder.mid", "it is a folder, not a file"},
-        {"cut.mid", "unexpected end of file"},
+        {"cut.mid", "track 1 runs 52 bytes past the end of the file"},
     };
     for (const auto& [file, reason] : cases) {
         const CliResult info = cli(dir.path(), std::string("info ") + file);

@@ -20,8 +20,8 @@ using nlohmann::ordered_json;
 
 namespace {
 
-constexpr int kDrafts[] = {kDraftI, kDraftII, kDraftIII};
-constexpr const char* kDraftNames[] = {"", "I", "II", "III"};
+constexpr int kDrafts[] = {kDraftI, kDraftII, kDraftIII, kDraftIV};
+constexpr const char* kDraftNames[] = {"", "I", "II", "III", "IV"};
 constexpr size_t kMostDifferencesShown = 25;
 
 std::filesystem::path goldenDir() {
