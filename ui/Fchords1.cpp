@@ -151,7 +151,7 @@ void TfChords::createGrid(Composition& composition, const model::NotesScale& sca
         refreshColumn(bar);
     }
     width_ = scale.sectionLeft(bars);
-    p_wChr->setGeometry(-offset_, 0, std::max(width_, 1), height());
+    p_wChr->setGeometry(headerLeft_ - offset_, 0, std::max(width_, 1), height());
     p_wChr->show();
     p_wChr->update();
 }
@@ -170,11 +170,16 @@ void TfChords::clearGrid() {
 void TfChords::setHorizontalOffset(int pixels) {
     offset_ = pixels;
     hideList();
-    p_wChr->move(-offset_, 0);
+    p_wChr->move(headerLeft_ - offset_, 0);
+}
+
+void TfChords::setHeaderLeft(int x) {
+    headerLeft_ = x;
+    p_wChr->move(headerLeft_ - offset_, 0);
 }
 
 void TfChords::resizeEvent(QResizeEvent*) {
-    p_wChr->setGeometry(-offset_, 0, std::max(width_, 1), height());
+    p_wChr->setGeometry(headerLeft_ - offset_, 0, std::max(width_, 1), height());
 }
 
 void TfChords::hideEvent(QHideEvent* event) {
@@ -230,7 +235,7 @@ const model::GridElement* TfChords::findElement(const QString& elementName) cons
 QRect TfChords::element(const QString& elementName) const {
     const model::GridElement* e = findElement(elementName);
     if (!e) return {};
-    return QRect(e->rect.x - offset_, e->rect.y, e->rect.width, e->rect.height);
+    return QRect(e->rect.x + headerLeft_ - offset_, e->rect.y, e->rect.width, e->rect.height);
 }
 
 ChordCode TfChords::appliedChord(int bar) const {

@@ -68,6 +68,8 @@ class TfChords : public QWidget {
     // Puts a chord change into the chord track (or takes it back) and shows it.
     void applyEdit(const model::ChordEdit& edit, bool forward);
     void setHorizontalOffset(int pixels);
+    // The x in this window where bar 0's column begins (under the notes view's bar ruler).
+    void setHeaderLeft(int x);
     void hideList();
 
     // Elements by name ("AChr_12", "Chr_12_2", "NCChr_12", "SCChr_12"), in this window's
@@ -128,6 +130,7 @@ class TfChords : public QWidget {
     std::vector<Column> columns_;
     std::vector<model::GridElement> elements_;
     int offset_ = 0;
+    int headerLeft_ = 0;
     int width_ = 0;
     int playingBar_ = -1;
     int lastHoverTag_ = -1;

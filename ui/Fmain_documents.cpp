@@ -2,6 +2,7 @@
 // line), close, save, save as, export, the recent-files menu, and what the window shows of an
 // open document.
 #include <QAction>
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -16,7 +17,6 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
-#include <QVBoxLayout>
 #include <algorithm>
 
 #include "accompaniment/StyleRenderer.h"
@@ -246,7 +246,10 @@ bool TfMain::handleLoadStatus(StatusCode status) {
 
 void TfMain::createNotesView() {
     notes_ = new TfNotes_l(p_MelG, player_);
-    p_MelG->layout()->addWidget(notes_);
+    // Beside the strip, taking the room the empty panel's stretch held.
+    auto* row = static_cast<QBoxLayout*>(p_MelG->layout());
+    row->insertWidget(1, notes_, 1);
+    row->setStretch(row->count() - 1, 0);
     NotesBindings bindings;
     bindings.noteLabel = l_MelNt;
     bindings.positionLabel = l_MelPos;
@@ -263,7 +266,11 @@ void TfMain::createNotesView() {
 
 void TfMain::createChordsView() {
     chords_ = new TfChords(p_ChrG, player_);
-    p_ChrG->layout()->addWidget(chords_);
+    auto* row = static_cast<QBoxLayout*>(p_ChrG->layout());
+    row->insertWidget(1, chords_, 1);
+    row->setStretch(row->count() - 1, 0);
+    // The grid's columns stand under the bar ruler, which begins right of the octave ruler.
+    chords_->setHeaderLeft(notes_->headerLeft());
     ChordsBindings bindings;
     bindings.chordNameLabel = l_ChrName;
     bindings.chordNotesLabel = l_ChrNotes;

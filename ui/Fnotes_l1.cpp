@@ -144,8 +144,25 @@ void TfNotes_l::layoutDocument() {
     scb_H->setPageStep(numerator);
     scb_V->setSingleStep(1);
     scb_V->setPageStep(6);
-    scb_V->setValue(scb_V->maximum() / 2);
+    centreOnMelody();
     canvas_->update();
+}
+
+void TfNotes_l::centreOnMelody() {
+    // The melody's own range in the middle of the view, so that it shows at once.
+    const Composition* c = composition();
+    if (!c) return;
+    int lowest = model::NotesScale::kRows;
+    int highest = 0;
+    for (const NoteRecord& note : c->noteTracks().notes(0)) {
+        lowest = std::min<int>(lowest, note.key);
+        highest = std::max<int>(highest, note.key);
+    }
+    const int middleKey = highest == 0 ? 60 : (lowest + highest) / 2;
+    const int visibleRows = std::max(canvas_->height() - kTop, 0) / model::NotesScale::kRowHeight;
+    scb_V->setValue(std::clamp(model::NotesScale::kRows - 1 - middleKey - visibleRows / 2, 0,
+                               scb_V->maximum()));
+    centred_ = visibleRows > 0;
 }
 
 void TfNotes_l::resizeEvent(QResizeEvent*) {
@@ -158,12 +175,17 @@ void TfNotes_l::resizeEvent(QResizeEvent*) {
     const int visibleHeight = canvas_->height() - kTop;
     scb_H->setMaximum(scale_->horizontalScrollMaximum(visibleWidth));
     scb_V->setMaximum(model::NotesScale::verticalScrollMaximum(visibleHeight));
+    if (!centred_) centreOnMelody();
     // Keep the cursor one bar width from the left edge (or at the start).
     if (!playing_) {
         const int target = std::max(cursorPixel_ - scale_->barWidth(), 0);
         scb_H->setValue(target / scale_->pixelsPerBeat());
     }
     canvas_->update();
+}
+
+int TfNotes_l::headerLeft() {
+    return kRulerWidth;
 }
 
 int TfNotes_l::pixelAtX(int x) const {

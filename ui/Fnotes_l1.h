@@ -87,6 +87,8 @@ class TfNotes_l : public QWidget {
     std::pair<std::string, bool> channelCaption(int channel);
 
     int cursorPixel() const { return cursorPixel_; }
+    // Where the bar ruler begins in this window (right of the octave ruler).
+    static int headerLeft();
     int horizontalOffset() const { return horizontalOffset_; }
     // The cursor's offset from the bar header's left edge, for a pause.
     int cursorOffset() const { return cursorPixel_; }
@@ -126,6 +128,7 @@ class TfNotes_l : public QWidget {
     friend class NotesCanvas;
 
     void scrollToPixel(int pixel);
+    void centreOnMelody();
     void onHorizontalScroll(int value);
     void onAutoscroll();
     void pressAt(int pixel);
@@ -150,6 +153,7 @@ class TfNotes_l : public QWidget {
     std::optional<model::NotesScale> scale_;
     std::vector<int32_t> noteStarts_;  // start tick of each melody note
     bool playing_ = false;
+    bool centred_ = false;      // the view was centred on the melody at a real size
     int horizontalOffset_ = 0;  // pixels
     int verticalOffset_ = 0;    // pixels
     int cursorPixel_ = 0;

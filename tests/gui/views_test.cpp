@@ -88,14 +88,19 @@ class ViewsTest : public QObject {
         bindings.playing = [this] { return playing_; };
         bindings.changed = [this] { ++changes_; };
         chords_->bind(bindings);
+        chords_->setHeaderLeft(TfNotes_l::headerLeft());
         chords_->createGrid(*notes_->composition(), *notes_->scale());
         host_->show();
         QVERIFY(QTest::qWaitForWindowExposed(host_.get()));
     }
 
-    void click(QWidget* on, const QRect& element, Qt::MouseButton button) {
-        QVERIFY2(!element.isEmpty(), "no such element");
-        QTest::mouseClick(on, button, {}, element.center());
+    // A grid element's centre in the painted panel's own coordinates.
+    QPoint at(const QString& name) {
+        return chords_->p_wChr->mapFrom(chords_, chords_->element(name).center());
+    }
+    void click(const QString& name, Qt::MouseButton button) {
+        QVERIFY2(!chords_->element(name).isEmpty(), qPrintable("no element " + name));
+        QTest::mouseClick(grid(), button, {}, at(name));
     }
 
     QWidget* grid() { return chords_->p_wChr; }
@@ -129,7 +134,7 @@ class ViewsTest : public QObject {
         }
         QVERIFY(bar >= 0);
         const QString second = QString("Chr_%1_2").arg(bar);
-        click(grid(), chords_->element(second), Qt::RightButton);
+        click(second, Qt::RightButton);
         const auto candidates = model::barCandidates(c.slots[static_cast<size_t>(bar)]);
         QCOMPARE(c.chordTrack[static_cast<size_t>(bar)].chord, candidates.chordOfIndex(2));
         QCOMPARE(chords_->elementColour(second), TfChords::kSelectedColour);
@@ -145,11 +150,11 @@ class ViewsTest : public QObject {
         Composition& c = *notes_->composition();
         const QString applied = "AChr_3";
         const QString before = chords_->elementText(applied);
-        click(grid(), chords_->element(applied), Qt::RightButton);
+        click(applied, Qt::RightButton);
         QCOMPARE(chords_->elementText(applied), QString("muted"));
         QCOMPARE(chords_->elementColour(applied), TfChords::kMutedColour);
         QCOMPARE(c.chordTrack[3].enabled, 0);
-        click(grid(), chords_->element(applied), Qt::RightButton);
+        click(applied, Qt::RightButton);
         QCOMPARE(chords_->elementText(applied), before);
         QCOMPARE(c.chordTrack[3].enabled, 1);
     }
@@ -159,8 +164,8 @@ class ViewsTest : public QObject {
         Composition& c = *notes_->composition();
         const auto track = c.chordTrack;
         playing_ = true;
-        click(grid(), chords_->element("AChr_2"), Qt::RightButton);
-        click(grid(), chords_->element("Chr_2_2"), Qt::RightButton);
+        click("AChr_2", Qt::RightButton);
+        click("Chr_2_2", Qt::RightButton);
         QCOMPARE(c.chordTrack, track);
         QCOMPARE(changes_, 0);
     }
@@ -171,11 +176,11 @@ class ViewsTest : public QObject {
         c.slots[1].mainCount = 0;
         c.slots[1].extraCount = 0;
         chords_->createGrid(c, *notes_->scale());
-        click(grid(), chords_->element("SCChr_1"), Qt::LeftButton);
+        click("SCChr_1", Qt::LeftButton);
         QVERIFY(chords_->cb_CustChr->isVisible());
         QCOMPARE(chords_->cb_CustChr->count(), 1);
         QCOMPARE(chords_->cb_CustChr->item(0)->text(), QString("None"));
-        click(grid(), chords_->element("SCChr_1"), Qt::LeftButton);  // applies "None"
+        click("SCChr_1", Qt::LeftButton);  // applies "None"
         QCOMPARE(c.chordTrack[1].chord, kNoChord);
         QCOMPARE(chords_->elementText("AChr_1"), QString("  -   "));
     }
@@ -184,8 +189,8 @@ class ViewsTest : public QObject {
         open("twinkle");
         Composition& c = *notes_->composition();
         recording_->clear();
-        const QRect applied = chords_->element("AChr_0");
-        QTest::mousePress(grid(), Qt::LeftButton, {}, applied.center());
+        const QPoint applied = at("AChr_0");
+        QTest::mousePress(grid(), Qt::LeftButton, {}, applied);
         const auto on = noteMessages(*recording_);
         QVERIFY(!on.empty());
         const ChordTones tones = chordTones(static_cast<KeyIndex>(c.chordTrack[0].chord >> 8),
@@ -197,22 +202,22 @@ class ViewsTest : public QObject {
             QVERIFY(n.key >= octaveBase && n.key < octaveBase + 24);
         }
         QCOMPARE(static_cast<int>(on.size()), static_cast<int>(tones.count));
-        QTest::mouseRelease(grid(), Qt::LeftButton, {}, applied.center());
+        QTest::mouseRelease(grid(), Qt::LeftButton, {}, applied);
         QVERIFY(sounding(noteMessages(*recording_)).empty());
     }
 
     void noNoteHangsWhenTheChordChangesWhileHeld() {
         open("twinkle");
         recording_->clear();
-        const QRect applied = chords_->element("AChr_2");
-        QTest::mousePress(grid(), Qt::LeftButton, {}, applied.center());
+        const QPoint applied = at("AChr_2");
+        QTest::mousePress(grid(), Qt::LeftButton, {}, applied);
         QVERIFY(!sounding(noteMessages(*recording_)).empty());
         // The bar's chord changes while the button is held (a right click elsewhere).
-        QTest::mouseClick(grid(), Qt::RightButton, {}, chords_->element("Chr_2_2").center());
-        QTest::mouseRelease(grid(), Qt::LeftButton, {}, applied.center());
+        QTest::mouseClick(grid(), Qt::RightButton, {}, at("Chr_2_2"));
+        QTest::mouseRelease(grid(), Qt::LeftButton, {}, applied);
         QVERIFY(sounding(noteMessages(*recording_)).empty());
         // Hiding the grid also silences a held chord.
-        QTest::mousePress(grid(), Qt::LeftButton, {}, applied.center());
+        QTest::mousePress(grid(), Qt::LeftButton, {}, applied);
         chords_->hide();
         QVERIFY(sounding(noteMessages(*recording_)).empty());
     }
@@ -232,8 +237,9 @@ class ViewsTest : public QObject {
         const QRect bar2 = notes_->element("Sec_1");
         const QRect bar4 = notes_->element("Sec_3");
         QTest::mousePress(roll, Qt::LeftButton, {}, QPoint(bar2.left() + 1, 100));
-        QMouseEvent move(QEvent::MouseMove, QPointF(bar4.left() + 1, 100), roll->mapToGlobal(QPointF(bar4.left() + 1, 100)),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(bar4.left() + 1, 100),
+                         roll->mapToGlobal(QPointF(bar4.left() + 1, 100)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(roll, &move);
         QTest::mouseRelease(roll, Qt::LeftButton, {}, QPoint(bar4.left() + 1, 100));
         QVERIFY(notes_->loopShown());
@@ -241,6 +247,23 @@ class ViewsTest : public QObject {
         QVERIFY(std::abs(notes_->loop().startTick - barTicks) < 20);
         QVERIFY(std::abs(notes_->loop().endTick - 3 * barTicks) < 20);
         QCOMPARE(notes_->playRange()[PlayRange::kLoopStart], notes_->loop().startTick);
+    }
+
+    void theMelodyShowsAndTheGridStandsUnderItsBars() {
+        open("greensleeves");
+        // The roll is centred on the melody: its teal notes are on screen.
+        const QImage roll = canvas()->grab().toImage();
+        int teal = 0;
+        for (int y = 0; y < roll.height(); ++y) {
+            for (int x = 0; x < roll.width(); ++x)
+                teal += roll.pixelColor(x, y) == QColor(0, 0x80, 0x80);
+        }
+        QVERIFY2(teal > 100, qPrintable(QString("teal pixels: %1").arg(teal)));
+        // Columns line up with the bar ruler's sections.
+        for (int bar : {0, 1, 5}) {
+            QCOMPARE(chords_->element(QString("AChr_%1").arg(bar)).left(),
+                     notes_->element(QString("Sec_%1").arg(bar)).left());
+        }
     }
 
     void markersAndTheirJumps() {
