@@ -21,6 +21,7 @@
 
 #include "engine/Apperr.h"
 #include "playback/RecordingPort.h"
+#include "scripted_services.h"
 #include "settings/RegFile.h"
 #include "settings/RegSetup.h"
 #include "settings/Tmyregistry.h"
@@ -41,78 +42,6 @@
 
 using namespace varimel;
 namespace fs = std::filesystem;
-
-namespace {
-
-struct ShownMessage {
-    model::MessageKind kind;
-    QString text;
-};
-
-class ScriptedDialogs final : public DialogProvider {
-  public:
-    QMessageBox::StandardButton message(QWidget*, model::MessageKind kind, const QString& text,
-                                        QMessageBox::StandardButtons) override {
-        messages.push_back({kind, text});
-        return QMessageBox::Ok;
-    }
-    QString openFileName(QWidget*, const QString&, const QString& dir, const QString&) override {
-        openDirs.append(dir);
-        return fileToOpen;
-    }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override {
-        return {};
-    }
-    bool print(QWidget*, QPrinter&) override { return false; }
-    int run(QDialog& dialog) override {
-        ran.append(dialog.objectName());
-        if (auto* about = qobject_cast<TfAbout*>(&dialog)) aboutText = about->versionText();
-        return QDialog::Accepted;
-    }
-
-    std::vector<ShownMessage> messages;
-    QStringList openDirs;
-    QString fileToOpen;
-    QStringList ran;
-    QString aboutText;
-};
-
-class ScriptedLauncher final : public Launcher {
-  public:
-    bool startDetached(const QString& program, const QString& argument) override {
-        started.append(program + QLatin1Char(' ') + argument);
-        return true;
-    }
-    bool openUrl(const QUrl& url) override {
-        urls.append(url.toString());
-        return canOpen;
-    }
-    bool canOpen = true;
-    QStringList started;
-    QStringList urls;
-};
-
-class RecordingHelp final : public HelpSink {
-  public:
-    void setHelpPath(const QString& path) override { helpPath = path; }
-    void showHelp(int topic) override { topics.push_back(topic); }
-    QString helpPath;
-    std::vector<int> topics;
-};
-
-class FixedRandom final : public model::RandomSource {
-  public:
-    std::uint32_t next() override { return values[index++ % values.size()]; }
-    std::vector<std::uint32_t> values{4, 6, 2};
-    std::size_t index = 0;
-};
-
-void writeText(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-}  // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT

@@ -1,0 +1,303 @@
+// Documents in the main window, driven offscreen with scripted boxes and file dialogs: open,
+// change, close with its question, save, save as, export, recent files, the melody-channel
+// choice, and failures that must never lose the user's work.
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QtTest>
+#include <filesystem>
+
+#include "accompaniment/StyleRenderer.h"
+#include "engine/Apperr.h"
+#include "engine/Mas_file.h"
+#include "engine/Wchordmaster.h"
+#include "scripted_services.h"
+#include "settings/RegFile.h"
+#include "settings/RegSetup.h"
+#include "settings/Tmyregistry.h"
+#include "support/melody.h"
+#include "support/samples.h"
+#include "ui/Fchords1.h"
+#include "ui/Fmain.h"
+#include "ui/Fnotes_l1.h"
+#include "ui/Fsetchnl.h"
+#include "ui/model/DocumentFlow.h"
+
+using namespace varimel;
+namespace fs = std::filesystem;
+
+class DocumentsTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<test::TempDir> dir_;
+    ScriptedDialogs dialogs_;
+    ScriptedLauncher launcher_;
+    RecordingHelp help_;
+    FixedRandom random_;
+    std::unique_ptr<TfMain> window_;
+
+    MainServices services() { return {&dialogs_, &launcher_, &help_, &random_}; }
+
+    // A window over an installation with the build's libraries and four recent files at most.
+    void start() {
+        const fs::path root = dir_->path() / "data";
+        writeText(root / "gmi.txt", "Piano\nBright Piano\n");
+        InstallLayout layout;
+        layout.installPath = root.string();
+        layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
+        layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
+        RegistryFile registry(dir_->path() / "registry.reg");
+        QVERIFY(writeInstallation(registry, layout, true));
+        window_ = std::make_unique<TfMain>(services(), QString());
+        QVERIFY(window_->started());
+        window_->show();
+    }
+
+    // A copy of a sample under a name of the test's choosing.
+    QString copySample(const std::string& sample, const std::string& name) {
+        const fs::path target = dir_->path() / name;
+        fs::copy_file(test::sampleMelodyPath(sample), target, fs::copy_options::overwrite_existing);
+        return QString::fromStdString(target.string());
+    }
+
+    void open(const QString& file) {
+        dialogs_.fileToOpen = file;
+        window_->findChild<QAction*>("mnFOpen")->trigger();
+    }
+
+    QStringList texts() const {
+        QStringList all;
+        for (const ShownMessage& m : dialogs_.messages) all << m.text;
+        return all;
+    }
+
+    Composition* composition() {
+        return window_->notesView() ? window_->notesView()->composition() : nullptr;
+    }
+
+    // The chords view's right click on candidate 2 of the first bar that has one.
+    void editAChord() {
+        TfChords* chords = window_->chordsView();
+        QVERIFY(chords && chords->hasGrid());
+        for (int bar = 0; bar < 8; ++bar) {
+            const QString name = QString("Chr_%1_2").arg(bar);
+            if (chords->element(name).isEmpty()) continue;
+            QTest::mouseClick(chords->p_wChr, Qt::RightButton, {},
+                              chords->p_wChr->mapFrom(chords, chords->element(name).center()));
+            return;
+        }
+        // Without a second candidate anywhere, mute bar 2.
+        QTest::mouseClick(chords->p_wChr, Qt::RightButton, {},
+                          chords->p_wChr->mapFrom(chords, chords->element("AChr_2").center()));
+    }
+
+  private Q_SLOTS:
+    void init() {
+        dir_ = std::make_unique<test::TempDir>("varimel-documents");
+        qputenv(kRegistryEnvVar,
+                QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
+        qputenv("VARIMEL_OUTPUT", "recording");
+        dialogs_ = ScriptedDialogs();
+    }
+    void cleanup() {
+        window_.reset();
+        dir_.reset();
+    }
+
+    void extensionsAreComparedWithoutRegardToCase() {
+        start();
+        open(copySample("twinkle", "SONG.MID"));
+        QCOMPARE(window_->documentKind(), 1);
+        QVERIFY(window_->notesView() != nullptr);
+        QVERIFY(window_->windowTitle().endsWith(" - SONG.MID"));
+
+        const QString midi = copySample("twinkle", "song.midi");
+        open(midi);
+        QCOMPARE(window_->documentKind(), 0);
+        QCOMPARE(texts().back(), "Can't open file " + midi);
+        QVERIFY(window_->notesView() == nullptr);
+    }
+
+    void aProjectOpensWithItsChordsAndAccompaniment() {
+        // A project made by the command line, as a user would bring one.
+        const QString project = QString::fromStdString((dir_->path() / "song.Vml").string());
+        {
+            ChordMaster master(test::sampleMelodyPath("greensleeves").string());
+            QCOMPARE(master.loadMidi(), 0);
+            QCOMPARE(master.harmonise(defaultOptions), 0);
+            std::string error;
+            QVERIFY(ProjectWriter::write(project.toStdString(), *master.composition(),
+                                         defaultOptions, error));
+        }
+        start();
+        open(project);
+        QCOMPARE(window_->documentKind(), 2);
+        QVERIFY(composition()->hasChordTrack());
+        QVERIFY(window_->chordsView()->hasGrid());
+        QVERIFY(!window_->needsProjectName());
+        QVERIFY(!composition()->testStateFlags(state_flag::kNeedsSave));
+        QVERIFY(window_->findChild<QAction*>("mnFPrint")->isEnabled());
+
+        // A chord edit makes Close ask; No discards it.
+        editAChord();
+        QVERIFY(composition()->testStateFlags(state_flag::kNeedsSave));
+        QVERIFY(window_->findChild<QAction*>("mnFSave")->isEnabled());
+        dialogs_.answers = {QMessageBox::No};
+        dialogs_.messages.clear();
+        window_->findChild<QAction*>("mnFClose")->trigger();
+        QCOMPARE(texts().size(), 1);
+        QCOMPARE(texts().front(), " Save changes to " + project + "?");
+        QCOMPARE(window_->documentKind(), 0);
+    }
+
+    void closeQuestionCancelKeepsTheDocument() {
+        start();
+        open(copySample("twinkle", "a.vml.mid"));
+        QVERIFY(composition());
+        composition()->setStateFlags(state_flag::kContentChanged, true);
+        // Cancel at the question keeps it and keeps the window open.
+        dialogs_.answers = {QMessageBox::Cancel};
+        QVERIFY(!window_->close());
+        QVERIFY(window_->notesView() != nullptr);
+        // Yes, then Cancel in the save dialog, counts as Cancel too: nothing was saved.
+        dialogs_.answers = {QMessageBox::Yes};
+        dialogs_.fileToSave.clear();
+        window_->findChild<QAction*>("mnFClose")->trigger();
+        QVERIFY(window_->notesView() != nullptr);
+        // Yes with a name saves the project and closes.
+        const QString saved = QString::fromStdString((dir_->path() / "kept").string());
+        dialogs_.answers = {QMessageBox::Yes};
+        dialogs_.fileToSave = saved;
+        window_->findChild<QAction*>("mnFClose")->trigger();
+        QVERIFY(window_->notesView() == nullptr);
+        QVERIFY(fs::exists(dir_->path() / "kept.vml"));
+    }
+
+    void saveProposesTheMelodysNameAndThenWritesWithoutADialog() {
+        start();
+        const QString melody = copySample("twinkle", "a.mid");
+        open(melody);
+        QVERIFY(window_->needsProjectName());
+        // Unchanged: Save does nothing.
+        window_->saveDocument(model::SaveMode::Save);
+        QVERIFY(dialogs_.proposedNames.isEmpty());
+
+        composition()->setStateFlags(state_flag::kContentChanged, true);
+        dialogs_.fileToSave = QString::fromStdString((dir_->path() / "a").string());
+        window_->saveDocument(model::SaveMode::Save);
+        QCOMPARE(dialogs_.proposedNames,
+                 QStringList({QString::fromStdString((dir_->path() / "a").string())}));
+        QVERIFY(fs::exists(dir_->path() / "a.vml"));
+        QVERIFY(!window_->needsProjectName());
+        QCOMPARE(window_->documentFileName(),
+                 QString::fromStdString((dir_->path() / "a.vml").string()));
+        QVERIFY(window_->windowTitle().endsWith(" - a.vml"));
+        QCOMPARE(window_->recentFiles().names().front(), (dir_->path() / "a.vml").string());
+
+        // A second change saves straight into a.vml.
+        const auto before = fs::last_write_time(dir_->path() / "a.vml");
+        composition()->setStateFlags(state_flag::kContentChanged, true);
+        window_->saveDocument(model::SaveMode::Save);
+        QCOMPARE(dialogs_.proposedNames.size(), 1);
+        QVERIFY(fs::last_write_time(dir_->path() / "a.vml") >= before);
+        QVERIFY(!composition()->testStateFlags(state_flag::kNeedsSave));
+    }
+
+    void aFailedSaveKeepsTheDocumentAndSaysWhy() {
+        start();
+        open(copySample("twinkle", "b.mid"));
+        composition()->setStateFlags(state_flag::kContentChanged, true);
+        const QString missing = QString::fromStdString((dir_->path() / "nodir" / "b.vml").string());
+        dialogs_.fileToSave = missing;
+        dialogs_.messages.clear();
+        window_->findChild<QAction*>("mnFSaveAs")->trigger();
+        QCOMPARE(texts().size(), 1);
+        QVERIFY2(texts().front().startsWith("Can't save file " + missing + "\n"),
+                 qPrintable(texts().front()));
+        QVERIFY(texts().front().contains("No such file or directory"));
+        QVERIFY(window_->needsProjectName());
+        QVERIFY(composition()->testStateFlags(state_flag::kNeedsSave));
+        QVERIFY(window_->documentFileName().endsWith("b.mid"));
+    }
+
+    void exportCarriesTheAccompanimentAndChangesNoCaption() {
+        const QString project = QString::fromStdString((dir_->path() / "song.vml").string());
+        {
+            ChordMaster master(test::sampleMelodyPath("twinkle").string());
+            QCOMPARE(master.loadMidi(), 0);
+            QCOMPARE(master.harmonise(defaultOptions), 0);
+            master.composition()->accompanimentParts = accompaniment_part::kBlockChords;
+            std::string error;
+            QVERIFY(ProjectWriter::write(project.toStdString(), *master.composition(),
+                                         defaultOptions, error));
+        }
+        start();
+        open(project);
+        const QString title = window_->windowTitle();
+        dialogs_.fileToSave = QString::fromStdString((dir_->path() / "out").string());
+        window_->findChild<QAction*>("mnFExport")->trigger();
+        QCOMPARE(dialogs_.proposedNames.front(),
+                 QString::fromStdString((dir_->path() / "song").string()));
+        QVERIFY(fs::exists(dir_->path() / "out.mid"));
+        QCOMPARE(window_->windowTitle(), title);
+        QCOMPARE(window_->recentFiles().names().front(), project.toStdString());
+        // Read back: the accompaniment is in the file.
+        ChordMaster exported((dir_->path() / "out.mid").string());
+        exported.loadMidi();
+        QVERIFY(exported.noteChannels() & (1u << 1));
+    }
+
+    void recentFilesKeepTheirOrderAndCapacity() {
+        start();
+        const int capacity = window_->recentFiles().capacity();
+        QVERIFY(capacity >= 4);
+        std::vector<QString> files;
+        for (int i = 0; i <= capacity; ++i) {
+            files.push_back(copySample("twinkle", "r" + std::to_string(i) + ".mid"));
+            open(files.back());
+        }
+        const auto& names = window_->recentFiles().names();
+        QCOMPARE(static_cast<int>(names.size()), capacity);
+        QCOMPARE(QString::fromStdString(names.front()), files[static_cast<size_t>(capacity)]);
+        QCOMPARE(QString::fromStdString(names.back()), files[1]);
+        // Item 3 goes to the top; item 0 changes nothing.
+        QMenu* recent = window_->findChild<QMenu*>("mnRecentFiles");
+        const QString third = recent->actions().at(3)->data().toString();
+        recent->actions().at(3)->trigger();
+        QCOMPARE(QString::fromStdString(window_->recentFiles().names().front()), third);
+        QCOMPARE(window_->documentFileName(), third);
+        recent->actions().at(0)->trigger();
+        QCOMPARE(QString::fromStdString(window_->recentFiles().names().front()), third);
+    }
+
+    void melodiesOnTwoChannelsAskWhichOneOrTakeTheOnlyOne() {
+        using namespace varimel::test;
+        // A verse on channel 0, then a refrain on channel 5, each a melody of its own.
+        std::vector<Step> verse;
+        for (const char* pitch :
+             {"C5", "D5", "E5", "F5", "G5", "A5", "G5", "F5", "E5", "D5", "C5", "E5"}) {
+            verse.push_back({pitch, 1_beat});
+        }
+        MelodyOptions options;
+        int64_t tick = 12 * 480;
+        for (const char* pitch :
+             {"G5", "G5", "A5", "G5", "C6", "B5", "A5", "G5", "F5", "E5", "D5", "C5"}) {
+            options.extraNotes.push_back({tick, pitch, 480, 5});
+            tick += 480;
+        }
+        TempMidiFile file(melody("4/4", verse, options));
+        const QString path = QString::fromStdString((dir_->path() / "two.mid").string());
+        fs::copy_file(file.path(), path.toStdString());
+        start();
+        open(path);
+        // Both channels are melodies: the dialog ran, its first line was taken.
+        QVERIFY(dialogs_.ran.contains("TfSetChn"));
+        QCOMPARE(window_->documentKind(), 1);
+        QCOMPARE(composition()->noteTracks().count(0), 12);
+    }
+};
+
+QTEST_MAIN(DocumentsTest)
+#include "documents_test.moc"

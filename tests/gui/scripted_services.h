@@ -1,0 +1,98 @@
+// Scripted stand-ins for the window's seams: boxes and file dialogs that answer as a test says
+// and remember what they were asked, a launcher, a help sink and a fixed random source.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+#include <QUrl>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ui/DialogProvider.h"
+#include "ui/Fabout1.h"
+#include "ui/HelpWindow.h"
+#include "ui/Launcher.h"
+#include "ui/model/Random.h"
+
+namespace varimel {
+
+struct ShownMessage {
+    model::MessageKind kind;
+    QString text;
+};
+
+class ScriptedDialogs final : public DialogProvider {
+  public:
+    QMessageBox::StandardButton message(QWidget*, model::MessageKind kind, const QString& text,
+                                        QMessageBox::StandardButtons) override {
+        messages.push_back({kind, text});
+        if (answers.empty()) return QMessageBox::Ok;
+        const QMessageBox::StandardButton answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    QString openFileName(QWidget*, const QString&, const QString& dir, const QString&) override {
+        openDirs.append(dir);
+        return fileToOpen;
+    }
+    QString saveFileName(QWidget*, const QString&, const QString& proposed,
+                         const QString&) override {
+        proposedNames.append(proposed);
+        return fileToSave;
+    }
+    bool print(QWidget*, QPrinter&) override { return false; }
+    int run(QDialog& dialog) override {
+        ran.append(dialog.objectName());
+        if (auto* about = qobject_cast<TfAbout*>(&dialog)) aboutText = about->versionText();
+        return QDialog::Accepted;
+    }
+
+    std::vector<ShownMessage> messages;
+    std::deque<QMessageBox::StandardButton> answers;  // for the next boxes; then OK
+    QStringList openDirs;
+    QString fileToOpen;
+    QStringList proposedNames;
+    QString fileToSave;  // empty: the save dialog is cancelled
+    QStringList ran;
+    QString aboutText;
+};
+
+class ScriptedLauncher final : public Launcher {
+  public:
+    bool startDetached(const QString& program, const QString& argument) override {
+        started.append(program + QLatin1Char(' ') + argument);
+        return true;
+    }
+    bool openUrl(const QUrl& url) override {
+        urls.append(url.toString());
+        return canOpen;
+    }
+    bool canOpen = true;
+    QStringList started;
+    QStringList urls;
+};
+
+class RecordingHelp final : public HelpSink {
+  public:
+    void setHelpPath(const QString& path) override { helpPath = path; }
+    void showHelp(int topic) override { topics.push_back(topic); }
+    QString helpPath;
+    std::vector<int> topics;
+};
+
+class FixedRandom final : public model::RandomSource {
+  public:
+    std::uint32_t next() override { return values[index++ % values.size()]; }
+    std::vector<std::uint32_t> values{4, 6, 2};
+    std::size_t index = 0;
+};
+
+inline void writeText(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+}  // namespace varimel
