@@ -39,6 +39,7 @@ class QStatusBar;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class QUndoStack;
 
 namespace varimel {
 
@@ -98,6 +99,7 @@ class TfMain : public QMainWindow {
     int documentKind() const { return documentKind_; }
     bool needsProjectName() const { return needsProjectName_; }
     const model::RecentFiles& recentFiles() const { return recent_; }
+    QUndoStack* undoStack() const { return undoStack_; }
     PlayerContext& player() { return player_; }
     std::shared_ptr<Recording> outputRecording() const { return recording_; }
     SettingsStore* settingsStore() const { return store_.get(); }
@@ -123,6 +125,8 @@ class TfMain : public QMainWindow {
     void mnFExportClick();
     void pmntbOpenPopup();
     void mnFExitClick();
+    void mnEUndoClick();
+    void mnERedoClick();
     void mnContentsClick();
     void mnQuickTourClick();
     void mnTipsClick();
@@ -165,6 +169,8 @@ class TfMain : public QMainWindow {
     void recordPlacement();
     // Documents.
     void connectDocumentCommands();
+    void createEditMenu();
+    void updateEditMenu();
     void addRecentFile(const QString& name);
     void rebuildRecentFilesMenu();
     int chooseMelodyChannel(const std::vector<int>& channels);
@@ -210,6 +216,10 @@ class TfMain : public QMainWindow {
     model::RecentFiles recent_;
     bool keyUnrecognised_ = false;
     bool channelChoiceCancelled_ = false;
+    QUndoStack* undoStack_ = nullptr;  // chord edits of the open document
+    QMenu* mnEdit = nullptr;
+    QAction* mnEUndo = nullptr;
+    QAction* mnERedo = nullptr;
     TfNotes_l* notes_ = nullptr;
     TfChords* chords_ = nullptr;
     // The player's own cells, which it uses again once a document closes.

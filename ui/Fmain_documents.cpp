@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -17,6 +18,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
+#include <QUndoStack>
 #include <algorithm>
 
 #include "accompaniment/StyleRenderer.h"
@@ -25,6 +27,7 @@
 #include "engine/Apperr.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
+#include "ui/ChordEditCommand.h"
 #include "ui/DialogProvider.h"
 #include "ui/Farrangs.h"
 #include "ui/Fchords1.h"
@@ -77,6 +80,49 @@ void TfMain::connectDocumentCommands() {
     connect(mnFExport, &QAction::triggered, this, &TfMain::mnFExportClick);
     connect(tb_Export, &QAction::triggered, this, &TfMain::mnFExportClick);
     connect(pmntbOpen, &QMenu::aboutToShow, this, &TfMain::pmntbOpenPopup);
+    createEditMenu();
+}
+
+// --- Undo and redo of chord edits -------------------------------------------------------------
+
+void TfMain::createEditMenu() {
+    undoStack_ = new QUndoStack(this);
+    mnEdit = new QMenu(tr("&Edit"), this);
+    mnEdit->setObjectName("mnEdit");
+    mnMain->insertMenu(mnView->menuAction(), mnEdit);
+    mnEUndo = mnEdit->addAction(tr("Undo"));
+    mnEUndo->setObjectName("mnEUndo");
+    mnEUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    mnERedo = mnEdit->addAction(tr("Redo"));
+    mnERedo->setObjectName("mnERedo");
+    mnERedo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    connect(mnEUndo, &QAction::triggered, this, &TfMain::mnEUndoClick);
+    connect(mnERedo, &QAction::triggered, this, &TfMain::mnERedoClick);
+    connect(undoStack_, &QUndoStack::indexChanged, this, &TfMain::updateEditMenu);
+    // The menu is brought up to date whenever it opens, so that playback disables it.
+    connect(mnEdit, &QMenu::aboutToShow, this, &TfMain::updateEditMenu);
+    updateEditMenu();
+}
+
+void TfMain::updateEditMenu() {
+    const bool playing = player_.isPlaying();
+    mnEUndo->setEnabled(!playing && undoStack_->canUndo());
+    mnERedo->setEnabled(!playing && undoStack_->canRedo());
+    mnEUndo->setText(undoStack_->canUndo() ? tr("Undo %1").arg(undoStack_->undoText())
+                                           : tr("Undo"));
+    mnERedo->setText(undoStack_->canRedo() ? tr("Redo %1").arg(undoStack_->redoText())
+                                           : tr("Redo"));
+}
+
+// Like every chord change, undo and redo wait while the piece plays.
+void TfMain::mnEUndoClick() {
+    if (!player_.isPlaying() && chords_) undoStack_->undo();
+    updateEditMenu();
+}
+void TfMain::mnERedoClick() {
+    if (!player_.isPlaying() && chords_) undoStack_->redo();
+    updateEditMenu();
 }
 
 void TfMain::mnFOpenClick() {
@@ -276,6 +322,9 @@ void TfMain::createChordsView() {
     bindings.chordNotesLabel = l_ChrNotes;
     bindings.playing = [this] { return player_.isPlaying(); };
     bindings.changed = [this] { setCommandState(model::command_mode::kChanged); };
+    bindings.edit = [this](const model::ChordEdit& edit) {
+        undoStack_->push(new ChordEditCommand(*chords_, edit));
+    };
     chords_->bind(bindings);
     notes_->setChordsView(chords_);
     chords_->show();
@@ -362,6 +411,8 @@ bool TfMain::closeDocument() {
     player_.restartRequest = playerOwnRestart_;
     if (player_.isOpen()) player_.closeStream();
     documentKind_ = 0;
+    // The edits belong to the chord track that goes now.
+    undoStack_->clear();
     delete chords_;
     chords_ = nullptr;
     delete notes_;

@@ -5,12 +5,14 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
+#include <QUndoStack>
 #include <QtTest>
 #include <filesystem>
 
 #include "accompaniment/StyleRenderer.h"
 #include "engine/Apperr.h"
 #include "engine/Mas_file.h"
+#include "engine/Tonality.h"
 #include "engine/Wchordmaster.h"
 #include "scripted_services.h"
 #include "settings/RegFile.h"
@@ -270,6 +272,71 @@ class DocumentsTest : public QObject {
         QCOMPARE(window_->documentFileName(), third);
         recent->actions().at(0)->trigger();
         QCOMPARE(QString::fromStdString(window_->recentFiles().names().front()), third);
+    }
+
+    void chordEditsAreUndoneAndRedoneAndTheProjectHoldsWhatIsShown() {
+        const QString project = QString::fromStdString((dir_->path() / "undo.vml").string());
+        {
+            ChordMaster master(test::sampleMelodyPath("twinkle").string());
+            QCOMPARE(master.loadMidi(), 0);
+            QCOMPARE(master.harmonise(defaultOptions), 0);
+            std::string error;
+            QVERIFY(ProjectWriter::write(project.toStdString(), *master.composition(),
+                                         defaultOptions, error));
+        }
+        start();
+        open(project);
+        TfChords* chords = window_->chordsView();
+        Composition& c = *composition();
+        const auto original = c.chordTrack;
+        QAction* undo = window_->findChild<QAction*>("mnEUndo");
+        QAction* redo = window_->findChild<QAction*>("mnERedo");
+        QVERIFY(!undo->isEnabled());
+
+        auto rightClick = [&](const QString& name) {
+            QVERIFY2(!chords->element(name).isEmpty(), qPrintable(name));
+            QTest::mouseClick(chords->p_wChr, Qt::RightButton, {},
+                              chords->p_wChr->mapFrom(chords, chords->element(name).center()));
+        };
+        // Bar 3 takes a candidate that differs from its chord; bar 5 is muted.
+        int candidate = 0;
+        for (int k = 1; k <= 3 && candidate == 0; ++k) {
+            const QString name = QString("Chr_2_%1").arg(k);
+            if (!chords->element(name).isEmpty() &&
+                chords->elementColour(name) != TfChords::kSelectedColour) {
+                candidate = k;
+            }
+        }
+        QVERIFY(candidate > 0);
+        rightClick(QString("Chr_2_%1").arg(candidate));
+        rightClick("AChr_4");
+        const auto edited = c.chordTrack;
+        QVERIFY(edited[2].chord != original[2].chord);
+        QCOMPARE(edited[4].enabled, 0);
+        QCOMPARE(undo->text(), QString("Undo Mute bar 5"));
+
+        undo->trigger();
+        undo->trigger();
+        QCOMPARE(c.chordTrack, original);
+        QCOMPARE(chords->elementText("AChr_4"),
+                 QString::fromStdString(chordName(original[4].chord)));
+        redo->trigger();
+        QCOMPARE(c.chordTrack[2].chord, edited[2].chord);
+        QCOMPARE(c.chordTrack[4].enabled, 1);
+        QVERIFY(undo->text().startsWith("Undo Chord "));
+        QVERIFY(undo->text().endsWith(" in bar 3"));
+        // An edit that changes nothing is not recorded.
+        const int count = window_->undoStack()->count();
+        rightClick(QString("Chr_2_%1").arg(candidate));
+        QCOMPARE(window_->undoStack()->count(), count);
+
+        // Saved and reopened: exactly the chords on screen.
+        QVERIFY(c.testStateFlags(state_flag::kNeedsSave));
+        window_->saveDocument(model::SaveMode::Save);
+        const auto shown = c.chordTrack;
+        open(project);
+        QCOMPARE(composition()->chordTrack, shown);
+        QCOMPARE(window_->undoStack()->count(), 0);
     }
 
     void melodiesOnTwoChannelsAskWhichOneOrTakeTheOnlyOne() {
