@@ -330,6 +330,20 @@ class DocumentsTest : public QObject {
         rightClick(QString("Chr_2_%1").arg(candidate));
         QCOMPARE(window_->undoStack()->count(), count);
 
+        // While the piece plays, undo, redo and the grid change nothing.
+        QVERIFY(window_->player().start());
+        QVERIFY(window_->player().isPlaying());
+        QMenu* edit = window_->findChild<QMenu*>("mnEdit");
+        edit->popup(QPoint(0, 0));
+        QVERIFY(!undo->isEnabled());
+        const auto whilePlaying = c.chordTrack;
+        window_->mnEUndoClick();
+        rightClick("AChr_4");
+        QCOMPARE(c.chordTrack, whilePlaying);
+        edit->hide();
+        window_->player().stop();
+        window_->player().waitForEnd();
+
         // Saved and reopened: exactly the chords on screen.
         QVERIFY(c.testStateFlags(state_flag::kNeedsSave));
         window_->saveDocument(model::SaveMode::Save);
