@@ -161,6 +161,13 @@ void finishHarmonising(OpenedDocument& document, const DocumentReporter& report)
     }
 }
 
+void setFileKey(Composition& composition, KeyIndex key, HarmonyOptions& options) {
+    options.AutoKey = false;
+    const KeySignature signature = keyToSignature(key);
+    composition.setEvent(event_kind::kKeySignature, 0,
+                         packEventValue(signature.sharpsFlats, signature.minor), 0, false, 0);
+}
+
 void storeDocumentSettings(OpenedDocument& document) {
     if (document.master && document.composition()) document.master->storeChannelSettings();
 }

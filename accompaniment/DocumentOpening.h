@@ -100,6 +100,10 @@ void restoreProjectAccompaniment(OpenedDocument& document, const DocumentReporte
 // text reported otherwise), else the block-chord part with the options' DefAccPatch.
 void finishHarmonising(OpenedDocument& document, const DocumentReporter& report);
 
+// What choosing a key does (the window's key selector, --key, the minor-key question): the key
+// is no longer recognised but taken from the key signature, which now says this key.
+void setFileKey(Composition& composition, KeyIndex key, HarmonyOptions& options);
+
 // Before a save or an export: the channel table's programs and volumes into the composition.
 void storeDocumentSettings(OpenedDocument& document);
 

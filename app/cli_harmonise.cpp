@@ -65,19 +65,6 @@ KeyIndex keyFromUserName(const std::string& typed) {
     return kNoKey;
 }
 
-namespace {
-
-// What choosing a key in the main window's key selector does: the key is no longer recognised
-// but taken from the key signature, which now says this key.
-void setFileKey(Composition& composition, KeyIndex key, HarmonyOptions& options) {
-    options.AutoKey = false;
-    const KeySignature signature = keyToSignature(key);
-    composition.setEvent(event_kind::kKeySignature, 0,
-                         packEventValue(signature.sharpsFlats, signature.minor), 0, false, 0);
-}
-
-}  // namespace
-
 std::shared_ptr<AccompanimentContext> openLibraries() {
     auto context = std::make_shared<AccompanimentContext>();
     AccompanimentContext* raw = context.get();

@@ -293,8 +293,10 @@ void TfMain::createMenus() {
     mnMain->addMenu(mnAcc);
 
     mnHarm = subMenu(this, "mnHarm", tr("&Harmony"));
-    const char* draftNames[] = {"mnHDraft1", "mnHDraft2", "mnHDraft3"};
-    const QString draftCaptions[] = {tr("Draft I"), tr("Draft II"), tr("Draft III")};
+    // Draft IV, our own, follows the three of the harmonizer.
+    const char* draftNames[] = {"mnHDraft1", "mnHDraft2", "mnHDraft3", "mnHDraft4"};
+    const QString draftCaptions[] = {tr("Draft I"), tr("Draft II"), tr("Draft III"),
+                                     tr("Draft IV")};
     auto* drafts = new QActionGroup(this);
     for (std::size_t i = 0; i < mnHDraft_.size(); ++i) {
         mnHDraft_[i] = menuItem(mnHarm, draftNames[i], draftCaptions[i]);

@@ -126,6 +126,7 @@ class TfMain : public QMainWindow {
     void pmntbOpenPopup();
     void mnFExitClick();
     void mnEUndoClick();
+    void b_CreateAccClick();
     void mnERedoClick();
     void mnContentsClick();
     void mnQuickTourClick();
@@ -170,6 +171,8 @@ class TfMain : public QMainWindow {
     // Documents.
     void connectDocumentCommands();
     void createEditMenu();
+    void connectHarmonyCommands();
+    void mnHarmItClick(QAction* item);
     void updateEditMenu();
     void addRecentFile(const QString& name);
     void rebuildRecentFilesMenu();
@@ -216,7 +219,8 @@ class TfMain : public QMainWindow {
     model::RecentFiles recent_;
     bool keyUnrecognised_ = false;
     bool channelChoiceCancelled_ = false;
-    QUndoStack* undoStack_ = nullptr;  // chord edits of the open document
+    ChordMethod chordMethod_ = ChordMethod::kHarmonizer;  // the draft chosen in the Harmony menu
+    QUndoStack* undoStack_ = nullptr;                     // chord edits of the open document
     QMenu* mnEdit = nullptr;
     QAction* mnEUndo = nullptr;
     QAction* mnERedo = nullptr;
@@ -256,7 +260,7 @@ class TfMain : public QMainWindow {
     QAction* mnAPArran = nullptr;
     QAction* mnAOptions = nullptr;
     QMenu* mnHarm = nullptr;
-    std::array<QAction*, 3> mnHDraft_{};
+    std::array<QAction*, 4> mnHDraft_{};
     QAction* mnHCreateman = nullptr;
     QMenu* mnHelp = nullptr;
     QAction* mnContents = nullptr;

@@ -81,6 +81,7 @@ void TfMain::connectDocumentCommands() {
     connect(tb_Export, &QAction::triggered, this, &TfMain::mnFExportClick);
     connect(pmntbOpen, &QMenu::aboutToShow, this, &TfMain::pmntbOpenPopup);
     createEditMenu();
+    connectHarmonyCommands();
 }
 
 // --- Undo and redo of chord edits -------------------------------------------------------------

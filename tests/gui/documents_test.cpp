@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QUndoStack>
 #include <QtTest>
 #include <filesystem>
@@ -351,6 +352,37 @@ class DocumentsTest : public QObject {
         open(project);
         QCOMPARE(composition()->chordTrack, shown);
         QCOMPARE(window_->undoStack()->count(), 0);
+    }
+
+    void createAccompanimentHarmonisesTheMelodyInTheChosenDraft() {
+        start();
+        open(copySample("greensleeves", "green.mid"));
+        QVERIFY(!composition()->hasChordTrack());
+        window_->findChild<QAction*>("mnHDraft4")->trigger();
+        QVERIFY(window_->findChild<QAction*>("mnHDraft4")->isChecked());
+        QVERIFY(!window_->findChild<QAction*>("mnHDraft1")->isChecked());
+        QTest::mouseClick(window_->findChild<QPushButton*>("b_CreateAcc"), Qt::LeftButton);
+        Composition& c = *composition();
+        QVERIFY(c.hasChordTrack());
+        // Draft IV's answer, as the engine gives it for the same melody.
+        ChordMaster reference(test::sampleMelodyPath("greensleeves").string());
+        QCOMPARE(reference.loadMidi(), 0);
+        QCOMPARE(reference.harmonise(currentOptions, ChordMethod::kDraftFour), 0);
+        QCOMPARE(c.chordTrack, reference.composition()->chordTrack);
+        QVERIFY(window_->chordsView()->hasGrid());
+        QCOMPARE(window_->findChild<QComboBox*>("cb_Key")->currentText(), QString("a-moll"));
+        QVERIFY(window_->findChild<QAction*>("mnFPrint")->isEnabled());
+        QVERIFY(c.accompanimentParts != 0);
+        QVERIFY(c.testStateFlags(state_flag::kNeedsSave));
+
+        // Nothing changed since: Create does not harmonise again, so an edit stays.
+        c.chordTrack[3].chord = kNoChord;
+        QTest::mouseClick(window_->findChild<QPushButton*>("b_CreateAcc"), Qt::LeftButton);
+        QCOMPARE(c.chordTrack[3].chord, kNoChord);
+        // Another draft does.
+        window_->findChild<QAction*>("mnHDraft1")->trigger();
+        QTest::mouseClick(window_->findChild<QPushButton*>("b_CreateAcc"), Qt::LeftButton);
+        QVERIFY(c.chordTrack[3].chord != kNoChord);
     }
 
     void melodiesOnTwoChannelsAskWhichOneOrTakeTheOnlyOne() {
