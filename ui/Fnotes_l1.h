@@ -90,8 +90,6 @@ class TfNotes_l : public QWidget {
     // Where the bar ruler begins in this window (right of the octave ruler).
     static int headerLeft();
     int horizontalOffset() const { return horizontalOffset_; }
-    // The cursor's offset from the bar header's left edge, for a pause.
-    int cursorOffset() const { return cursorPixel_; }
     const model::MarkerList& markers() const { return markers_; }
     model::LoopRange loop() const { return loopRange_; }
 

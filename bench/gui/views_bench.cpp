@@ -68,17 +68,24 @@ OpeningRequest requestFor(const std::filesystem::path& path) {
     return request;
 }
 
+// Opens a melody into a view of a usual size and lays it out, as the window does; false when
+// it did not load.
+bool openInto(TfNotes_l& view, const std::filesystem::path& path) {
+    view.resize(800, 300);
+    if (view.openDocument(requestFor(path)) != 0) return false;
+    view.layoutDocument();
+    return true;
+}
+
 void BM_OpenAndLayout2000Bars(benchmark::State& state) {
     const auto path = longMelody(2000);
     PlayerContext player;
     for (auto _ : state) {
         TfNotes_l view(nullptr, player);
-        view.resize(800, 300);
-        if (view.openDocument(requestFor(path)) != 0) {
+        if (!openInto(view, path)) {
             state.SkipWithError("the melody did not load");
             break;
         }
-        view.layoutDocument();
         benchmark::DoNotOptimize(view.scale());
     }
     std::filesystem::remove(path);
@@ -89,9 +96,11 @@ void BM_PaintOneScreenOf2000Bars(benchmark::State& state) {
     const auto path = longMelody(2000);
     PlayerContext player;
     TfNotes_l view(nullptr, player);
-    view.resize(800, 300);
-    view.openDocument(requestFor(path));
-    view.layoutDocument();
+    if (!openInto(view, path)) {
+        state.SkipWithError("the melody did not load");
+        std::filesystem::remove(path);
+        return;
+    }
     view.scb_H->setValue(view.scb_H->maximum() / 2);  // the middle of the piece
     QWidget* canvas = view.findChild<QWidget*>("plNts");
     QImage screen(canvas->size(), QImage::Format_ARGB32_Premultiplied);
@@ -107,12 +116,11 @@ void BM_BuildGridOf10000Bars(benchmark::State& state) {
     const auto path = longMelody(10000);
     PlayerContext player;
     TfNotes_l view(nullptr, player);
-    view.resize(800, 300);
-    if (view.openDocument(requestFor(path)) != 0 || view.chordMaster()->harmonise() != 0) {
+    if (!openInto(view, path) || view.chordMaster()->harmonise() != 0) {
         state.SkipWithError("the melody did not harmonise");
+        std::filesystem::remove(path);
         return;
     }
-    view.layoutDocument();
     TfChords grid(nullptr, player);
     grid.resize(800, 230);
     for (auto _ : state) {

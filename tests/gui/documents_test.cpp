@@ -65,6 +65,21 @@ class DocumentsTest : public QObject {
         return QString::fromStdString(target.string());
     }
 
+    // A harmonised project, made as the command line makes one (Draft I), in the test's folder;
+    // `parts` other than 0 replaces the accompaniment parts it is saved with.
+    QString harmonisedProject(const std::string& sample, const std::string& name,
+                              uint32_t parts = 0) {
+        const fs::path project = dir_->path() / name;
+        ChordMaster master(test::sampleMelodyPath(sample).string());
+        if (master.loadMidi() != 0 || master.harmonise(defaultOptions) != 0) return {};
+        if (parts != 0) master.composition()->accompanimentParts = parts;
+        std::string error;
+        if (!ProjectWriter::write(project.string(), *master.composition(), defaultOptions, error)) {
+            return {};
+        }
+        return QString::fromStdString(project.string());
+    }
+
     void open(const QString& file) {
         dialogs_.fileToOpen = file;
         window_->findChild<QAction*>("mnFOpen")->trigger();
@@ -125,15 +140,8 @@ class DocumentsTest : public QObject {
 
     void aProjectOpensWithItsChordsAndAccompaniment() {
         // A project made by the command line, as a user would bring one.
-        const QString project = QString::fromStdString((dir_->path() / "song.Vml").string());
-        {
-            ChordMaster master(test::sampleMelodyPath("greensleeves").string());
-            QCOMPARE(master.loadMidi(), 0);
-            QCOMPARE(master.harmonise(defaultOptions), 0);
-            std::string error;
-            QVERIFY(ProjectWriter::write(project.toStdString(), *master.composition(),
-                                         defaultOptions, error));
-        }
+        const QString project = harmonisedProject("greensleeves", "song.Vml");
+        QVERIFY(!project.isEmpty());
         start();
         open(project);
         QCOMPARE(window_->documentKind(), 2);
@@ -226,16 +234,9 @@ class DocumentsTest : public QObject {
     }
 
     void exportCarriesTheAccompanimentAndChangesNoCaption() {
-        const QString project = QString::fromStdString((dir_->path() / "song.vml").string());
-        {
-            ChordMaster master(test::sampleMelodyPath("twinkle").string());
-            QCOMPARE(master.loadMidi(), 0);
-            QCOMPARE(master.harmonise(defaultOptions), 0);
-            master.composition()->accompanimentParts = accompaniment_part::kBlockChords;
-            std::string error;
-            QVERIFY(ProjectWriter::write(project.toStdString(), *master.composition(),
-                                         defaultOptions, error));
-        }
+        const QString project =
+            harmonisedProject("twinkle", "song.vml", accompaniment_part::kBlockChords);
+        QVERIFY(!project.isEmpty());
         start();
         open(project);
         const QString title = window_->windowTitle();
@@ -276,15 +277,8 @@ class DocumentsTest : public QObject {
     }
 
     void chordEditsAreUndoneAndRedoneAndTheProjectHoldsWhatIsShown() {
-        const QString project = QString::fromStdString((dir_->path() / "undo.vml").string());
-        {
-            ChordMaster master(test::sampleMelodyPath("twinkle").string());
-            QCOMPARE(master.loadMidi(), 0);
-            QCOMPARE(master.harmonise(defaultOptions), 0);
-            std::string error;
-            QVERIFY(ProjectWriter::write(project.toStdString(), *master.composition(),
-                                         defaultOptions, error));
-        }
+        const QString project = harmonisedProject("twinkle", "undo.vml");
+        QVERIFY(!project.isEmpty());
         start();
         open(project);
         TfChords* chords = window_->chordsView();
