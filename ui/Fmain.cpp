@@ -41,6 +41,7 @@
 #include "ui/PlayerOutput.h"
 #include "ui/model/HelpTopics.h"
 #include "ui/model/Msg_list.h"
+#include "ui/model/Transport.h"
 
 namespace varimel {
 
@@ -54,7 +55,6 @@ constexpr int kStatusHeight = 18;
 constexpr std::array<int, 3> kStatusPanelWidths{300, 70, 50};
 constexpr int kMinimumWidth = 620;
 constexpr int kMinimumHeight = 460;
-constexpr int kPlayTimerInterval = 100;
 constexpr int kMaxVolume = 127;
 constexpr int kDefaultAccompanimentOctave = 4;
 constexpr int kNoChordName = 255;
@@ -203,7 +203,8 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
             Qt::QueuedConnection);
     };
     playTimer->stop();
-    playTimer->setInterval(kPlayTimerInterval);
+    playTimer->setInterval(model::kIdleTimerInterval);
+    connectTransport();
     installMessageHandler();
 
     // 7-8. Settings and the help pages.

@@ -341,6 +341,35 @@ class TfMain : public QMainWindow {
     std::array<QLabel*, 3> statusPanels_{};
     QTimer* playTimer = nullptr;
     QPixmap muteGlyph_;
+
+    // Transport
+  public:
+    void b_PlayClick();
+    void b_StopClick();
+    void b_BackClick();
+    void b_ForwClick();
+    void b_MarkClick();
+    void b_Play2Click();
+    void playTimerTimer();
+    void sb_TempoScroll(int position);
+    void t_TempoChange();
+    void me_FromToClick(QLabel* edge);
+    void me_FromToKeyUp(int key);
+    void me_FromToExit();
+    // The worker's end, on this thread; acts only when no worker runs (a late end of a stopped
+    // playback must not stop the next one).
+    void playbackEnded();
+    // The user's tempo: the window's, the composition's and the player's, at once.
+    void setTempoBpm(int bpm);
+    // The tempo display and the timer for a document just shown.
+    void showDocumentTempo(const Composition& composition);
+    int tempoBpm() const { return tempoBpm_; }
+
+  private:
+    void connectTransport();
+    void showTempoText(int bpm);
+    int outputDevice_ = PlayerContext::kDefaultDevice;
+    QObject* hoverCleaner_ = nullptr;
 };
 
 }  // namespace varimel

@@ -43,10 +43,6 @@ namespace varimel {
 namespace {
 
 constexpr int kMaxVolume = 127;
-constexpr int kMinTempoBpm = 8;
-constexpr int kMaxTempoBpm = 255;
-constexpr int kMicrosecondsPerMinute = 60000000;
-constexpr int kTimerDivisor = 8000;
 constexpr int kLowestShownOctave = 4;
 
 // "Caption (*.a)|*.a|Other (*.b)|*.b" as a Qt file-dialog filter.
@@ -347,7 +343,6 @@ void TfMain::showDocumentSettings(DocumentKind kind) {
     const QSignalBlocker melodyBlock(trb_VMel);
     const QSignalBlocker chordBlock(trb_VChr);
     const QSignalBlocker octaveBlock(cse_ChrOkt);
-    const QSignalBlocker tempoBlock(sb_Tempo);
 
     cb_Key->setCurrentIndex(std::max(composition.eventValue(event_kind::kKeySignature, 0), -1) + 1);
     int numerator = 4;
@@ -367,13 +362,7 @@ void TfMain::showDocumentSettings(DocumentKind kind) {
     l_MelPatch->setText(QString::fromStdString(instruments_.programName(channels.program[0])));
     l_ChrPatch->setText(QString::fromStdString(instruments_.programName(channels.program[1])));
 
-    const int32_t tempo = composition.tempo > 0 ? composition.tempo : 500000;
-    tempo_ = tempo;
-    playTimer->setInterval(std::max(tempo / kTimerDivisor, 1));
-    const int bpm = std::clamp(kMicrosecondsPerMinute / tempo, kMinTempoBpm, kMaxTempoBpm);
-    sb_Tempo->setValue(bpm);
-    t_Tempo->setText(QString::number(bpm));
-    tempoBpm_ = bpm;
+    showDocumentTempo(composition);
     ticksPerQuarter_ = composition.ticksPerQuarter;
     // Showing the octave never rewrites it.
     cse_ChrOkt->setValue(std::max(composition.accompanimentOctave - 1, kLowestShownOctave));

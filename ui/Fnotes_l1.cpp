@@ -15,6 +15,7 @@
 #include "engine/Tonality.h"
 #include "engine/Wchordmaster.h"
 #include "ui/Fchords1.h"
+#include "ui/model/Transport.h"
 
 namespace varimel {
 
@@ -313,7 +314,8 @@ void TfNotes_l::showLoopTexts() {
     if (bindings_.toLabel) bindings_.toLabel->setText(to);
     if (bindings_.fromToEdit) {
         const bool end = bindings_.fromToEdit->property("Tag").toInt() != 0;
-        bindings_.fromToEdit->setText(end ? to : from);
+        bindings_.fromToEdit->setText(
+            QString::fromStdString(model::loopEditText((end ? to : from).toStdString())));
     }
     playRange_.set(PlayRange::kLoopStart, loopRange_.startTick);
     playRange_.set(PlayRange::kLoopEnd, loopRange_.endTick);
@@ -330,7 +332,8 @@ void TfNotes_l::setLoopFromEdits() {
     Composition* c = composition();
     if (!c || !scale_) return;
     const auto read = [&](QLabel* label) {
-        return label ? parsePosition(c->meterMap(), c->barCount, label->text().toStdString()).tick
+        return label ? model::loopPositionTick(c->meterMap(), c->barCount,
+                                               label->text().toStdString())
                      : 0;
     };
     loopRange_ = model::loopFromTicks(*scale_, c->meterMap(), read(bindings_.fromLabel),
