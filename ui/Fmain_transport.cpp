@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 #include <QScrollBar>
@@ -277,6 +278,8 @@ void TfMain::b_Play2Click() {
 
 void TfMain::me_FromToClick(QLabel* edge) {
     if (!notes_ || !notes_->scale()) return;
+    // Over the text where it stands now, not where a pending layout would move it.
+    if (QLayout* layout = p_Middle->layout()) layout->activate();
     me_FromTo->setGeometry(edge->geometry());
     me_FromTo->setProperty("Tag", edge->property("Tag"));
     me_FromTo->setText(QString::fromStdString(model::loopEditText(edge->text().toStdString())));
