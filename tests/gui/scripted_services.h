@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/RegFile.h"
+#include "settings/RegSetup.h"
 #include "ui/DialogProvider.h"
 #include "ui/Fabout1.h"
 #include "ui/HelpWindow.h"
@@ -94,5 +96,21 @@ inline void writeText(const std::filesystem::path& path, const std::string& text
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
 }
+
+#ifdef VARIMEL_BUILD_LIBRARY_DIR
+// An installation under `dir` (its registry file is dir/registry.reg) with two instrument names
+// and the build's style and arrangement libraries; false when the registry was not written.
+inline bool writeLibraryInstallation(const std::filesystem::path& dir, bool showTips = true) {
+    const std::filesystem::path root = dir / "data";
+    writeText(root / "gmi.txt", "Piano\nBright Piano\n");
+    InstallLayout layout;
+    layout.installPath = root.string();
+    layout.showTips = showTips;
+    layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
+    layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
+    RegistryFile registry(dir / "registry.reg");
+    return writeInstallation(registry, layout, true);
+}
+#endif
 
 }  // namespace varimel

@@ -22,8 +22,6 @@
 #include "playback/RecordingPort.h"
 #include "playback/Tplaythread.h"
 #include "scripted_services.h"
-#include "settings/RegFile.h"
-#include "settings/RegSetup.h"
 #include "support/melody.h"
 #include "support/samples.h"
 #include "ui/Fchords1.h"
@@ -70,15 +68,7 @@ class TransportTest : public QObject {
     std::unique_ptr<TfMain> window_;
 
     void start() {
-        const fs::path root = dir_->path() / "data";
-        writeText(root / "gmi.txt", "Piano\nBright Piano\n");
-        InstallLayout layout;
-        layout.installPath = root.string();
-        layout.showTips = false;
-        layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
-        layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
-        RegistryFile registry(dir_->path() / "registry.reg");
-        QVERIFY(writeInstallation(registry, layout, true));
+        QVERIFY(writeLibraryInstallation(dir_->path(), false));
         window_ = std::make_unique<TfMain>(MainServices{&dialogs_, &launcher_, &help_, &random_},
                                            QString());
         QVERIFY(window_->started());
