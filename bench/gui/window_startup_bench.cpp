@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "gui_bench_support.h"
 #include "settings/RegFile.h"
 #include "settings/RegSetup.h"
 #include "ui/DialogProvider.h"
@@ -17,55 +18,15 @@ namespace {
 
 using namespace varimel;
 
-// Counts boxes instead of showing them; a benchmark must never block.
-class CountingDialogs final : public DialogProvider {
-  public:
-    QMessageBox::StandardButton message(QWidget*, model::MessageKind, const QString&,
-                                        QMessageBox::StandardButtons) override {
-        ++count;
-        return QMessageBox::Ok;
-    }
-    QString openFileName(QWidget*, const QString&, const QString&, const QString&) override {
-        return {};
-    }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override {
-        return {};
-    }
-    bool print(QWidget*, QPrinter&) override { return false; }
-    int run(QDialog&) override { return QDialog::Rejected; }
-    int count = 0;
-};
-
-class NoLauncher final : public Launcher, public HelpSink {
-  public:
-    bool startDetached(const QString&, const QString&) override { return false; }
-    bool openUrl(const QUrl&) override { return false; }
-    void setHelpPath(const QString&) override {}
-    void showHelp(int) override {}
-};
+using bench::CountingDialogs;
+using bench::NoLauncher;
 
 void BM_WindowStartup(benchmark::State& state) {
     QTemporaryDir dir;
-    const std::string root = dir.path().toStdString() + "/data";
-    std::filesystem::create_directories(root);
-    {
-        std::ofstream names(root + "/gmi.txt");
-        for (int program = 1; program <= 128; ++program) names << "Program " << program << '\n';
+    if (!bench::installWindow(dir)) {
+        state.SkipWithError("cannot write the registry");
+        return;
     }
-    const std::string registryFile = dir.path().toStdString() + "/registry.reg";
-    {
-        RegistryFile registry(registryFile);
-        InstallLayout layout;
-        layout.installPath = root;
-        layout.showTips = false;
-        layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
-        layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
-        if (!writeInstallation(registry, layout, true)) {
-            state.SkipWithError("cannot write the registry");
-            return;
-        }
-    }
-    qputenv(kRegistryEnvVar, QByteArray::fromStdString(registryFile));
     CountingDialogs dialogs;
     NoLauncher launcher;
     model::SeededRandom random(1);
