@@ -2,6 +2,9 @@
 // window's settings over the build's libraries.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <filesystem>
@@ -104,6 +107,16 @@ inline bool installWindow(const QTemporaryDir& dir) {
     if (!writeInstallation(registry, layout, true)) return false;
     qputenv(kRegistryEnvVar, QByteArray::fromStdString(registryFile));
     return true;
+}
+
+// A benchmark program's main: offscreen unless the environment names a platform.
+inline int runBenchmarks(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace varimel::bench

@@ -110,10 +110,5 @@ BENCHMARK(BM_PlayTimerTickAndRepaint2000Bars)->Unit(benchmark::kMicrosecond)->Mi
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return varimel::bench::runBenchmarks(argc, argv);
 }

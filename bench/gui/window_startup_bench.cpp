@@ -48,10 +48,5 @@ BENCHMARK(BM_WindowStartup)->Unit(benchmark::kMillisecond)->Iterations(10);
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return varimel::bench::runBenchmarks(argc, argv);
 }
