@@ -225,6 +225,7 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
 }
 
 TfMain::~TfMain() {
+    disconnectTransport();
     // The player's worker reads the document: it ends before anything else goes.
     player_.stop();
     player_.waitForEnd();

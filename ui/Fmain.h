@@ -367,6 +367,8 @@ class TfMain : public QMainWindow {
 
   private:
     void connectTransport();
+    // Before the controls go: a field losing its focus then must not reach this half-gone window.
+    void disconnectTransport();
     void showTempoText(int bpm);
     int outputDevice_ = PlayerContext::kDefaultDevice;
     QObject* hoverCleaner_ = nullptr;

@@ -107,6 +107,18 @@ void TfMain::connectTransport() {
     }
 }
 
+void TfMain::disconnectTransport() {
+    for (QObject* sender : {static_cast<QObject*>(b_Play), static_cast<QObject*>(b_Stop),
+                            static_cast<QObject*>(b_Back), static_cast<QObject*>(b_Forw),
+                            static_cast<QObject*>(b_Mark), static_cast<QObject*>(b_Play2),
+                            static_cast<QObject*>(playTimer), static_cast<QObject*>(sb_Tempo),
+                            static_cast<QObject*>(t_Tempo)}) {
+        QObject::disconnect(sender, nullptr, this, nullptr);
+    }
+    delete hoverCleaner_;
+    hoverCleaner_ = nullptr;
+}
+
 // --- Play, pause, stop ------------------------------------------------------------------------
 
 void TfMain::b_PlayClick() {
