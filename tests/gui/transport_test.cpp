@@ -274,6 +274,17 @@ class TransportTest : public QObject {
         for (const RecordedMessage& note : melodyNotesFrom(before)) {
             QVERIFY2(barTwo.contains(keyOf(note.message)), "a note outside the loop sounded");
         }
+        // A pause inside the loop resumes at the loop's start.
+        click("b_Play");
+        QVERIFY(!window_->player().isPlaying());
+        const std::size_t paused = recording().size();
+        click("b_Play");
+        QCOMPARE(window_->player().rangeSelector.load(), range_selector::kLoop);
+        QVERIFY(
+            recording().waitFor([&](const auto& all) { return !melodyNotes(all, paused).empty(); },
+                                std::chrono::milliseconds(kWait)));
+        QCOMPARE(keyOf(melodyNotesFrom(paused).front().message), barTwo.front());
+
         // Looping off while the loop plays: the loop goes, playback goes on past it.
         click("b_Play2");
         QVERIFY(!looping->isChecked());
@@ -363,8 +374,20 @@ class TransportTest : public QObject {
         const ClockTime gap = played[count + 2].due - played[count + 1].due;
         QVERIFY2(std::abs(gap - ClockTime{60000000 / 255} * 1000) < 1000000,
                  qPrintable(QString::number(gap)));
-        // The timer shows the stream's tempo.
-        QTRY_COMPARE_WITH_TIMEOUT(scroll->value(), 255, kWait);
+        // A tempo being typed while the piece plays stays as typed and changes nothing until
+        // Enter, however many timer ticks pass.
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, "90");
+        QTest::qWait(5 * playTimer()->interval());
+        QCOMPARE(field->text(), QStringLiteral("90"));
+        QCOMPARE(window_->player().currentTempo(), 60000000 / 255);
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(window_->player().currentTempo(), 60000000 / 90);
+        QCOMPARE(scroll->value(), 90);
+        QTRY_VERIFY_WITH_TIMEOUT(playTimer()->isActive(), kWait);
+        QTest::qWait(3 * playTimer()->interval());
+        QCOMPARE(field->text(), QStringLiteral("90"));
         stopAndWait();
     }
 
