@@ -147,6 +147,13 @@ class TfMain : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Options and manual chords
+    void connectOptionsCommands();  // creates the options dialog, kept for the whole run
+    void mnAOptionsClick();
+    void mnHCreatemanClick();  // "Create manually ...": its dialog, then a note
+    class TfOptions* optionsDialog_ = nullptr;
+    class TfChrMan* chrManDialog_ = nullptr;  // made on first use
+
     struct ControlRef {
         QWidget* widget = nullptr;
         QAction* action = nullptr;

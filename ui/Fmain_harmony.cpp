@@ -30,6 +30,7 @@ void TfMain::connectHarmonyCommands() {
 // A draft only sets the options; the next Create Accompaniment harmonises with them.
 void TfMain::mnHarmItClick(QAction* item) {
     const int tag = item->property("Tag").toInt();
+    if (tag == 0) return mnHCreatemanClick();
     checkDraftItem(tag - 1);
     applyDraft(tag, currentOptions);
     chordMethod_ = tag == kDraftIV ? ChordMethod::kDraftFour : ChordMethod::kHarmonizer;
