@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -227,6 +228,8 @@ TfMain::~TfMain() {
     // The player's worker reads the document: it ends before anything else goes.
     player_.stop();
     player_.waitForEnd();
+    // A style preview plays through the same player.
+    if (styleDialog_) styleDialog_->waitForPreview();
     setMessageHandler({});
     if (started_ && store_) {
         // The normal bounds as they are now, and whether the window is maximised now.
@@ -697,7 +700,11 @@ void TfMain::clearPositionDisplay() {
 
 void TfMain::resetChordDisplay() {
     if (muteGlyph_.isNull()) muteGlyph_ = glyphPixmap(Glyph::Mute, 16);
-    cse_ChrOkt->setValue(kDefaultAccompanimentOctave);
+    {
+        // Showing the default octave never rewrites the piece's.
+        const QSignalBlocker block(cse_ChrOkt);
+        cse_ChrOkt->setValue(kDefaultAccompanimentOctave);
+    }
     l_ChrName->setProperty("Tag", kNoChordName);
     l_ChrName->clear();
     l_ChrNotes->clear();
@@ -766,6 +773,7 @@ void TfMain::createLibraries() {
     };
     styleDialog_ = new TfStyle(path(settings_.styleDir), path(plan_.styleImportTool), help_, this);
     styleDialog_->setMeter(4, 4);
+    styleDialog_->setServices(&dialogs_, &launcher_, &player_);
     if (!styleDialog_->library().load()) dialogs_.show(this, model::msg::msgNoStylesLibrary);
 
     arrangementDialog_ = new TfArrang(path(settings_.arrangementDir),
@@ -838,6 +846,7 @@ void TfMain::closeEvent(QCloseEvent* event) {
 }
 
 bool TfMain::eventFilter(QObject* watched, QEvent* event) {
+    if (accompanimentLabelEvent(watched, event)) return true;
     if (event->type() == QEvent::KeyPress && qobject_cast<QMenu*>(watched) &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
         help_.showHelp(model::help_topic::kMenus);

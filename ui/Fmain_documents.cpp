@@ -82,6 +82,7 @@ void TfMain::connectDocumentCommands() {
     connect(pmntbOpen, &QMenu::aboutToShow, this, &TfMain::pmntbOpenPopup);
     createEditMenu();
     connectHarmonyCommands();
+    connectAccompanimentCommands();
 }
 
 // --- Undo and redo of chord edits -------------------------------------------------------------

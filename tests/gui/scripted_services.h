@@ -8,6 +8,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ class ScriptedDialogs final : public DialogProvider {
     int run(QDialog& dialog) override {
         ran.append(dialog.objectName());
         if (auto* about = qobject_cast<TfAbout*>(&dialog)) aboutText = about->versionText();
+        if (onRun) return onRun(dialog);
         return QDialog::Accepted;
     }
 
@@ -58,6 +60,8 @@ class ScriptedDialogs final : public DialogProvider {
     QString fileToSave;  // empty: the save dialog is cancelled
     QStringList ran;
     QString aboutText;
+    // Plays the user's part in one of our dialogs (selects, ticks) and answers how it closed.
+    std::function<int(QDialog&)> onRun;
 };
 
 class ScriptedLauncher final : public Launcher {
