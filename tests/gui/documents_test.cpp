@@ -45,14 +45,7 @@ class DocumentsTest : public QObject {
 
     // A window over an installation with the build's libraries and four recent files at most.
     void start() {
-        const fs::path root = dir_->path() / "data";
-        writeText(root / "gmi.txt", "Piano\nBright Piano\n");
-        InstallLayout layout;
-        layout.installPath = root.string();
-        layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
-        layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
-        RegistryFile registry(dir_->path() / "registry.reg");
-        QVERIFY(writeInstallation(registry, layout, true));
+        QVERIFY(installWithLibraries(dir_->path(), "Piano\nBright Piano\n"));
         window_ = std::make_unique<TfMain>(services(), QString());
         QVERIFY(window_->started());
         window_->show();
