@@ -186,7 +186,9 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     mnAPArran->setProperty("Tag", 4);
     imgSAM->hide();
     // 4. The open dialog's filter.
-    openFilter_ = tr("Midi Files (*.mid);;Varimel Project files (*.vml)");
+    openFilter_ =
+        tr("Midi Files (*.mid);;Varimel Project files (*.vml);;"
+           "Lead sheets (*.musicxml *.xml *.mxl *.abc)");
     // 5.
     showTips_ = 0;
     recentFilesChanged_ = false;
@@ -270,6 +272,7 @@ void TfMain::createMenus() {
     mnFSave = menuItem(mnFile, "mnFSave", tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
     mnFSaveAs = menuItem(mnFile, "mnFSaveAs", tr("Save &As ..."));
     mnFExport = menuItem(mnFile, "mnFExport", tr("&Export"));
+    mnFLeadSheet = menuItem(mnFile, "mnFLeadSheet", tr("Export &lead sheet ..."));
     mnFile->addSeparator();
     mnFPrint = menuItem(mnFile, "mnFPrint", tr("&Print"), QKeySequence(Qt::CTRL | Qt::Key_P));
     mnFPrintPrev = menuItem(mnFile, "mnFPrintPrev", tr("Print pre&view"));
@@ -335,8 +338,8 @@ void TfMain::createMenus() {
 
     for (QMenu* menu : {mnFile, mnView, mnAcc, mnHarm, mnHelp, mnRecentFiles, mnMidiSamples})
         menu->installEventFilter(this);
-    for (QAction* action :
-         {mnFClose, mnFSave, mnFSaveAs, mnFExport, mnFPrint, mnFPrintPrev, mnAStyle, mnAPArran})
+    for (QAction* action : {mnFClose, mnFSave, mnFSaveAs, mnFExport, mnFLeadSheet, mnFPrint,
+                            mnFPrintPrev, mnAStyle, mnAPArran})
         registerControl(action);
     controls_[QStringLiteral("mnAcc")].action = mnAcc->menuAction();
     controls_[QStringLiteral("mnHarm")].action = mnHarm->menuAction();

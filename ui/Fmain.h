@@ -133,6 +133,7 @@ class TfMain : public QMainWindow {
     void mnFSaveClick();
     void mnFSaveAsClick();
     void mnFExportClick();
+    void mnFLeadSheetClick();
     void pmntbOpenPopup();
     void mnFExitClick();
     void mnEUndoClick();
@@ -248,6 +249,9 @@ class TfMain : public QMainWindow {
     QString openDir_;
     model::RecentFiles recent_;
     bool keyUnrecognised_ = false;
+    // The title and author the user gave for the piece ("Composition info").
+    QString leadSheetTitle_;
+    QString leadSheetAuthor_;
     bool channelChoiceCancelled_ = false;
     ChordMethod chordMethod_ = ChordMethod::kHarmonizer;  // the draft chosen in the Harmony menu
     QUndoStack* undoStack_ = nullptr;                     // chord edits of the open document
@@ -279,6 +283,7 @@ class TfMain : public QMainWindow {
     QAction* mnFSave = nullptr;
     QAction* mnFSaveAs = nullptr;
     QAction* mnFExport = nullptr;
+    QAction* mnFLeadSheet = nullptr;
     QAction* mnFPrint = nullptr;
     QAction* mnFPrintPrev = nullptr;
     QMenu* mnRecentFiles = nullptr;

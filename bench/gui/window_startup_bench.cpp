@@ -7,10 +7,10 @@
 #include <QTemporaryDir>
 #include <fstream>
 
-#include "settings/RegFile.h"
-#include "settings/RegSetup.h"
 #include "engine/Apperr.h"
 #include "long_melody.h"
+#include "settings/RegFile.h"
+#include "settings/RegSetup.h"
 #include "ui/DialogProvider.h"
 #include "ui/Fmain.h"
 #include "ui/Fnotes_l1.h"
@@ -108,8 +108,7 @@ void BM_CreateAccompaniment2000Bars(benchmark::State& state) {
     TfMain window({&dialogs, &launcher, &launcher, &random}, QString());
     window.show();
     window.openFile(QString::fromStdString(melody.string()), 0);
-    Composition* composition =
-        window.notesView() ? window.notesView()->composition() : nullptr;
+    Composition* composition = window.notesView() ? window.notesView()->composition() : nullptr;
     if (composition == nullptr) {
         state.SkipWithError("the melody did not open");
         return;

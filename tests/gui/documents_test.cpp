@@ -372,6 +372,36 @@ class DocumentsTest : public QObject {
         QVERIFY(c.chordTrack[3].chord != kNoChord);
     }
 
+    void aLeadSheetOpensAsAMelodyAndTheChordsGoBackOutAsOne() {
+        start();
+        const fs::path score = dir_->path() / "score.mxl";
+        fs::copy_file(fs::path(VARIMEL_SOURCE_DIR) / "tests/data/leadsheet/twinkle_mscore3.mxl",
+                      score);
+        open(QString::fromStdString(score.string()));
+        QCOMPARE(window_->documentKind(), 1);
+        QVERIFY(composition() != nullptr);
+        QVERIFY(composition()->noteTracks().count(0) > 20);
+        QVERIFY(!window_->findChild<QAction*>("mnFLeadSheet")->isEnabled());
+        QTest::mouseClick(window_->findChild<QPushButton*>("b_CreateAcc"), Qt::LeftButton);
+        QVERIFY(window_->findChild<QAction*>("mnFLeadSheet")->isEnabled());
+
+        // The score itself is never the target.
+        const auto original = fs::file_size(score);
+        dialogs_.fileToSave = QString::fromStdString(score.string());
+        window_->findChild<QAction*>("mnFLeadSheet")->trigger();
+        QCOMPARE(fs::file_size(score), original);
+        QVERIFY(dialogs_.messages.back().text.contains("It is the open document."));
+
+        const fs::path sheet = dir_->path() / "sheet";
+        dialogs_.fileToSave = QString::fromStdString(sheet.string());
+        window_->findChild<QAction*>("mnFLeadSheet")->trigger();
+        std::ifstream in(sheet.string() + ".musicxml");
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        QVERIFY(text.find("<score-partwise") != std::string::npos);
+        QVERIFY(text.find("<harmony") != std::string::npos);
+        QVERIFY(text.find("<work-title>score</work-title>") != std::string::npos);
+    }
+
     void melodiesOnTwoChannelsAskWhichOneOrTakeTheOnlyOne() {
         using namespace varimel::test;
         // A verse on channel 0, then a refrain on channel 5, each a melody of its own.
