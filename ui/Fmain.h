@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -50,6 +51,7 @@ class Recording;
 class TfArrang;
 class TfChords;
 class TfNotes_l;
+class TfPatchs;
 class TfStyle;
 class TfTips;
 
@@ -117,17 +119,34 @@ class TfMain : public QMainWindow {
     // The help topic F1 opens for the widget that has the focus.
     int contextHelpTopic() const;
 
+    // --- Accompaniment decisions, shared by the commands and the instruments dialog ---
+    void applyPatch();
+    void setChannelVolume(int volume, int channel);
+    TfPatchs* instrumentsDialog() const { return patchsDialog_; }
+    // Tests replace the harmoniser to see how Create treats each status.
+    using Harmoniser = std::function<StatusCode(ChordMaster&, const HarmonyOptions&, ChordMethod)>;
+    void setHarmoniser(Harmoniser harmoniser) { harmoniser_ = std::move(harmoniser); }
+
   public Q_SLOTS:
     void mnFOpenClick();
     void mnFCloseClick();
     void mnFSaveClick();
     void mnFSaveAsClick();
     void mnFExportClick();
+    void mnFLeadSheetClick();
     void pmntbOpenPopup();
     void mnFExitClick();
     void mnEUndoClick();
     void b_CreateAccClick();
     void mnERedoClick();
+    void cb_KeyClick(int index);
+    void b_StyleAccClick();
+    void tb_ArngClick();
+    void mnAPArranClick();
+    void imgSAMMouseDown(int row);
+    void cb_PatchsClick();
+    void mnAPInstrClick();
+    void cse_ChrOktChange(int octave);
     void mnContentsClick();
     void mnQuickTourClick();
     void mnTipsClick();
@@ -179,6 +198,18 @@ class TfMain : public QMainWindow {
     void connectDocumentCommands();
     void createEditMenu();
     void connectHarmonyCommands();
+    // Accompaniment: the key, style, arrangement, switches, instruments and volumes.
+    void connectAccompanimentCommands();
+    bool accompanimentLabelEvent(QObject* watched, QEvent* event);
+    void l_BeatClick(QLabel* label);
+    void PatchClick(QLabel* label);
+    void trb_VolChange(QSlider* slider);
+    void chb_MuteClick(QPushButton* button);
+    // Runs one of the engine's decisions on the open document, then shows and sends what it
+    // changed. False without a document or while playing.
+    bool decide(const std::function<void(AccompanimentSetup&, Composition&)>& decision);
+    void showChannels(const ChannelSettings& before);
+    int sliderVolume(const QSlider* slider) const;
     void mnHarmItClick(QAction* item);
     void updateEditMenu();
     void addRecentFile(const QString& name);
@@ -225,6 +256,9 @@ class TfMain : public QMainWindow {
     QString openDir_;
     model::RecentFiles recent_;
     bool keyUnrecognised_ = false;
+    // The title and author the user gave for the piece ("Composition info").
+    QString leadSheetTitle_;
+    QString leadSheetAuthor_;
     bool channelChoiceCancelled_ = false;
     ChordMethod chordMethod_ = ChordMethod::kHarmonizer;  // the draft chosen in the Harmony menu
     QUndoStack* undoStack_ = nullptr;                     // chord edits of the open document
@@ -245,6 +279,8 @@ class TfMain : public QMainWindow {
     TfStyle* styleDialog_ = nullptr;
     TfArrang* arrangementDialog_ = nullptr;
     TfTips* tipsDialog_ = nullptr;
+    TfPatchs* patchsDialog_ = nullptr;  // created on first use
+    Harmoniser harmoniser_;
 
     // Components.
     QMenuBar* mnMain = nullptr;
@@ -254,6 +290,7 @@ class TfMain : public QMainWindow {
     QAction* mnFSave = nullptr;
     QAction* mnFSaveAs = nullptr;
     QAction* mnFExport = nullptr;
+    QAction* mnFLeadSheet = nullptr;
     QAction* mnFPrint = nullptr;
     QAction* mnFPrintPrev = nullptr;
     QMenu* mnRecentFiles = nullptr;

@@ -1,15 +1,19 @@
-// Start-up of the main window, offscreen: settings, instrument names, both libraries, every
-// control, up to the shown window. Exit (which writes the settings) is not timed.
+// The main window offscreen. Start-up: settings, instrument names, both libraries, every
+// control, up to the shown window (exit, which writes the settings, is not timed). Create
+// Accompaniment on a long melody.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "engine/Apperr.h"
+#include "long_melody.h"
 #include "settings/RegFile.h"
 #include "settings/RegSetup.h"
 #include "ui/DialogProvider.h"
 #include "ui/Fmain.h"
+#include "ui/Fnotes_l1.h"
 #include "ui/Fstyle1.h"
 #include "ui/Launcher.h"
 
@@ -44,8 +48,9 @@ class NoLauncher final : public Launcher, public HelpSink {
     void showHelp(int) override {}
 };
 
-void BM_WindowStartup(benchmark::State& state) {
-    QTemporaryDir dir;
+// An installation with 128 instrument names and the build's libraries, registered for the
+// window; false when it cannot be written.
+bool install(const QTemporaryDir& dir) {
     const std::string root = dir.path().toStdString() + "/data";
     std::filesystem::create_directories(root);
     {
@@ -53,19 +58,23 @@ void BM_WindowStartup(benchmark::State& state) {
         for (int program = 1; program <= 128; ++program) names << "Program " << program << '\n';
     }
     const std::string registryFile = dir.path().toStdString() + "/registry.reg";
-    {
-        RegistryFile registry(registryFile);
-        InstallLayout layout;
-        layout.installPath = root;
-        layout.showTips = false;
-        layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
-        layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
-        if (!writeInstallation(registry, layout, true)) {
-            state.SkipWithError("cannot write the registry");
-            return;
-        }
-    }
+    RegistryFile registry(registryFile);
+    InstallLayout layout;
+    layout.installPath = root;
+    layout.showTips = false;
+    layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
+    layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
+    if (!writeInstallation(registry, layout, true)) return false;
     qputenv(kRegistryEnvVar, QByteArray::fromStdString(registryFile));
+    return true;
+}
+
+void BM_WindowStartup(benchmark::State& state) {
+    QTemporaryDir dir;
+    if (!install(dir)) {
+        state.SkipWithError("cannot write the registry");
+        return;
+    }
     CountingDialogs dialogs;
     NoLauncher launcher;
     model::SeededRandom random(1);
@@ -83,6 +92,39 @@ void BM_WindowStartup(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WindowStartup)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// Create Accompaniment on a 2,000-bar melody: harmonising, the chords grid, the style and the
+// lights, as the button does it.
+void BM_CreateAccompaniment2000Bars(benchmark::State& state) {
+    QTemporaryDir dir;
+    if (!install(dir)) {
+        state.SkipWithError("cannot write the registry");
+        return;
+    }
+    const auto melody = longMelody(2000);
+    CountingDialogs dialogs;
+    NoLauncher launcher;
+    model::SeededRandom random(1);
+    TfMain window({&dialogs, &launcher, &launcher, &random}, QString());
+    window.show();
+    window.openFile(QString::fromStdString(melody.string()), 0);
+    Composition* composition = window.notesView() ? window.notesView()->composition() : nullptr;
+    if (composition == nullptr) {
+        state.SkipWithError("the melody did not open");
+        return;
+    }
+    for (auto _ : state) {
+        // Another draft chosen: Create harmonises again.
+        composition->setStateFlags(state_flag::kHarmonySettingsChanged, true);
+        window.b_CreateAccClick();
+        QCoreApplication::processEvents();
+        benchmark::DoNotOptimize(composition->chordTrack.data());
+    }
+    if (composition->chordTrack.size() < 2000 || dialogs.count != 0)
+        state.SkipWithError("Create did not harmonise cleanly");
+    std::filesystem::remove(melody);
+}
+BENCHMARK(BM_CreateAccompaniment2000Bars)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 

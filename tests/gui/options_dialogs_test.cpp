@@ -16,8 +16,6 @@
 #include "engine/Apperr.h"
 #include "scripted_services.h"
 #include "settings/HarmonyOptions.h"
-#include "settings/RegFile.h"
-#include "settings/RegSetup.h"
 #include "support/samples.h"
 #include "ui/Fchrman.h"
 #include "ui/Fmain.h"
@@ -91,16 +89,9 @@ class OptionsDialogsTest : public QObject {
 
     // A window over an installation with ten instrument names, showing a sample melody.
     std::unique_ptr<TfMain> windowWithMelody() {
-        const fs::path root = dir_->path() / "data";
         std::string names;
         for (int i = 0; i < 10; ++i) names += "Instrument " + std::to_string(i) + "\n";
-        writeText(root / "gmi.txt", names);
-        InstallLayout layout;
-        layout.installPath = root.string();
-        layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
-        layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
-        RegistryFile registry(dir_->path() / "registry.reg");
-        if (!writeInstallation(registry, layout, true)) return nullptr;
+        if (!installWithLibraries(dir_->path(), names)) return nullptr;
         auto window = std::make_unique<TfMain>(services(), QString());
         if (!window->started()) return nullptr;
         window->show();
@@ -261,7 +252,7 @@ class OptionsDialogsTest : public QObject {
         currentOptions = defaultOptions;
         int listed = -1;
         int page = -1;
-        dialogs_.script = [&](QDialog& dialog) {
+        dialogs_.onRun = [&](QDialog& dialog) {
             dialog.show();
             listed = child<QComboBox>(&dialog, "cb_DAP")->count();
             page = child<QTabWidget>(&dialog, "pgc_Options")->currentIndex();
@@ -290,7 +281,7 @@ class OptionsDialogsTest : public QObject {
         QVERIFY(piece);
         piece->setStateFlags(0xFF, false);
         currentOptions = changedOptions();
-        dialogs_.script = [&](QDialog& dialog) {
+        dialogs_.onRun = [&](QDialog& dialog) {
             dialog.show();
             press(&dialog, "b_Default");
             press(&dialog, "b_Cancel");
@@ -355,7 +346,7 @@ class OptionsDialogsTest : public QObject {
         QVERIFY(!command->isVisible());
         const std::size_t before = dialogs_.messages.size();
 
-        dialogs_.script = [](QDialog& dialog) {
+        dialogs_.onRun = [](QDialog& dialog) {
             dialog.show();
             press(&dialog, "b_Cancel");
             return dialog.result();
@@ -364,7 +355,7 @@ class OptionsDialogsTest : public QObject {
         QCOMPARE(dialogs_.ran.last(), QStringLiteral("TfChrMan"));
         QCOMPARE(dialogs_.messages.size(), before);
 
-        dialogs_.script = [](QDialog& dialog) {
+        dialogs_.onRun = [](QDialog& dialog) {
             dialog.show();
             QTest::keyClick(child<QComboBox>(&dialog, "lb_Meter"), Qt::Key_Down);
             QTest::keyClick(child<QComboBox>(&dialog, "lb_Key"), Qt::Key_Down);

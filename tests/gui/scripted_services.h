@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/RegFile.h"
+#include "settings/RegSetup.h"
 #include "ui/DialogProvider.h"
 #include "ui/Fabout1.h"
 #include "ui/HelpWindow.h"
@@ -48,7 +50,7 @@ class ScriptedDialogs final : public DialogProvider {
     int run(QDialog& dialog) override {
         ran.append(dialog.objectName());
         if (auto* about = qobject_cast<TfAbout*>(&dialog)) aboutText = about->versionText();
-        if (script) return script(dialog);
+        if (onRun) return onRun(dialog);
         return QDialog::Accepted;
     }
 
@@ -60,8 +62,8 @@ class ScriptedDialogs final : public DialogProvider {
     QString fileToSave;  // empty: the save dialog is cancelled
     QStringList ran;
     QString aboutText;
-    // The user's part inside our dialogs: answers the result. Unset, each is accepted untouched.
-    std::function<int(QDialog&)> script;
+    // Plays the user's part in one of our dialogs (selects, ticks) and answers how it closed.
+    std::function<int(QDialog&)> onRun;
 };
 
 class ScriptedLauncher final : public Launcher {
@@ -97,6 +99,19 @@ class FixedRandom final : public model::RandomSource {
 inline void writeText(const std::filesystem::path& path, const std::string& text) {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// An installation under `dir` (its data in dir/data, its registry dir/registry.reg) with the
+// build's style and arrangement libraries and the given instrument list.
+inline bool installWithLibraries(const std::filesystem::path& dir, const std::string& instruments) {
+    const std::filesystem::path root = dir / "data";
+    writeText(root / "gmi.txt", instruments);
+    InstallLayout layout;
+    layout.installPath = root.string();
+    layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
+    layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
+    RegistryFile registry(dir / "registry.reg");
+    return writeInstallation(registry, layout, true);
 }
 
 }  // namespace varimel
