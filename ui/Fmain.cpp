@@ -172,6 +172,7 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     setCentralWidget(central);
     createStatusBar();
     connectDocumentCommands();
+    connectPrintCommands();
     playTimer = new QTimer(this);
     playTimer->setObjectName(QStringLiteral("playTimer"));
 

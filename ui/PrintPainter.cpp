@@ -1,7 +1,10 @@
 #include "ui/PrintPainter.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QPagedPaintDevice>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QScreen>
@@ -12,6 +15,7 @@ namespace varimel {
 namespace {
 
 constexpr int kDefaultScreenDpi = 96;
+const char* const kTimeStampFormat = "yyyy-MM-dd HH:mm";
 
 QRect toRect(const model::PrintBox& box) {
     return {box.x, box.y, box.width, box.height};
@@ -29,6 +33,14 @@ Qt::Alignment alignment(model::PrintAlign align) {
 }
 
 }  // namespace
+
+model::PrintSheet sheetToPrint(const Composition& composition, const QString& fileName,
+                               const QString& title, const QString& author) {
+    return model::sheetOf(
+        composition, QFile::encodeName(fileName).toStdString(), title.toStdString(),
+        author.toStdString(),
+        QDateTime::currentDateTime().toString(QString::fromLatin1(kTimeStampFormat)).toStdString());
+}
 
 QFont printFont(const model::PrintFont& font) {
     QFont result(QString::fromLatin1(model::kPrintFontFamily));
@@ -75,6 +87,28 @@ void paintPrintPage(QPainter& painter, const model::PrintPage& page) {
             QString::fromStdString(text.text));
     }
     painter.restore();
+}
+
+bool paintPages(QPainter& painter, QPagedPaintDevice& device, const model::PrintSheet& sheet,
+                int screenDpi, const std::function<bool(int number)>& afterPage,
+                std::vector<model::PrintPage>* pages) {
+    const QSize size(device.width(), device.height());
+    std::vector<model::PrintPage> laidOut =
+        model::layoutPages(sheet, printDeviceOf(device, size, screenDpi));
+    bool complete = true;
+    for (const model::PrintPage& page : laidOut) {
+        if (page.number > 1 && !device.newPage()) {
+            complete = false;
+            break;
+        }
+        paintPrintPage(painter, page);
+        if (afterPage && !afterPage(page.number)) {
+            complete = false;
+            break;
+        }
+    }
+    if (pages != nullptr) *pages = std::move(laidOut);
+    return complete;
 }
 
 }  // namespace varimel

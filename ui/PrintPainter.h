@@ -4,13 +4,23 @@
 
 #include <QFont>
 #include <QSize>
+#include <QString>
+#include <functional>
+#include <vector>
 
 #include "ui/model/PrintLayout.h"
 
 class QPainter;
 class QPaintDevice;
+class QPagedPaintDevice;
 
 namespace varimel {
+
+class Composition;
+
+// The sheet of a document as printed now: the file's name, the typed texts, the time stamp.
+model::PrintSheet sheetToPrint(const Composition& composition, const QString& fileName,
+                               const QString& title, const QString& author);
 
 // "Arial" at the layout's pixel size; the font system substitutes a sans-serif when it is missing.
 QFont printFont(const model::PrintFont& font);
@@ -23,5 +33,12 @@ model::PrintDevice printDeviceOf(const QPaintDevice& device, QSize size, int scr
 
 // Texts at the tops of their boxes, frames as lines inside their boxes.
 void paintPrintPage(QPainter& painter, const model::PrintPage& page);
+
+// Lays the sheet out for a paged device (a printer) whose job `painter` holds, and paints its
+// pages one after the other; `afterPage` runs after each and answers false to stop. False when
+// stopped or when the device refused a new page.
+bool paintPages(QPainter& painter, QPagedPaintDevice& device, const model::PrintSheet& sheet,
+                int screenDpi, const std::function<bool(int number)>& afterPage,
+                std::vector<model::PrintPage>* pages = nullptr);
 
 }  // namespace varimel
