@@ -8,9 +8,14 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "engine/Mas_file.h"
+#include "engine/Wchordmaster.h"
+#include "settings/RegFile.h"
+#include "settings/RegSetup.h"
 #include "ui/DialogProvider.h"
 #include "ui/Fabout1.h"
 #include "ui/HelpWindow.h"
@@ -43,11 +48,14 @@ class ScriptedDialogs final : public DialogProvider {
         proposedNames.append(proposed);
         return fileToSave;
     }
-    bool print(QWidget*, QPrinter&) override { return false; }
+    bool print(QWidget*, QPrinter& printer) override {
+        ++printDialogs;
+        return onPrint ? onPrint(printer) : false;
+    }
     int run(QDialog& dialog) override {
         ran.append(dialog.objectName());
         if (auto* about = qobject_cast<TfAbout*>(&dialog)) aboutText = about->versionText();
-        return QDialog::Accepted;
+        return onRun ? onRun(dialog) : QDialog::Accepted;
     }
 
     std::vector<ShownMessage> messages;
@@ -58,6 +66,9 @@ class ScriptedDialogs final : public DialogProvider {
     QString fileToSave;  // empty: the save dialog is cancelled
     QStringList ran;
     QString aboutText;
+    int printDialogs = 0;
+    std::function<bool(QPrinter&)> onPrint;  // sets the printer up; unset: the dialog is cancelled
+    std::function<int(QDialog&)> onRun;      // fills a dialog in; unset: accepted as it stands
 };
 
 class ScriptedLauncher final : public Launcher {
@@ -93,6 +104,33 @@ class FixedRandom final : public model::RandomSource {
 inline void writeText(const std::filesystem::path& path, const std::string& text) {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// An installation in `dir` with two instrument names and the build's style and arrangement
+// libraries, written to the registry file at dir/registry.reg.
+inline bool installWithBuildLibraries(const std::filesystem::path& dir) {
+    const std::filesystem::path root = dir / "data";
+    writeText(root / "gmi.txt", "Piano\nBright Piano\n");
+    InstallLayout layout;
+    layout.installPath = root.string();
+    layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
+    layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
+    RegistryFile registry(dir / "registry.reg");
+    return writeInstallation(registry, layout, true);
+}
+
+// A melody harmonised with Draft I, as the command line does it, saved as the project `target`;
+// `parts` other than 0 replaces the accompaniment parts it is saved with. Empty on failure.
+inline QString writeHarmonisedProject(const std::filesystem::path& melody,
+                                      const std::filesystem::path& target, uint32_t parts = 0) {
+    ChordMaster master(melody.string());
+    if (master.loadMidi() != 0 || master.harmonise(defaultOptions) != 0) return {};
+    if (parts != 0) master.composition()->accompanimentParts = parts;
+    std::string error;
+    if (!ProjectWriter::write(target.string(), *master.composition(), defaultOptions, error)) {
+        return {};
+    }
+    return QString::fromStdString(target.string());
 }
 
 }  // namespace varimel
