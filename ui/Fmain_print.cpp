@@ -34,6 +34,8 @@ TfPrintPreview& TfMain::ensurePrintPreview() {
 
 void TfMain::mnFPrintClick() {
     if (notes_ == nullptr || notes_->composition() == nullptr) return;
+    // Between the pages of a job the window takes input; a second job waits for the first.
+    if (printPreview_ != nullptr && printPreview_->printing()) return;
     if (!dialogs_.print(this, ensurePrintPreview().printer())) return;
     printDocument(true);
 }
@@ -44,7 +46,7 @@ void TfMain::mnFPrintPrevClick() {
 
 void TfMain::printDocument(bool direct) {
     const Composition* composition = notes_ ? notes_->composition() : nullptr;
-    if (composition == nullptr) return;
+    if (composition == nullptr || (printPreview_ != nullptr && printPreview_->printing())) return;
     TfIV info(this);
     info.setTexts(fromText(model::text::kCompositionInfo), QString(),
                   fromText(model::text::kCompositionTitle), fromText(model::text::kAuthorName));

@@ -225,7 +225,12 @@ class PrintingTest : public QObject {
         const QString pdf = printsTo("aborted.pdf");
         dialogs_.onPrint(preview->printer());
         int pagesDrawn = 0;
-        connect(preview, &TfPrintPreview::pagePrinted, preview, [&pagesDrawn, print](int) {
+        const int printDialogs = dialogs_.printDialogs;
+        TfMain* window = window_.get();
+        connect(preview, &TfPrintPreview::pagePrinted, preview, [&pagesDrawn, print, window](int) {
+            // The window takes input between pages, but no second job while this one runs.
+            window->findChild<QAction*>("mnFPrint")->trigger();
+            window->findChild<QAction*>("mnFPrintPrev")->trigger();
             // Queued like a key the user presses: only the events processed between pages
             // deliver it.
             if (++pagesDrawn == 1) {
@@ -235,6 +240,8 @@ class PrintingTest : public QObject {
         });
         QVERIFY(!preview->printPage());
         QCOMPARE(pagesDrawn, 1);
+        QCOMPARE(dialogs_.printDialogs, printDialogs);
+        QCOMPARE(dialogs_.ran, QStringList({"TfIV", "TfPrintPreview"}));
         QCOMPARE(texts(), QStringList({"Printing aborted"}));
         QCOMPARE(dialogs_.messages.front().kind, model::MessageKind::Information);
         QVERIFY(!QFile::exists(pdf));
