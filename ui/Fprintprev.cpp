@@ -163,6 +163,8 @@ bool TfPrintPreview::printPage() {
         }
         dialogs_.message(this, model::MessageKind::Information, tr("Printing aborted"),
                          QMessageBox::Ok);
+    } else if (!printed) {
+        dialogs_.error(this, tr("The printer refused a new page; the sheet is not complete."));
     }
     return printed;
 }
