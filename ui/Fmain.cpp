@@ -174,6 +174,7 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     createStatusBar();
     connectDocumentCommands();
     connectOptionsCommands();
+    connectPrintCommands();
     playTimer = new QTimer(this);
     playTimer->setObjectName(QStringLiteral("playTimer"));
 

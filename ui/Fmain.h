@@ -385,6 +385,24 @@ class TfMain : public QMainWindow {
     std::array<QLabel*, 3> statusPanels_{};
     QTimer* playTimer = nullptr;
     QPixmap muteGlyph_;
+
+    // Printing
+  public:
+    // Asks for the title and the author, then prints at once (`direct`, after the print dialog)
+    // or shows the preview, whose Print runs the print dialog and prints.
+    void printDocument(bool direct);
+    // Null until the first print or preview.
+    class TfPrintPreview* printPreview() const {
+        return printPreview_;
+    }
+  public Q_SLOTS:
+    void mnFPrintClick();
+    void mnFPrintPrevClick();
+
+  private:
+    void connectPrintCommands();
+    TfPrintPreview& ensurePrintPreview();
+    TfPrintPreview* printPreview_ = nullptr;
 };
 
 }  // namespace varimel

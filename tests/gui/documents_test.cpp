@@ -45,7 +45,7 @@ class DocumentsTest : public QObject {
 
     // A window over an installation with the build's libraries and four recent files at most.
     void start() {
-        QVERIFY(installWithLibraries(dir_->path(), "Piano\nBright Piano\n"));
+        QVERIFY(installWithLibraries(dir_->path()));
         window_ = std::make_unique<TfMain>(services(), QString());
         QVERIFY(window_->started());
         window_->show();
@@ -62,15 +62,7 @@ class DocumentsTest : public QObject {
     // `parts` other than 0 replaces the accompaniment parts it is saved with.
     QString harmonisedProject(const std::string& sample, const std::string& name,
                               uint32_t parts = 0) {
-        const fs::path project = dir_->path() / name;
-        ChordMaster master(test::sampleMelodyPath(sample).string());
-        if (master.loadMidi() != 0 || master.harmonise(defaultOptions) != 0) return {};
-        if (parts != 0) master.composition()->accompanimentParts = parts;
-        std::string error;
-        if (!ProjectWriter::write(project.string(), *master.composition(), defaultOptions, error)) {
-            return {};
-        }
-        return QString::fromStdString(project.string());
+        return writeHarmonisedProject(test::sampleMelodyPath(sample), dir_->path() / name, parts);
     }
 
     void open(const QString& file) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/Mas_file.h"
+#include "engine/Wchordmaster.h"
 #include "settings/RegFile.h"
 #include "settings/RegSetup.h"
 #include "ui/DialogProvider.h"
@@ -46,12 +48,14 @@ class ScriptedDialogs final : public DialogProvider {
         proposedNames.append(proposed);
         return fileToSave;
     }
-    bool print(QWidget*, QPrinter&) override { return false; }
+    bool print(QWidget*, QPrinter& printer) override {
+        ++printDialogs;
+        return onPrint ? onPrint(printer) : false;
+    }
     int run(QDialog& dialog) override {
         ran.append(dialog.objectName());
         if (auto* about = qobject_cast<TfAbout*>(&dialog)) aboutText = about->versionText();
-        if (onRun) return onRun(dialog);
-        return QDialog::Accepted;
+        return onRun ? onRun(dialog) : QDialog::Accepted;
     }
 
     std::vector<ShownMessage> messages;
@@ -62,7 +66,10 @@ class ScriptedDialogs final : public DialogProvider {
     QString fileToSave;  // empty: the save dialog is cancelled
     QStringList ran;
     QString aboutText;
-    // Plays the user's part in one of our dialogs (selects, ticks) and answers how it closed.
+    int printDialogs = 0;
+    std::function<bool(QPrinter&)> onPrint;  // sets the printer up; unset: the dialog is cancelled
+    // Plays the user's part in one of our dialogs (selects, ticks) and answers how it closed;
+    // unset: accepted as it stands.
     std::function<int(QDialog&)> onRun;
 };
 
@@ -103,7 +110,8 @@ inline void writeText(const std::filesystem::path& path, const std::string& text
 
 // An installation under `dir` (its data in dir/data, its registry dir/registry.reg) with the
 // build's style and arrangement libraries and the given instrument list.
-inline bool installWithLibraries(const std::filesystem::path& dir, const std::string& instruments) {
+inline bool installWithLibraries(const std::filesystem::path& dir,
+                                 const std::string& instruments = "Piano\nBright Piano\n") {
     const std::filesystem::path root = dir / "data";
     writeText(root / "gmi.txt", instruments);
     InstallLayout layout;
@@ -112,6 +120,20 @@ inline bool installWithLibraries(const std::filesystem::path& dir, const std::st
     layout.arrangementDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements/";
     RegistryFile registry(dir / "registry.reg");
     return writeInstallation(registry, layout, true);
+}
+
+// A melody harmonised with Draft I, as the command line does it, saved as the project `target`;
+// `parts` other than 0 replaces the accompaniment parts it is saved with. Empty on failure.
+inline QString writeHarmonisedProject(const std::filesystem::path& melody,
+                                      const std::filesystem::path& target, uint32_t parts = 0) {
+    ChordMaster master(melody.string());
+    if (master.loadMidi() != 0 || master.harmonise(defaultOptions) != 0) return {};
+    if (parts != 0) master.composition()->accompanimentParts = parts;
+    std::string error;
+    if (!ProjectWriter::write(target.string(), *master.composition(), defaultOptions, error)) {
+        return {};
+    }
+    return QString::fromStdString(target.string());
 }
 
 }  // namespace varimel
