@@ -257,8 +257,8 @@ class TfMain : public QMainWindow {
     model::RecentFiles recent_;
     bool keyUnrecognised_ = false;
     // The title and author the user gave for the piece ("Composition info").
-    QString leadSheetTitle_;
-    QString leadSheetAuthor_;
+    QString compositionTitle_;
+    QString compositionAuthor_;
     bool channelChoiceCancelled_ = false;
     ChordMethod chordMethod_ = ChordMethod::kHarmonizer;  // the draft chosen in the Harmony menu
     QUndoStack* undoStack_ = nullptr;                     // chord edits of the open document

@@ -166,9 +166,9 @@ void TfMain::mnFLeadSheetClick() {
         return;
     }
     LeadSheetOptions options;
-    options.title = leadSheetTitle_.isEmpty() ? document.completeBaseName().toStdString()
-                                              : leadSheetTitle_.toStdString();
-    options.composer = leadSheetAuthor_.toStdString();
+    options.title = compositionTitle_.isEmpty() ? document.completeBaseName().toStdString()
+                                                : compositionTitle_.toStdString();
+    options.composer = compositionAuthor_.toStdString();
     std::string error;
     if (!exportMusicXml(*composition, options, toPath(chosen), error))
         dialogs_.show(this, model::msg::msgCantSave,
@@ -452,6 +452,8 @@ bool TfMain::closeDocument() {
     if (!notes_) return true;
     setDocumentCaption(" ");
     savedVolumes_ = notes_->channelSettings().volume;
+    compositionTitle_.clear();
+    compositionAuthor_.clear();
     // The player goes back to its own cells before the document goes.
     player_.composition = nullptr;
     player_.channelSettings = playerOwnChannels_;

@@ -52,10 +52,13 @@ void TfMain::printDocument(bool direct) {
                   fromText(model::text::kCompositionTitle), fromText(model::text::kAuthorName));
     info.setValues(QString(), QString());
     if (dialogs_.run(info) != QDialog::Accepted) return;
+    // The lead sheet takes the title and author the user gave last for this piece.
+    compositionTitle_ = info.value1().trimmed();
+    compositionAuthor_ = info.value2().trimmed();
 
     TfPrintPreview& preview = ensurePrintPreview();
     preview.setDocument(documentFileName_, composition);
-    preview.setTexts(info.value1().trimmed(), info.value2().trimmed());
+    preview.setTexts(compositionTitle_, compositionAuthor_);
     if (direct) {
         preview.printPage();
         return;
