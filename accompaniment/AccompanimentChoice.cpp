@@ -167,7 +167,11 @@ uint32_t setAccompanimentMode(AccompanimentSetup& setup, Composition& compositio
         if (how != ModeChange::kSetExactly) {
             parts = (parts | composition.accompanimentParts) & ~accompaniment_part::kBlockChords;
         }
-        if (how != ModeChange::kShowOnly) composition.setAccompanimentParts(parts);
+        if (how != ModeChange::kShowOnly) {
+            composition.setAccompanimentParts(parts);
+            // The style dialog's box follows the part, or its next OK would bring it back.
+            if (!(parts & accompaniment_part::kArrangement)) setup.arrangementEnabled = false;
+        }
         if ((parts & accompaniment_part::kStyle) && !setup.stylePatchSet) {
             applyStylePatch(setup, composition);
         }
@@ -204,6 +208,101 @@ std::array<LightLook, 3> modeLights(uint32_t parts, bool hasStyleSelection) {
     }
     return {LightLook::Off, (parts & accompaniment_part::kStyle) ? LightLook::On : styleOff,
             (parts & accompaniment_part::kArrangement) ? LightLook::On : LightLook::Off};
+}
+
+namespace {
+
+// A switch never leaves the piece silent: no parts at all means the block chords.
+uint32_t soundingParts(uint32_t parts) {
+    return parts == 0 ? accompaniment_part::kBlockChords : parts;
+}
+
+bool hasStyleSelection(const AccompanimentSetup& setup) {
+    return setup.styles != nullptr && setup.styles->selection() >= 0;
+}
+
+}  // namespace
+
+SwitchOutcome toggleAccompanimentPart(AccompanimentSetup& setup, Composition& composition,
+                                      int row) {
+    if (setup.playing || row < 0 || row > 2) return SwitchOutcome::kRefused;
+    const uint32_t bit = 1u << row;
+    const uint32_t parts = composition.accompanimentParts;
+    uint32_t result = 0;
+    if (bit == accompaniment_part::kBlockChords) {
+        result = (parts & accompaniment_part::kBlockChords) ? composition.previousParts
+                                                            : accompaniment_part::kBlockChords;
+    } else {
+        if (bit == accompaniment_part::kStyle && !hasStyleSelection(setup)) {
+            return SwitchOutcome::kStyleUnavailable;
+        }
+        result = parts ^ bit;
+        if (result != 0) result &= ~accompaniment_part::kBlockChords;
+    }
+    setAccompanimentMode(setup, composition, soundingParts(result), ModeChange::kSetExactly);
+    return SwitchOutcome::kChanged;
+}
+
+void applyStyleDialogResult(AccompanimentSetup& setup, Composition& composition,
+                            const StyleDialogResult& result) {
+    if (!result.accepted || setup.playing) return;
+    const StyleId selection = setup.styles ? result.selection : kNoStyle;
+    if (selection >= 0 || result.arrangementEnabled) {
+        if (result.arrangementEnabled) {
+            setAccompanimentMode(setup, composition,
+                                 composition.accompanimentParts | accompaniment_part::kArrangement,
+                                 ModeChange::kAdd);
+        } else {
+            setAccompanimentMode(
+                setup, composition,
+                soundingParts(composition.accompanimentParts & ~accompaniment_part::kArrangement),
+                ModeChange::kSetExactly);
+        }
+        if (selection >= 0) {
+            composition.style = setup.styles->style(selection);
+            if (composition.style) {
+                setup.stylePatchSet = false;
+                setAccompanimentMode(setup, composition,
+                                     composition.accompanimentParts | accompaniment_part::kStyle,
+                                     ModeChange::kAdd);
+            }
+        }
+    } else {
+        setAccompanimentMode(setup, composition, accompaniment_part::kBlockChords,
+                             ModeChange::kSetExactly);
+    }
+    if (selection < 0) {
+        setAccompanimentMode(
+            setup, composition,
+            soundingParts(composition.accompanimentParts & ~accompaniment_part::kStyle),
+            ModeChange::kSetExactly);
+    }
+    if (composition.hasChordTrack()) composition.chordTrack.front().extra = selection;
+}
+
+void toggleArrangement(AccompanimentSetup& setup, Composition& composition) {
+    if (setup.playing) return;
+    if (composition.accompanimentParts & accompaniment_part::kArrangement) {
+        setAccompanimentMode(
+            setup, composition,
+            soundingParts(composition.previousParts & ~accompaniment_part::kArrangement),
+            ModeChange::kSetExactly);
+    } else {
+        setAccompanimentMode(setup, composition,
+                             composition.accompanimentParts | accompaniment_part::kArrangement,
+                             ModeChange::kAdd);
+    }
+}
+
+void applyArrangementChoice(AccompanimentSetup& setup, Composition& composition,
+                            ArrangementId selection) {
+    if (setup.playing || selection == kNoArrangement) return;
+    if (setup.arrangements) setup.arrangements->choiceMade = false;
+    setup.arrangementPatchesSet = false;
+    chooseArrangement(setup, composition, selection);
+    setAccompanimentMode(setup, composition,
+                         composition.accompanimentParts | accompaniment_part::kArrangement,
+                         ModeChange::kAdd);
 }
 
 std::string noStyleForMeterMessage(const Composition& composition) {

@@ -78,6 +78,32 @@ uint32_t setAccompanimentMode(AccompanimentSetup& setup, Composition& compositio
 bool createAccompanimentParts(AccompanimentSetup& setup, Composition& composition,
                               int defaultProgram);
 
+// The mode switches, row 0 "1-beat", 1 "style", 2 "arrange": "1-beat" goes back to the parts
+// before it (or stays alone when there were none); "style" and "arrange" toggle their part,
+// and switching the last one off leaves the block chords.
+enum class SwitchOutcome { kChanged, kStyleUnavailable, kRefused };
+SwitchOutcome toggleAccompanimentPart(AccompanimentSetup& setup, Composition& composition, int row);
+
+// How the style dialog was left: the library's selection (-1 none) and its "Enable
+// Arrangement" box. Only OK changes the piece; the chosen style is kept in the chord track so
+// that the project reopens with it.
+struct StyleDialogResult {
+    bool accepted = false;
+    StyleId selection = kNoStyle;
+    bool arrangementEnabled = false;
+};
+void applyStyleDialogResult(AccompanimentSetup& setup, Composition& composition,
+                            const StyleDialogResult& result);
+
+// The arrangement switch of the toolbar: off goes back to the parts before the arrangement,
+// on adds the arrangement chosen automatically (or kept from before).
+void toggleArrangement(AccompanimentSetup& setup, Composition& composition);
+
+// The arrangement dialog's OK: the selection replaces any arrangement applied before, with its
+// own instruments, and the arrangement part sounds.
+void applyArrangementChoice(AccompanimentSetup& setup, Composition& composition,
+                            ArrangementId selection);
+
 // "There are no accompaniment style ... for meter 6/8 ..." with the meter of bar 0.
 std::string noStyleForMeterMessage(const Composition& composition);
 

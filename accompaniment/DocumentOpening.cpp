@@ -168,6 +168,62 @@ void setFileKey(Composition& composition, KeyIndex key, HarmonyOptions& options)
                          packEventValue(signature.sharpsFlats, signature.minor), 0, false, 0);
 }
 
+HarmonySnapshot takeHarmonySnapshot(ChordMaster& master) {
+    HarmonySnapshot snapshot;
+    snapshot.masterKey = master.key;
+    const Composition* composition = master.composition();
+    if (composition == nullptr) return snapshot;
+    snapshot.keys = composition->keys;
+    if (composition->keyStatistics) {
+        snapshot.keyStatistics =
+            std::make_unique<std::array<int32_t, 240>>(*composition->keyStatistics);
+    }
+    snapshot.comment = composition->comment;
+    snapshot.slots = composition->slots;
+    snapshot.chordTrack = composition->chordTrack;
+    snapshot.partPlan = composition->partPlan;
+    if (const TrackEvent* signature = composition->findEvent(event_kind::kKeySignature, 0, false)) {
+        snapshot.keySignature = signature->value;
+        snapshot.hasKeySignature = true;
+    }
+    return snapshot;
+}
+
+void restoreHarmony(ChordMaster& master, HarmonySnapshot snapshot) {
+    Composition* composition = master.composition();
+    if (composition == nullptr) return;
+    master.key = snapshot.masterKey;
+    composition->keys = std::move(snapshot.keys);
+    composition->keyStatistics = std::move(snapshot.keyStatistics);
+    composition->comment = std::move(snapshot.comment);
+    composition->slots = std::move(snapshot.slots);
+    composition->chordTrack = std::move(snapshot.chordTrack);
+    composition->partPlan = std::move(snapshot.partPlan);
+    if (TrackEvent* signature = composition->findEvent(event_kind::kKeySignature, 0, false)) {
+        if (snapshot.hasKeySignature) {
+            signature->value = snapshot.keySignature;
+        } else {
+            // The failed run wrote the signature; the piece had none.
+            EventList& list = composition->conductorEvents;
+            for (int32_t i = 0; i < list.count(); ++i) {
+                if (&list[i] == signature) {
+                    list.remove(i);
+                    break;
+                }
+            }
+        }
+    }
+    // Chord names and candidates read the dictionary of the key the chords were made in.
+    master.dictionary().reset();
+    if (!composition->keys.empty()) master.dictionary().selectKey(composition->keys.front().key);
+}
+
+void keepChosenStyle(Composition& composition, const HarmonySnapshot& before) {
+    if (before.chordTrack.empty() || !composition.hasChordTrack()) return;
+    const StyleId chosen = before.chordTrack.front().extra;
+    if (chosen >= 0) composition.chordTrack.front().extra = chosen;
+}
+
 void storeDocumentSettings(OpenedDocument& document) {
     if (document.master && document.composition()) document.master->storeChannelSettings();
 }

@@ -104,6 +104,25 @@ void finishHarmonising(OpenedDocument& document, const DocumentReporter& report)
 // is no longer recognised but taken from the key signature, which now says this key.
 void setFileKey(Composition& composition, KeyIndex key, HarmonyOptions& options);
 
+// The harmony a new harmonisation replaces: keys, chords, the chord track with the piece's chosen
+// style, and the key signature written for them. Create Accompaniment puts it back when the new
+// harmonisation fails, so the piece never sounds stale accompaniment over missing chords.
+struct HarmonySnapshot {
+    KeyIndex masterKey = kNoKey;
+    std::vector<KeyRecord> keys;
+    std::unique_ptr<std::array<int32_t, 240>> keyStatistics;
+    std::string comment;
+    std::vector<HarmonySlot> slots;
+    std::vector<ChordTrackEntry> chordTrack;
+    std::vector<int16_t> partPlan;
+    int32_t keySignature = 0;
+    bool hasKeySignature = false;
+};
+HarmonySnapshot takeHarmonySnapshot(ChordMaster& master);
+void restoreHarmony(ChordMaster& master, HarmonySnapshot snapshot);
+// After a successful harmonisation: the style the user chose for the piece stays its style.
+void keepChosenStyle(Composition& composition, const HarmonySnapshot& before);
+
 // Before a save or an export: the channel table's programs and volumes into the composition.
 void storeDocumentSettings(OpenedDocument& document);
 

@@ -31,6 +31,9 @@ struct WavRenderResult {
     double musicSeconds = 0;  // length of the range, without the tail
 };
 
+inline constexpr const char* kNoSynthesiserText =
+    "This build has no built-in synthesiser to render with.";
+
 // Whether this build can render (it needs the built-in synthesiser).
 bool canRenderWav();
 

@@ -316,3 +316,129 @@ TEST(ModeLights, OneLightPerPartAndTheStyleLightTellsWhetherAStyleCanPlay) {
     EXPECT_EQ(modeLights(4, false), (std::array<L, 3>{L::Off, L::Unavailable, L::On}));
     EXPECT_EQ(modeLights(0, true), (std::array<L, 3>{L::Off, L::Off, L::Off}));
 }
+
+TEST(ModeSwitches, OneBeatGoesBackAndTheLastPartOffLeavesTheBlockChords) {
+    Libraries libraries;
+    AccompanimentSetup& setup = libraries.setup;
+    Piece piece = harmonised("4/4", 8, 60);
+    Composition& c = piece.composition();
+    ASSERT_TRUE(chooseStyle(setup, c));
+    setAccompanimentMode(setup, c, accompaniment_part::kArrangement, ModeChange::kAdd);
+    ASSERT_EQ(c.accompanimentParts, 6u);
+
+    // "1-beat" on and off again: the style and the arrangement come back.
+    EXPECT_EQ(toggleAccompanimentPart(setup, c, 0), SwitchOutcome::kChanged);
+    EXPECT_EQ(c.accompanimentParts, 1u);
+    EXPECT_EQ(toggleAccompanimentPart(setup, c, 0), SwitchOutcome::kChanged);
+    EXPECT_EQ(c.accompanimentParts, 6u);
+
+    // The arrangement off, then the style off: never silent.
+    toggleAccompanimentPart(setup, c, 2);
+    EXPECT_EQ(c.accompanimentParts, 2u);
+    EXPECT_FALSE(setup.arrangementEnabled);  // the style dialog's box follows
+    toggleAccompanimentPart(setup, c, 1);
+    EXPECT_EQ(c.accompanimentParts, 1u);
+    // The style on from the block chords drops them.
+    toggleAccompanimentPart(setup, c, 1);
+    EXPECT_EQ(c.accompanimentParts, 2u);
+
+    // Outside the three rows, or while playing, nothing changes.
+    EXPECT_EQ(toggleAccompanimentPart(setup, c, 3), SwitchOutcome::kRefused);
+    setup.playing = true;
+    EXPECT_EQ(toggleAccompanimentPart(setup, c, 0), SwitchOutcome::kRefused);
+    EXPECT_EQ(c.accompanimentParts, 2u);
+}
+
+TEST(ModeSwitches, OneBeatWithNothingBeforeStaysAndStyleNeedsASelection) {
+    Libraries libraries;
+    Piece piece = harmonised("6/8", 8);  // no style for this meter
+    Composition& c = piece.composition();
+    EXPECT_FALSE(createAccompanimentParts(libraries.setup, c, 5));
+    ASSERT_EQ(c.accompanimentParts, 1u);
+    ASSERT_EQ(c.previousParts, 0u);
+    toggleAccompanimentPart(libraries.setup, c, 0);
+    EXPECT_EQ(c.accompanimentParts, 1u);
+
+    libraries.styles.style(kNoStyle);
+    EXPECT_EQ(toggleAccompanimentPart(libraries.setup, c, 1), SwitchOutcome::kStyleUnavailable);
+    EXPECT_EQ(c.accompanimentParts, 1u);
+    AccompanimentSetup bare;
+    EXPECT_EQ(toggleAccompanimentPart(bare, c, 1), SwitchOutcome::kStyleUnavailable);
+}
+
+TEST(StyleCommand, OkAppliesTheSelectionAndTheArrangementBoxCancelChangesNothing) {
+    Libraries libraries;
+    AccompanimentSetup& setup = libraries.setup;
+    Piece piece = harmonised("4/4", 8, 60);
+    Composition& c = piece.composition();
+    ASSERT_TRUE(createAccompanimentParts(setup, c, 5));
+    ASSERT_EQ(libraries.channels.program[1], 14);
+    const uint8_t flags = c.stateFlags;
+
+    // Cancel: the piece, its instrument and its flags stay.
+    applyStyleDialogResult(setup, c, {false, makeStyleId(1, 0), true});
+    EXPECT_EQ(c.accompanimentParts, 2u);
+    EXPECT_EQ(libraries.channels.program[1], 14);
+    EXPECT_EQ(c.styleId(), kNoStyle);
+    EXPECT_EQ(c.stateFlags, flags);
+
+    // OK with a style and the arrangement box: both parts, the style's instrument, the style kept.
+    libraries.channels.program[1] = 40;  // the user's instrument gives way to the new style's
+    applyStyleDialogResult(setup, c, {true, makeStyleId(1, 0), true});
+    EXPECT_EQ(c.accompanimentParts, 6u);
+    EXPECT_EQ(c.style->program, 12);
+    EXPECT_EQ(libraries.channels.program[1], 12);
+    EXPECT_EQ(c.styleId(), makeStyleId(1, 0));
+    EXPECT_TRUE(setup.arrangementPatchesSet);
+
+    // OK with the box cleared: the arrangement goes.
+    applyStyleDialogResult(setup, c, {true, makeStyleId(1, 0), false});
+    EXPECT_EQ(c.accompanimentParts, 2u);
+
+    // OK without a selection: the block chords, and no style stored.
+    applyStyleDialogResult(setup, c, {true, kNoStyle, false});
+    EXPECT_EQ(c.accompanimentParts, 1u);
+    EXPECT_EQ(c.styleId(), kNoStyle);
+
+    // Only the arrangement box: the arrangement alone, never an empty set of parts.
+    applyStyleDialogResult(setup, c, {true, kNoStyle, true});
+    EXPECT_EQ(c.accompanimentParts, 4u);
+    applyStyleDialogResult(setup, c, {true, kNoStyle, false});
+    EXPECT_EQ(c.accompanimentParts, 1u);
+}
+
+TEST(ArrangementCommand, TheToggleGoesBackAndTheDialogsChoiceReplacesTheApplied) {
+    Libraries libraries;
+    AccompanimentSetup& setup = libraries.setup;
+    Piece piece = harmonised("4/4", 8, 60);
+    Composition& c = piece.composition();
+    ASSERT_TRUE(createAccompanimentParts(setup, c, 5));
+
+    toggleArrangement(setup, c);
+    EXPECT_EQ(c.accompanimentParts, 6u);
+    EXPECT_EQ(c.arrangementId, makeArrangementId(0, 0));
+    toggleArrangement(setup, c);
+    EXPECT_EQ(c.accompanimentParts, 2u);
+    // Back on: the arrangement chosen before is kept.
+    toggleArrangement(setup, c);
+    EXPECT_EQ(c.accompanimentParts, 6u);
+    EXPECT_EQ(c.arrangementId, makeArrangementId(0, 0));
+
+    // The dialog's choice replaces it, with its own band.
+    applyArrangementChoice(setup, c, makeArrangementId(0, 2));
+    EXPECT_EQ(c.arrangementId, makeArrangementId(0, 2));
+    EXPECT_EQ(libraries.channels.program[2], 19);
+    EXPECT_EQ(libraries.channels.program[3], 34);
+    EXPECT_TRUE(c.accompanimentParts & accompaniment_part::kArrangement);
+    // "Auto" (beyond the groups): the default band.
+    applyArrangementChoice(setup, c, 2 << 16);
+    EXPECT_EQ(c.arrangement, nullptr);
+    EXPECT_EQ(libraries.channels.program[2], default_band::kOrganProgram);
+    EXPECT_EQ(libraries.channels.volume[2], default_band::kOrganVolume);
+
+    // A toggle off from the arrangement alone leaves the block chords.
+    setAccompanimentMode(setup, c, accompaniment_part::kBlockChords, ModeChange::kSetExactly);
+    setAccompanimentMode(setup, c, accompaniment_part::kArrangement, ModeChange::kSetExactly);
+    toggleArrangement(setup, c);
+    EXPECT_EQ(c.accompanimentParts, 1u);
+}

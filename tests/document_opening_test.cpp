@@ -225,6 +225,44 @@ TEST(DocumentOpening, APickUpBarInItsOwnMeterGetsAStyleOfThePiecesMeter) {
     EXPECT_EQ(libraries.arrangements.currentMeterKey(), meterKey(3, 4));
 }
 
+TEST(HarmonySnapshot, AFailedHarmonisationPutsThePreviousHarmonyBackAndASuccessKeepsTheStyle) {
+    BuiltLibraries libraries;
+    TempMidiFile file(phrasedMelody(100));
+    OpenedDocument document;
+    ASSERT_EQ(openDocument(document, libraries.request(file.pathString(), DocumentKind::kMidi)),
+              status::kOk);
+    harmoniseAndAccompany(document);
+    Composition& c = *document.composition();
+    ChordMaster& master = *document.master;
+    c.chordTrack.front().extra = 3;  // a style the user chose
+    const auto chords = c.chordTrack;
+    const auto slots = c.slots.size();
+    const KeyIndex key = master.key;
+    const int32_t signature = c.eventValue(event_kind::kKeySignature, 0);
+
+    // A harmonisation in another key that fails midway leaves no chords: the snapshot returns.
+    HarmonySnapshot before = takeHarmonySnapshot(master);
+    HarmonyOptions minor = document.options;
+    setFileKey(c, 19, minor);  // a-moll
+    c.clearDerived();
+    master.key = kNoKey;
+    restoreHarmony(master, std::move(before));
+    ASSERT_EQ(c.chordTrack.size(), chords.size());
+    for (size_t i = 0; i < chords.size(); ++i) EXPECT_EQ(c.chordTrack[i].chord, chords[i].chord);
+    EXPECT_EQ(c.slots.size(), slots);
+    EXPECT_EQ(c.styleId(), 3);
+    EXPECT_EQ(master.key, key);
+    EXPECT_EQ(c.eventValue(event_kind::kKeySignature, 0), signature);
+    EXPECT_FALSE(c.keys.empty());
+
+    // A new harmony rebuilds the chord track; the chosen style carries over into it.
+    HarmonySnapshot again = takeHarmonySnapshot(master);
+    ASSERT_EQ(master.harmonise(document.options), status::kOk);
+    EXPECT_EQ(c.styleId(), kNoStyle);
+    keepChosenStyle(c, again);
+    EXPECT_EQ(c.styleId(), 3);
+}
+
 TEST(DocumentOpening, KindsFollowTheExtensionInAnyCase) {
     EXPECT_EQ(documentKindByExtension("SONG.MID"), DocumentKind::kMidi);
     EXPECT_EQ(documentKindByExtension("dir.v/song.Vml"), DocumentKind::kProject);

@@ -50,7 +50,8 @@ struct ControlStates {
     }
 };
 
-const std::vector<std::string> kPrint{"tb_PrintPr", "tb_Print", "mnFPrint", "mnFPrintPrev"};
+const std::vector<std::string> kPrint{"tb_PrintPr", "tb_Print", "mnFPrint", "mnFPrintPrev",
+                                      "mnFLeadSheet"};
 
 TEST(CommandState, NoDocumentDisablesEveryDocumentControlAndHidesTheLights) {
     ControlStates states;
@@ -59,7 +60,7 @@ TEST(CommandState, NoDocumentDisablesEveryDocumentControlAndHidesTheLights) {
         EXPECT_FALSE(states.enabled.at(std::string(name))) << name;
     for (const std::string& name : kPrint) EXPECT_FALSE(states.enabled.at(name)) << name;
     EXPECT_FALSE(states.visible.at("imgSAM"));
-    EXPECT_EQ(states.enabled.size(), 35u);
+    EXPECT_EQ(states.enabled.size(), 36u);
 }
 
 TEST(CommandState, PrintControlsAreOnlyEverDisabledByDocumentControls) {

@@ -2,109 +2,26 @@
 // length that really sounds, and the first note sounds at its own pitch.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <complex>
-#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <numbers>
-#include <vector>
+#include <string>
 
 #include "engine/Wchordmaster.h"
 #include "playback/SoundFont.h"
 #include "playback/WavRender.h"
 #include "support/melody.h"
+#include "support/wav.h"
 
 namespace varimel {
 namespace {
 
-using test::operator""_beat;
-using test::operator""_beats;
-
-struct Wav {
-    int channels = 0;
-    int rate = 0;
-    int bits = 0;
-    std::vector<double> mono;  // the channels' mean, -1..1
-};
-
-uint32_t le(const std::vector<char>& bytes, size_t at, int count) {
-    uint32_t value = 0;
-    for (int i = count - 1; i >= 0; --i) {
-        value = value << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
-    }
-    return value;
-}
-
-Wav readWav(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
-    Wav wav;
-    if (bytes.size() < 44 || std::string(bytes.data(), 4) != "RIFF" ||
-        std::string(bytes.data() + 8, 8) != "WAVEfmt " ||
-        std::string(bytes.data() + 36, 4) != "data") {
-        ADD_FAILURE() << "not a canonical WAV file";
-        return wav;
-    }
-    EXPECT_EQ(le(bytes, 4, 4), bytes.size() - 8);
-    EXPECT_EQ(le(bytes, 20, 2), 1u) << "PCM";
-    wav.channels = static_cast<int>(le(bytes, 22, 2));
-    wav.rate = static_cast<int>(le(bytes, 24, 4));
-    wav.bits = static_cast<int>(le(bytes, 34, 2));
-    const uint32_t dataBytes = le(bytes, 40, 4);
-    EXPECT_EQ(dataBytes, bytes.size() - 44);
-    if (wav.channels != 2 || wav.bits != 16) return wav;
-    for (size_t at = 44; at + 4 <= bytes.size(); at += 4) {
-        const auto left = static_cast<int16_t>(le(bytes, at, 2));
-        const auto right = static_cast<int16_t>(le(bytes, at + 2, 2));
-        wav.mono.push_back((left + right) / 65536.0);
-    }
-    return wav;
-}
-
-double rms(const std::vector<double>& samples, size_t from, size_t to) {
-    double sum = 0;
-    for (size_t i = from; i < to; ++i) sum += samples[i] * samples[i];
-    return std::sqrt(sum / static_cast<double>(to - from));
-}
-
-// The frequency of the strongest bin of a Hann-windowed FFT of `count` (a power of two) samples.
-double loudestFrequency(const std::vector<double>& samples, size_t from, size_t count, int rate) {
-    std::vector<std::complex<double>> x(count);
-    for (size_t i = 0; i < count; ++i) {
-        const double hann = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * i / (count - 1));
-        x[i] = samples[from + i] * hann;
-    }
-    for (size_t i = 1, j = 0; i < count; ++i) {  // bit reversal
-        size_t bit = count >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(x[i], x[j]);
-    }
-    for (size_t length = 2; length <= count; length <<= 1) {
-        const auto step = std::polar(1.0, -2 * std::numbers::pi / static_cast<double>(length));
-        for (size_t start = 0; start < count; start += length) {
-            std::complex<double> w = 1;
-            for (size_t k = 0; k < length / 2; ++k, w *= step) {
-                const auto even = x[start + k];
-                const auto odd = x[start + k + length / 2] * w;
-                x[start + k] = even + odd;
-                x[start + k + length / 2] = even - odd;
-            }
-        }
-    }
-    size_t best = 1;
-    for (size_t bin = 1; bin < count / 2; ++bin) {
-        if (std::abs(x[bin]) > std::abs(x[best])) best = bin;
-    }
-    return static_cast<double>(best) * rate / static_cast<double>(count);
-}
-
-double midiPitch(double frequency) {
-    return 69 + 12 * std::log2(frequency / 440.0);
-}
+using test::loudestFrequency;
+using test::midiPitch;
+using test::readWav;
+using test::rms;
+using test::Wav;
 
 struct WavRenderFixture : ::testing::Test {
     void SetUp() override {
@@ -112,17 +29,7 @@ struct WavRenderFixture : ::testing::Test {
         ASSERT_FALSE(findSoundFont().empty())
             << "no General MIDI sound font: run scripts/setup.sh (installs fluid-soundfont-gm)";
         // Three bars at 120 BPM: 12 beats, 6 seconds. The first note is A4, 440 Hz.
-        file = std::make_unique<test::TempMidiFile>(test::melody("4/4",
-                                                                 {{"A4", 1_beat},
-                                                                  {"C5", 1_beat},
-                                                                  {"E5", 1_beat},
-                                                                  {"G5", 1_beat},
-                                                                  {"F5", 1_beat},
-                                                                  {"D5", 1_beat},
-                                                                  {"B4", 1_beat},
-                                                                  {"G4", 1_beat},
-                                                                  {"A4", 4_beats}},
-                                                                 {.tempoBpm = 120}));
+        file = std::make_unique<test::TempMidiFile>(test::threeBarMelody());
         master = std::make_unique<ChordMaster>(file->pathString());
         master->loadMidi();
         ASSERT_NE(master->composition(), nullptr);

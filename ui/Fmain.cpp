@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -172,6 +173,8 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     setCentralWidget(central);
     createStatusBar();
     connectDocumentCommands();
+    connectOptionsCommands();
+    connectPrintCommands();
     playTimer = new QTimer(this);
     playTimer->setObjectName(QStringLiteral("playTimer"));
 
@@ -185,7 +188,9 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     mnAPArran->setProperty("Tag", 4);
     imgSAM->hide();
     // 4. The open dialog's filter.
-    openFilter_ = tr("Midi Files (*.mid);;Varimel Project files (*.vml)");
+    openFilter_ =
+        tr("Midi Files (*.mid);;Varimel Project files (*.vml);;"
+           "Lead sheets (*.musicxml *.xml *.mxl *.abc)");
     // 5.
     showTips_ = 0;
     recentFilesChanged_ = false;
@@ -229,6 +234,8 @@ TfMain::~TfMain() {
     // The player's worker reads the document: it ends before anything else goes.
     player_.stop();
     player_.waitForEnd();
+    // A style preview plays through the same player.
+    if (styleDialog_) styleDialog_->waitForPreview();
     setMessageHandler({});
     if (started_ && store_) {
         // The normal bounds as they are now, and whether the window is maximised now.
@@ -269,6 +276,7 @@ void TfMain::createMenus() {
     mnFSave = menuItem(mnFile, "mnFSave", tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S));
     mnFSaveAs = menuItem(mnFile, "mnFSaveAs", tr("Save &As ..."));
     mnFExport = menuItem(mnFile, "mnFExport", tr("&Export"));
+    mnFLeadSheet = menuItem(mnFile, "mnFLeadSheet", tr("Export &lead sheet ..."));
     mnFile->addSeparator();
     mnFPrint = menuItem(mnFile, "mnFPrint", tr("&Print"), QKeySequence(Qt::CTRL | Qt::Key_P));
     mnFPrintPrev = menuItem(mnFile, "mnFPrintPrev", tr("Print pre&view"));
@@ -334,8 +342,8 @@ void TfMain::createMenus() {
 
     for (QMenu* menu : {mnFile, mnView, mnAcc, mnHarm, mnHelp, mnRecentFiles, mnMidiSamples})
         menu->installEventFilter(this);
-    for (QAction* action :
-         {mnFClose, mnFSave, mnFSaveAs, mnFExport, mnFPrint, mnFPrintPrev, mnAStyle, mnAPArran})
+    for (QAction* action : {mnFClose, mnFSave, mnFSaveAs, mnFExport, mnFLeadSheet, mnFPrint,
+                            mnFPrintPrev, mnAStyle, mnAPArran})
         registerControl(action);
     controls_[QStringLiteral("mnAcc")].action = mnAcc->menuAction();
     controls_[QStringLiteral("mnHarm")].action = mnHarm->menuAction();
@@ -699,7 +707,11 @@ void TfMain::clearPositionDisplay() {
 
 void TfMain::resetChordDisplay() {
     if (muteGlyph_.isNull()) muteGlyph_ = glyphPixmap(Glyph::Mute, 16);
-    cse_ChrOkt->setValue(kDefaultAccompanimentOctave);
+    {
+        // Showing the default octave never rewrites the piece's.
+        const QSignalBlocker block(cse_ChrOkt);
+        cse_ChrOkt->setValue(kDefaultAccompanimentOctave);
+    }
     l_ChrName->setProperty("Tag", kNoChordName);
     l_ChrName->clear();
     l_ChrNotes->clear();
@@ -768,6 +780,7 @@ void TfMain::createLibraries() {
     };
     styleDialog_ = new TfStyle(path(settings_.styleDir), path(plan_.styleImportTool), help_, this);
     styleDialog_->setMeter(4, 4);
+    styleDialog_->setServices(&dialogs_, &launcher_, &player_);
     if (!styleDialog_->library().load()) dialogs_.show(this, model::msg::msgNoStylesLibrary);
 
     arrangementDialog_ = new TfArrang(path(settings_.arrangementDir),
@@ -840,6 +853,7 @@ void TfMain::closeEvent(QCloseEvent* event) {
 }
 
 bool TfMain::eventFilter(QObject* watched, QEvent* event) {
+    if (accompanimentLabelEvent(watched, event)) return true;
     if (event->type() == QEvent::KeyPress && qobject_cast<QMenu*>(watched) &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
         help_.showHelp(model::help_topic::kMenus);

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -50,6 +51,7 @@ class Recording;
 class TfArrang;
 class TfChords;
 class TfNotes_l;
+class TfPatchs;
 class TfStyle;
 class TfTips;
 
@@ -117,17 +119,34 @@ class TfMain : public QMainWindow {
     // The help topic F1 opens for the widget that has the focus.
     int contextHelpTopic() const;
 
+    // --- Accompaniment decisions, shared by the commands and the instruments dialog ---
+    void applyPatch();
+    void setChannelVolume(int volume, int channel);
+    TfPatchs* instrumentsDialog() const { return patchsDialog_; }
+    // Tests replace the harmoniser to see how Create treats each status.
+    using Harmoniser = std::function<StatusCode(ChordMaster&, const HarmonyOptions&, ChordMethod)>;
+    void setHarmoniser(Harmoniser harmoniser) { harmoniser_ = std::move(harmoniser); }
+
   public Q_SLOTS:
     void mnFOpenClick();
     void mnFCloseClick();
     void mnFSaveClick();
     void mnFSaveAsClick();
     void mnFExportClick();
+    void mnFLeadSheetClick();
     void pmntbOpenPopup();
     void mnFExitClick();
     void mnEUndoClick();
     void b_CreateAccClick();
     void mnERedoClick();
+    void cb_KeyClick(int index);
+    void b_StyleAccClick();
+    void tb_ArngClick();
+    void mnAPArranClick();
+    void imgSAMMouseDown(int row);
+    void cb_PatchsClick();
+    void mnAPInstrClick();
+    void cse_ChrOktChange(int octave);
     void mnContentsClick();
     void mnQuickTourClick();
     void mnTipsClick();
@@ -147,6 +166,13 @@ class TfMain : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Options and manual chords
+    void connectOptionsCommands();  // creates the options dialog, kept for the whole run
+    void mnAOptionsClick();
+    void mnHCreatemanClick();  // "Create manually ...": its dialog, then a note
+    class TfOptions* optionsDialog_ = nullptr;
+    class TfChrMan* chrManDialog_ = nullptr;  // made on first use
+
     struct ControlRef {
         QWidget* widget = nullptr;
         QAction* action = nullptr;
@@ -172,6 +198,18 @@ class TfMain : public QMainWindow {
     void connectDocumentCommands();
     void createEditMenu();
     void connectHarmonyCommands();
+    // Accompaniment: the key, style, arrangement, switches, instruments and volumes.
+    void connectAccompanimentCommands();
+    bool accompanimentLabelEvent(QObject* watched, QEvent* event);
+    void l_BeatClick(QLabel* label);
+    void PatchClick(QLabel* label);
+    void trb_VolChange(QSlider* slider);
+    void chb_MuteClick(QPushButton* button);
+    // Runs one of the engine's decisions on the open document, then shows and sends what it
+    // changed. False without a document or while playing.
+    bool decide(const std::function<void(AccompanimentSetup&, Composition&)>& decision);
+    void showChannels(const ChannelSettings& before);
+    int sliderVolume(const QSlider* slider) const;
     void mnHarmItClick(QAction* item);
     void updateEditMenu();
     void addRecentFile(const QString& name);
@@ -218,6 +256,9 @@ class TfMain : public QMainWindow {
     QString openDir_;
     model::RecentFiles recent_;
     bool keyUnrecognised_ = false;
+    // The title and author the user gave for the piece ("Composition info").
+    QString compositionTitle_;
+    QString compositionAuthor_;
     bool channelChoiceCancelled_ = false;
     ChordMethod chordMethod_ = ChordMethod::kHarmonizer;  // the draft chosen in the Harmony menu
     QUndoStack* undoStack_ = nullptr;                     // chord edits of the open document
@@ -238,6 +279,8 @@ class TfMain : public QMainWindow {
     TfStyle* styleDialog_ = nullptr;
     TfArrang* arrangementDialog_ = nullptr;
     TfTips* tipsDialog_ = nullptr;
+    TfPatchs* patchsDialog_ = nullptr;  // created on first use
+    Harmoniser harmoniser_;
 
     // Components.
     QMenuBar* mnMain = nullptr;
@@ -247,6 +290,7 @@ class TfMain : public QMainWindow {
     QAction* mnFSave = nullptr;
     QAction* mnFSaveAs = nullptr;
     QAction* mnFExport = nullptr;
+    QAction* mnFLeadSheet = nullptr;
     QAction* mnFPrint = nullptr;
     QAction* mnFPrintPrev = nullptr;
     QMenu* mnRecentFiles = nullptr;
@@ -372,6 +416,24 @@ class TfMain : public QMainWindow {
     void showTempoText(int bpm);
     int outputDevice_ = PlayerContext::kDefaultDevice;
     QObject* hoverCleaner_ = nullptr;
+
+    // Printing
+  public:
+    // Asks for the title and the author, then prints at once (`direct`, after the print dialog)
+    // or shows the preview, whose Print runs the print dialog and prints.
+    void printDocument(bool direct);
+    // Null until the first print or preview.
+    class TfPrintPreview* printPreview() const {
+        return printPreview_;
+    }
+  public Q_SLOTS:
+    void mnFPrintClick();
+    void mnFPrintPrevClick();
+
+  private:
+    void connectPrintCommands();
+    TfPrintPreview& ensurePrintPreview();
+    TfPrintPreview* printPreview_ = nullptr;
 };
 
 }  // namespace varimel

@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QUndoStack>
 #include <algorithm>
+#include <filesystem>
 
 #include "accompaniment/StyleRenderer.h"
 #include "accompaniment/Tarangsmaster.h"
@@ -27,6 +28,8 @@
 #include "engine/Apperr.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
+#include "leadsheet/LeadSheet.h"
+#include "leadsheet/MelodyFiles.h"
 #include "ui/ChordEditCommand.h"
 #include "ui/DialogProvider.h"
 #include "ui/Farrangs.h"
@@ -74,10 +77,12 @@ void TfMain::connectDocumentCommands() {
     connect(tb_Save, &QAction::triggered, this, &TfMain::mnFSaveClick);
     connect(mnFSaveAs, &QAction::triggered, this, &TfMain::mnFSaveAsClick);
     connect(mnFExport, &QAction::triggered, this, &TfMain::mnFExportClick);
+    connect(mnFLeadSheet, &QAction::triggered, this, &TfMain::mnFLeadSheetClick);
     connect(tb_Export, &QAction::triggered, this, &TfMain::mnFExportClick);
     connect(pmntbOpen, &QMenu::aboutToShow, this, &TfMain::pmntbOpenPopup);
     createEditMenu();
     connectHarmonyCommands();
+    connectAccompanimentCommands();
 }
 
 // --- Undo and redo of chord edits -------------------------------------------------------------
@@ -138,6 +143,34 @@ void TfMain::mnFExportClick() {
     saveDocument(model::SaveMode::Export);
 }
 
+// The melody with its chord symbols as a MusicXML lead sheet, for notation programs.
+void TfMain::mnFLeadSheetClick() {
+    Composition* composition = notes_ ? notes_->composition() : nullptr;
+    if (composition == nullptr || !composition->hasChordTrack()) return;
+    const QFileInfo document(documentFileName_);
+    const QString proposed =
+        document.dir().filePath(document.completeBaseName() + QStringLiteral(".musicxml"));
+    QString chosen = dialogs_.saveFileName(this, tr("Export lead sheet"), proposed,
+                                           tr("MusicXML lead sheets (*.musicxml)"));
+    if (chosen.isEmpty()) return;
+    if (QFileInfo(chosen).suffix().isEmpty()) chosen += QStringLiteral(".musicxml");
+    // The lead sheet never replaces the file the piece came from.
+    std::error_code same;
+    if (std::filesystem::equivalent(toPath(chosen), toPath(documentFileName_), same)) {
+        dialogs_.show(this, model::msg::msgCantSave,
+                      chosen + "\n\r" + tr("It is the open document."));
+        return;
+    }
+    LeadSheetOptions options;
+    options.title = compositionTitle_.isEmpty() ? document.completeBaseName().toStdString()
+                                                : compositionTitle_.toStdString();
+    options.composer = compositionAuthor_.toStdString();
+    std::string error;
+    if (!exportMusicXml(*composition, options, toPath(chosen), error))
+        dialogs_.show(this, model::msg::msgCantSave,
+                      chosen + "\n\r" + QString::fromStdString(error));
+}
+
 // --- Recent files ---------------------------------------------------------------------------
 
 void TfMain::addRecentFile(const QString& name) {
@@ -182,7 +215,11 @@ void TfMain::openFile(const QString& fileName, int origin) {
     }
     stylePatchSet_ = arrangementPatchesSet_ = false;
 
-    const DocumentKind kind = documentKindByExtension(toPath(name));
+    DocumentKind kind = documentKindByExtension(toPath(name));
+    // MusicXML scores and ABC tunes open as melodies; saving asks for a project name.
+    const bool leadSheet = kind == DocumentKind::kNone && isMelodyFile(toPath(name)) &&
+                           melodyFormatOf(toPath(name)) != MelodyFormat::kMidi;
+    if (leadSheet) kind = DocumentKind::kMidi;
     if (kind == DocumentKind::kNone) {
         dialogs_.show(this, model::msg::msgCantOpenFile, name);
         return;
@@ -204,6 +241,16 @@ void TfMain::openFile(const QString& fileName, int origin) {
         return chooseMelodyChannel(channels);
     };
     request.savedVolumes = savedVolumes_;
+    if (leadSheet) {
+        request.loadMelody = [this](ChordMaster& master) {
+            std::vector<std::string> warnings;
+            const StatusCode status = loadMelodyFile(master, MelodySource{}, warnings);
+            for (const std::string& warning : warnings)
+                dialogs_.message(this, model::MessageKind::Warning, QString::fromStdString(warning),
+                                 QMessageBox::Ok);
+            return status;
+        };
+    }
     const StatusCode status = notes_->openDocument(request);
     if (status != status::kOk && !handleLoadStatus(status)) {
         closeDocument();
@@ -394,6 +441,8 @@ bool TfMain::closeDocument() {
     if (!notes_) return true;
     setDocumentCaption(" ");
     savedVolumes_ = notes_->channelSettings().volume;
+    compositionTitle_.clear();
+    compositionAuthor_.clear();
     // The player goes back to its own cells before the document goes.
     player_.composition = nullptr;
     player_.channelSettings = playerOwnChannels_;

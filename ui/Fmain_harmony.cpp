@@ -15,6 +15,7 @@
 #include "ui/Fchords1.h"
 #include "ui/Fmain.h"
 #include "ui/Fnotes_l1.h"
+#include "ui/model/CreateFlow.h"
 #include "ui/model/Msg_list.h"
 
 namespace varimel {
@@ -30,6 +31,7 @@ void TfMain::connectHarmonyCommands() {
 // A draft only sets the options; the next Create Accompaniment harmonises with them.
 void TfMain::mnHarmItClick(QAction* item) {
     const int tag = item->property("Tag").toInt();
+    if (tag == 0) return mnHCreatemanClick();
     checkDraftItem(tag - 1);
     applyDraft(tag, currentOptions);
     chordMethod_ = tag == kDraftIV ? ChordMethod::kDraftFour : ChordMethod::kHarmonizer;
@@ -46,35 +48,39 @@ void TfMain::b_CreateAccClick() {
     }
     resetChordDisplay();
     ChordMaster& master = *notes_->chordMaster();
+    const auto harmonise = [this, &master] {
+        return harmoniser_ ? harmoniser_(master, currentOptions, chordMethod_)
+                           : master.harmonise(currentOptions, chordMethod_);
+    };
+    // What a failed harmonisation puts back.
+    HarmonySnapshot before = takeHarmonySnapshot(master);
     composition->analysisStatus = 0;
     master.status = 0;
-    const StatusCode status = master.harmonise(currentOptions, chordMethod_);
-    switch (status) {
-        case status::kOk:
-            break;
-        case status::kMajorOrRelativeMinor: {
-            const auto answer = dialogs_.show(this, model::msg::msgApplyMinorKey);
-            if (answer == QMessageBox::Cancel) return;
-            composition->setStateFlags(0xFF, false);
-            composition->setStateFlags(state_flag::kKeyChanged, true);
-            KeyIndex key = master.key;
-            if (answer == QMessageBox::Yes && isValidKey(key)) key = relativeKey(key % 12);
-            setFileKey(*composition, key, currentOptions);
-            master.harmonise(currentOptions, chordMethod_);
-            break;
+    model::CreateStep step = model::createStep(harmonise());
+    if (step.action == model::CreateAction::AskMinorKey) {
+        const auto answer = dialogs_.show(this, *step.message);
+        if (answer == QMessageBox::Cancel) {
+            restoreHarmony(master, std::move(before));
+            return;
         }
-        case status::kKeyNotRecognised:
-            currentOptions.AutoKey = false;
-            dialogs_.show(this, model::msg::msgKeyUnknownCreate);
-            return;
-        case status::kManyKeys:
-            dialogs_.show(this, model::msg::msgManyKeys);
-            break;
-        default:
-            dialogs_.error(this, QString::fromStdString(model::formatText(
-                                     model::text::kErrorNumber, static_cast<long long>(status))));
-            return;
+        composition->setStateFlags(0, false);
+        composition->setStateFlags(state_flag::kKeyChanged, true);
+        KeyIndex key = master.key;
+        if (answer == QMessageBox::Yes && isValidKey(key)) key = relativeKey(key % 12);
+        if (isValidKey(key)) setFileKey(*composition, key, currentOptions);
+        step = model::createStep(harmonise(), true);
     }
+    if (step.autoKeyOff) currentOptions.AutoKey = false;
+    if (step.action == model::CreateAction::Stop) {
+        restoreHarmony(master, std::move(before));
+        if (step.message)
+            dialogs_.show(this, *step.message);
+        else
+            dialogs_.error(this, QString::fromStdString(step.errorText));
+        return;
+    }
+    if (step.message) dialogs_.show(this, *step.message);
+    keepChosenStyle(*composition, before);
 
     // The new chord track: the cursor to the start, the grid anew, edits of the old one gone.
     notes_->playRange().set(PlayRange::kStart, 0);
@@ -82,20 +88,29 @@ void TfMain::b_CreateAccClick() {
     chords_->createGrid(*composition, *notes_->scale());
     undoStack_->clear();
     setCommandState(model::command_mode::kAccompaniment);
-    composition->setStateFlags(0xFF, false);
+    composition->setStateFlags(0, false);
     composition->setStateFlags(state_flag::kContentChanged, true);
-    {
+    const KeyIndex key = composition->keys.empty() ? master.key : composition->keys[0].key;
+    if (isValidKey(key)) {
         const QSignalBlocker block(cb_Key);
-        const KeyIndex key = composition->keys.empty() ? master.key : composition->keys[0].key;
-        if (isValidKey(key)) cb_Key->setCurrentIndex(key + 1);
+        cb_Key->setCurrentIndex(key + 1);
+        composition->currentKey = static_cast<int8_t>(key);
     }
     OpenedDocument& document = notes_->document();
     document.options = currentOptions;
+    document.setup.playing = false;
+    const ChannelSettings channelsBefore = document.channels;
     finishHarmonising(document, [this](const std::string& text) {
         dialogs_.message(this, model::MessageKind::Warning, displayText(text), QMessageBox::Ok);
     });
     stylePatchSet_ = document.setup.stylePatchSet;
+    showChannels(channelsBefore);
     showAccompanimentMode();
+    if (!(composition->accompanimentParts & accompaniment_part::kStyle)) {
+        // No style for this meter: the block chords, and no style to switch on.
+        drawModeLight(1, LightLook::Unavailable);
+        l_Style->setEnabled(false);
+    }
     composition->setStateFlags(state_flag::kContentChanged, true);
 }
 

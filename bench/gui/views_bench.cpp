@@ -12,7 +12,7 @@
 #include <fstream>
 #include <vector>
 
-#include "gui_bench_support.h"
+#include "long_melody.h"
 #include "playback/Tmplay.h"
 #include "ui/Fchords1.h"
 #include "ui/Fnotes_l1.h"
@@ -20,7 +20,6 @@
 namespace {
 
 using namespace varimel;
-using bench::longMelody;
 
 OpeningRequest requestFor(const std::filesystem::path& path) {
     OpeningRequest request;
@@ -95,5 +94,10 @@ BENCHMARK(BM_BuildGridOf10000Bars)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    return varimel::bench::runBenchmarks(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }

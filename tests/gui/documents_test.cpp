@@ -45,7 +45,7 @@ class DocumentsTest : public QObject {
 
     // A window over an installation with the build's libraries and four recent files at most.
     void start() {
-        QVERIFY(writeLibraryInstallation(dir_->path()));
+        QVERIFY(installWithLibraries(dir_->path()));
         window_ = std::make_unique<TfMain>(services(), QString());
         QVERIFY(window_->started());
         window_->show();
@@ -62,15 +62,7 @@ class DocumentsTest : public QObject {
     // `parts` other than 0 replaces the accompaniment parts it is saved with.
     QString harmonisedProject(const std::string& sample, const std::string& name,
                               uint32_t parts = 0) {
-        const fs::path project = dir_->path() / name;
-        ChordMaster master(test::sampleMelodyPath(sample).string());
-        if (master.loadMidi() != 0 || master.harmonise(defaultOptions) != 0) return {};
-        if (parts != 0) master.composition()->accompanimentParts = parts;
-        std::string error;
-        if (!ProjectWriter::write(project.string(), *master.composition(), defaultOptions, error)) {
-            return {};
-        }
-        return QString::fromStdString(project.string());
+        return writeHarmonisedProject(test::sampleMelodyPath(sample), dir_->path() / name, parts);
     }
 
     void open(const QString& file) {
@@ -370,6 +362,36 @@ class DocumentsTest : public QObject {
         window_->findChild<QAction*>("mnHDraft1")->trigger();
         QTest::mouseClick(window_->findChild<QPushButton*>("b_CreateAcc"), Qt::LeftButton);
         QVERIFY(c.chordTrack[3].chord != kNoChord);
+    }
+
+    void aLeadSheetOpensAsAMelodyAndTheChordsGoBackOutAsOne() {
+        start();
+        const fs::path score = dir_->path() / "score.mxl";
+        fs::copy_file(fs::path(VARIMEL_SOURCE_DIR) / "tests/data/leadsheet/twinkle_mscore3.mxl",
+                      score);
+        open(QString::fromStdString(score.string()));
+        QCOMPARE(window_->documentKind(), 1);
+        QVERIFY(composition() != nullptr);
+        QVERIFY(composition()->noteTracks().count(0) > 20);
+        QVERIFY(!window_->findChild<QAction*>("mnFLeadSheet")->isEnabled());
+        QTest::mouseClick(window_->findChild<QPushButton*>("b_CreateAcc"), Qt::LeftButton);
+        QVERIFY(window_->findChild<QAction*>("mnFLeadSheet")->isEnabled());
+
+        // The score itself is never the target.
+        const auto original = fs::file_size(score);
+        dialogs_.fileToSave = QString::fromStdString(score.string());
+        window_->findChild<QAction*>("mnFLeadSheet")->trigger();
+        QCOMPARE(fs::file_size(score), original);
+        QVERIFY(dialogs_.messages.back().text.contains("It is the open document."));
+
+        const fs::path sheet = dir_->path() / "sheet";
+        dialogs_.fileToSave = QString::fromStdString(sheet.string());
+        window_->findChild<QAction*>("mnFLeadSheet")->trigger();
+        std::ifstream in(sheet.string() + ".musicxml");
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        QVERIFY(text.find("<score-partwise") != std::string::npos);
+        QVERIFY(text.find("<harmony") != std::string::npos);
+        QVERIFY(text.find("<work-title>score</work-title>") != std::string::npos);
     }
 
     void melodiesOnTwoChannelsAskWhichOneOrTakeTheOnlyOne() {

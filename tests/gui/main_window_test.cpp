@@ -15,18 +15,21 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "engine/Apperr.h"
 #include "playback/RecordingPort.h"
+#include "playback/WavRender.h"
 #include "scripted_services.h"
 #include "settings/RegFile.h"
 #include "settings/RegSetup.h"
 #include "settings/Tmyregistry.h"
 #include "support/accompaniment_fixture.h"
 #include "support/samples.h"
+#include "support/wav.h"
 #include "ui/Application.h"
 #include "ui/DialogProvider.h"
 #include "ui/Fabout1.h"
@@ -229,6 +232,56 @@ class MainWindowTest : public QObject {
         window.player().waitForEnd();
         QVERIFY(window.close());
         window.player().composition = nullptr;
+    }
+
+    // Plays `piece` to its end on the window's player; answers the error shown, if any.
+    static std::string playToEnd(TfMain& window, test::Piece& piece) {
+        std::string error;
+        window.player().composition = &piece.composition();
+        if (!window.player().start(
+                {}, [&error](const std::string&, const std::string& text) { error = text; }))
+            return "not started";
+        window.player().waitForEnd();
+        window.player().composition = nullptr;
+        return error;
+    }
+
+    void aCaptureOutputRendersThePlaybackIntoItsFileWithoutASoundDevice() {
+        install(false);
+        test::Piece piece = test::loadPiece("4/4", 4, {.tempoBpm = 240});  // four seconds
+        QCOMPARE(piece.status, 0);
+        // A folder that does not exist: playing fails, saying why.
+        const fs::path missing = dir_->path() / "none" / "out.wav";
+        qputenv("VARIMEL_OUTPUT", QByteArray::fromStdString("capture:" + missing.string()));
+        {
+            TfMain window(services(), QString());
+            const std::string error = playToEnd(window, piece);
+            QCOMPARE(error, "Cannot capture playback to \"" + missing.string() + "\": " +
+                                (canRenderWav() ? "cannot write " + missing.string() +
+                                                      ": No such file or directory"
+                                                : std::string(kNoSynthesiserText)));
+        }
+        QVERIFY(!fs::exists(missing.parent_path()));
+        if (!canRenderWav()) return;
+
+        const fs::path wav = dir_->path() / "out.wav";
+        qputenv("VARIMEL_OUTPUT", QByteArray::fromStdString("capture:" + wav.string()));
+        double played = 0;
+        {
+            TfMain window(services(), QString());
+            QVERIFY(!window.outputRecording());
+            const auto start = std::chrono::steady_clock::now();
+            QCOMPARE(playToEnd(window, piece), std::string());
+            played =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }  // the window's player ends with it: the file is complete
+        const test::Wav sound = test::readWav(wav);
+        QCOMPARE(sound.rate, 44100);
+        // The time played, and at most three seconds of the last notes ringing out.
+        QVERIFY2(
+            sound.seconds() >= 0.95 * played && sound.seconds() <= 1.05 * played + 3.0,
+            qPrintable(QStringLiteral("%1 s for %2 s played").arg(sound.seconds()).arg(played)));
+        QVERIFY(test::rms(sound.mono, 0, sound.mono.size()) > 0.005);  // 0.012 measured
     }
 
     void tipsShowAtStartAndTheirChoiceIsStoredAtOnce() {

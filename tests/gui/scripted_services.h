@@ -8,9 +8,12 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "engine/Mas_file.h"
+#include "engine/Wchordmaster.h"
 #include "settings/RegFile.h"
 #include "settings/RegSetup.h"
 #include "ui/DialogProvider.h"
@@ -45,11 +48,14 @@ class ScriptedDialogs final : public DialogProvider {
         proposedNames.append(proposed);
         return fileToSave;
     }
-    bool print(QWidget*, QPrinter&) override { return false; }
+    bool print(QWidget*, QPrinter& printer) override {
+        ++printDialogs;
+        return onPrint ? onPrint(printer) : false;
+    }
     int run(QDialog& dialog) override {
         ran.append(dialog.objectName());
         if (auto* about = qobject_cast<TfAbout*>(&dialog)) aboutText = about->versionText();
-        return QDialog::Accepted;
+        return onRun ? onRun(dialog) : QDialog::Accepted;
     }
 
     std::vector<ShownMessage> messages;
@@ -60,6 +66,11 @@ class ScriptedDialogs final : public DialogProvider {
     QString fileToSave;  // empty: the save dialog is cancelled
     QStringList ran;
     QString aboutText;
+    int printDialogs = 0;
+    std::function<bool(QPrinter&)> onPrint;  // sets the printer up; unset: the dialog is cancelled
+    // Plays the user's part in one of our dialogs (selects, ticks) and answers how it closed;
+    // unset: accepted as it stands.
+    std::function<int(QDialog&)> onRun;
 };
 
 class ScriptedLauncher final : public Launcher {
@@ -97,12 +108,14 @@ inline void writeText(const std::filesystem::path& path, const std::string& text
     std::ofstream(path, std::ios::binary) << text;
 }
 
-#ifdef VARIMEL_BUILD_LIBRARY_DIR
-// An installation under `dir` (its registry file is dir/registry.reg) with two instrument names
-// and the build's style and arrangement libraries; false when the registry was not written.
-inline bool writeLibraryInstallation(const std::filesystem::path& dir, bool showTips = true) {
+// An installation under `dir` (its data in dir/data, its registry dir/registry.reg) with the
+// build's style and arrangement libraries and the given instrument list; the tip of the day
+// shows at start when `showTips` says so.
+inline bool installWithLibraries(const std::filesystem::path& dir,
+                                 const std::string& instruments = "Piano\nBright Piano\n",
+                                 bool showTips = true) {
     const std::filesystem::path root = dir / "data";
-    writeText(root / "gmi.txt", "Piano\nBright Piano\n");
+    writeText(root / "gmi.txt", instruments);
     InstallLayout layout;
     layout.installPath = root.string();
     layout.showTips = showTips;
@@ -111,6 +124,19 @@ inline bool writeLibraryInstallation(const std::filesystem::path& dir, bool show
     RegistryFile registry(dir / "registry.reg");
     return writeInstallation(registry, layout, true);
 }
-#endif
+
+// A melody harmonised with Draft I, as the command line does it, saved as the project `target`;
+// `parts` other than 0 replaces the accompaniment parts it is saved with. Empty on failure.
+inline QString writeHarmonisedProject(const std::filesystem::path& melody,
+                                      const std::filesystem::path& target, uint32_t parts = 0) {
+    ChordMaster master(melody.string());
+    if (master.loadMidi() != 0 || master.harmonise(defaultOptions) != 0) return {};
+    if (parts != 0) master.composition()->accompanimentParts = parts;
+    std::string error;
+    if (!ProjectWriter::write(target.string(), *master.composition(), defaultOptions, error)) {
+        return {};
+    }
+    return QString::fromStdString(target.string());
+}
 
 }  // namespace varimel

@@ -68,7 +68,7 @@ class TransportTest : public QObject {
     std::unique_ptr<TfMain> window_;
 
     void start() {
-        QVERIFY(writeLibraryInstallation(dir_->path(), false));
+        QVERIFY(installWithLibraries(dir_->path(), "Piano\nBright Piano\n", false));
         window_ = std::make_unique<TfMain>(MainServices{&dialogs_, &launcher_, &help_, &random_},
                                            QString());
         QVERIFY(window_->started());

@@ -15,8 +15,9 @@ constexpr std::array<std::string_view, 31> kDocumentControls{
     "b_Back",     "b_Forw",   "b_Mark",    "b_Play2",     "me_From",    "me_To",    "trb_VMel",
     "chb_MelOff", "trb_VChr", "chb_ChrOff"};
 
-constexpr std::array<std::string_view, 4> kPrintControls{"tb_PrintPr", "tb_Print", "mnFPrint",
-                                                         "mnFPrintPrev"};
+// Commands that need chords: printing, and the lead sheet.
+constexpr std::array<std::string_view, 5> kPrintControls{"tb_PrintPr", "tb_Print", "mnFPrint",
+                                                         "mnFPrintPrev", "mnFLeadSheet"};
 
 void add(std::vector<ControlStep>& steps, std::initializer_list<std::string_view> names,
          ControlAction action) {
@@ -83,7 +84,7 @@ std::vector<ControlStep> commandStateSteps(int mode) {
             add(steps, {"imgSAM"}, Show);
             add(steps,
                 {"l_Beat", "l_Style", "l_Arng", "mnAPArran", "tb_PrintPr", "tb_Print", "mnFPrint",
-                 "mnFPrintPrev"},
+                 "mnFPrintPrev", "mnFLeadSheet"},
                 Enable);
             addChanged(steps);
             return steps;

@@ -1,0 +1,436 @@
+// The main window's accompaniment commands driven offscreen: Create with and without a style
+// for the meter, the key selector, the style and arrangement dialogs' results, the switches,
+// the instruments and the volumes, and what the player hears of them.
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QtTest>
+#include <filesystem>
+
+#include "accompaniment/Tarangsmaster.h"
+#include "accompaniment/Tstylemaster.h"
+#include "engine/Apperr.h"
+#include "engine/Wchordmaster.h"
+#include "playback/RecordingPort.h"
+#include "scripted_services.h"
+#include "settings/RegFile.h"
+#include "settings/RegSetup.h"
+#include "settings/Tmyregistry.h"
+#include "support/melody.h"
+#include "support/samples.h"
+#include "ui/Farrangs.h"
+#include "ui/Fmain.h"
+#include "ui/Fnotes_l1.h"
+#include "ui/Fstyle1.h"
+#include "ui/ModeLightsView.h"
+
+using namespace varimel;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool sent(const std::vector<RecordedMessage>& log, uint32_t status, uint32_t data1,
+          int data2 = -1) {
+    for (const RecordedMessage& m : log) {
+        if ((m.message & 0xFF) == status && ((m.message >> 8) & 0x7F) == data1 &&
+            (data2 < 0 || ((m.message >> 16) & 0x7F) == static_cast<uint32_t>(data2)))
+            return true;
+    }
+    return false;
+}
+
+int volumeEvent(const Composition& c, int channel) {
+    return c.eventValue(static_cast<uint8_t>(event_kind::kController | channel), 7);
+}
+
+}  // namespace
+
+class AccompanimentCommandsTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<test::TempDir> dir_;
+    ScriptedDialogs dialogs_;
+    ScriptedLauncher launcher_;
+    RecordingHelp help_;
+    FixedRandom random_;
+    std::unique_ptr<TfMain> window_;
+
+    void start() {
+        std::string names;
+        for (int program = 0; program < 128; ++program)
+            names += "Instrument " + std::to_string(program) + "\n";
+        QVERIFY(installWithLibraries(dir_->path(), names));
+        window_ = std::make_unique<TfMain>(MainServices{&dialogs_, &launcher_, &help_, &random_},
+                                           QString());
+        QVERIFY(window_->started());
+        window_->show();
+        currentOptions = defaultOptions;
+    }
+
+    QString copySample(const std::string& sample, const std::string& name) {
+        const fs::path target = dir_->path() / name;
+        fs::copy_file(test::sampleMelodyPath(sample), target, fs::copy_options::overwrite_existing);
+        return QString::fromStdString(target.string());
+    }
+
+    void open(const QString& file) {
+        dialogs_.fileToOpen = file;
+        window_->findChild<QAction*>("mnFOpen")->trigger();
+    }
+    void create() { QTest::mouseClick(child<QPushButton>("b_CreateAcc"), Qt::LeftButton); }
+
+    template <typename T>
+    T* child(const char* name) {
+        T* found = window_->findChild<T*>(QString::fromLatin1(name));
+        if (!found) qFatal("no control %s", name);
+        return found;
+    }
+    Composition& composition() { return *window_->notesView()->composition(); }
+    LightLook light(int row) { return child<ModeLightsView>("imgSAM")->look(row); }
+    std::vector<RecordedMessage> heard() { return window_->outputRecording()->messages(); }
+
+    // A 4/4 style of the library other than `other`.
+    StyleId anotherFittingStyle(StyleId other) {
+        StyleLibrary& library = window_->styleDialog()->library();
+        for (int category = 0; category < 3; ++category) {
+            for (int index = 0; index < 64; ++index) {
+                const StyleId id = makeStyleId(category, index);
+                const Style* style = library.find(id);
+                if (id != other && style && StyleLibrary::meterFits(style->meters, 4, 4)) return id;
+            }
+        }
+        return kNoStyle;
+    }
+
+    // The style dialog closes with OK on `id` (and the arrangement box as given).
+    void chooseStyle(StyleId id, bool arrangement) {
+        dialogs_.onRun = [id, arrangement](QDialog& dialog) {
+            auto& style = dynamic_cast<TfStyle&>(dialog);
+            style.library().style(id);
+            style.setArrangementEnabled(arrangement);
+            return int(QDialog::Accepted);
+        };
+        QTest::mouseClick(child<QPushButton>("b_StyleAcc"), Qt::LeftButton);
+        dialogs_.onRun = nullptr;
+    }
+
+  private Q_SLOTS:
+    void init() {
+        dir_ = std::make_unique<test::TempDir>("varimel-accompaniment");
+        qputenv(kRegistryEnvVar,
+                QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
+        qputenv("VARIMEL_OUTPUT", "recording");
+        dialogs_ = ScriptedDialogs();
+    }
+    void cleanup() {
+        if (window_) {
+            window_->player().stop();
+            window_->player().waitForEnd();
+        }
+        window_.reset();
+        dir_.reset();
+    }
+
+    void createGivesTheStyleOfTheMeterAndThePlayerHearsItsInstrument() {
+        start();
+        open(copySample("twinkle", "twinkle.mid"));
+        window_->player().openStream();
+        create();
+        Composition& c = composition();
+        QCOMPARE(c.accompanimentParts, accompaniment_part::kStyle);
+        QVERIFY(c.style != nullptr);
+        QCOMPARE(light(0), LightLook::Off);
+        QCOMPARE(light(1), LightLook::On);
+        QCOMPARE(light(2), LightLook::Off);
+        QVERIFY(child<QLabel>("l_Style")->isEnabled());
+        const int program = c.style->program;
+        QCOMPARE(int(window_->notesView()->document().channels.program[1]), program);
+        QVERIFY(sent(heard(), 0xC1, static_cast<uint32_t>(program)));
+        QCOMPARE(child<QLabel>("l_ChrPatch")->text(), QString("Instrument %1").arg(program));
+
+        // Nothing changed: a second Create leaves the chords, even an edited one.
+        c.chordTrack[2].chord = kNoChord;
+        create();
+        QCOMPARE(c.chordTrack[2].chord, kNoChord);
+    }
+
+    void aChosenStyleSurvivesAnotherDraftAndTheProjectReopensWithIt() {
+        start();
+        open(copySample("twinkle", "twinkle.mid"));
+        create();
+        const StyleId chosen = anotherFittingStyle(window_->styleDialog()->library().selection());
+        QVERIFY(chosen >= 0);
+        chooseStyle(chosen, false);
+        QCOMPARE(composition().styleId(), chosen);
+        const int program = composition().style->program;
+
+        window_->findChild<QAction*>("mnHDraft2")->trigger();
+        create();
+        QCOMPARE(composition().styleId(), chosen);
+
+        const QString project = QString::fromStdString((dir_->path() / "twinkle.vml").string());
+        dialogs_.fileToSave = project;
+        window_->findChild<QAction*>("mnFSave")->trigger();
+        QVERIFY(fs::exists(project.toStdString()));
+        QVERIFY(window_->closeDocument());
+        open(project);
+        QCOMPARE(composition().styleId(), chosen);
+        QCOMPARE(composition().style->program, program);
+        QCOMPARE(int(window_->notesView()->document().channels.program[1]), program);
+    }
+
+    void aMeterWithoutAStyleGetsTheBlockChordsWithTheDefaultInstrument() {
+        using namespace varimel::test;
+        std::vector<Step> steps;
+        const char* pitches[] = {"C5", "D5", "E5", "F5", "G5", "E5", "C5", "G4", "C5", "E5"};
+        for (int bar = 0; bar < 8; ++bar)
+            for (int beat = 0; beat < 5; ++beat)
+                steps.push_back({pitches[(bar + beat) % 10], 1_beat});
+        TempMidiFile file(melody("5/4", steps));
+        const QString path = QString::fromStdString((dir_->path() / "five.mid").string());
+        fs::copy_file(file.path(), path.toStdString());
+        start();
+        window_->styleDialog()->library().style(kNoStyle);
+        open(path);
+        dialogs_.messages.clear();
+        create();
+        QVERIFY(!dialogs_.messages.empty());
+        QVERIFY(dialogs_.messages.back().text.contains("5/4"));
+        QCOMPARE(composition().accompanimentParts, accompaniment_part::kBlockChords);
+        QCOMPARE(int(window_->notesView()->document().channels.program[1]),
+                 int(currentOptions.DefAccPatch));
+        QVERIFY(!child<QLabel>("l_Style")->isEnabled());
+        QCOMPARE(light(0), LightLook::On);
+        QCOMPARE(light(1), LightLook::Unavailable);
+        // "style" has nothing to switch on; "1-beat" with nothing before stays.
+        QTest::mouseClick(child<ModeLightsView>("imgSAM"), Qt::LeftButton, {}, QPoint(5, 15));
+        QCOMPARE(composition().accompanimentParts, accompaniment_part::kBlockChords);
+        QCOMPARE(light(1), LightLook::Unavailable);
+        QTest::mouseClick(child<ModeLightsView>("imgSAM"), Qt::LeftButton, {}, QPoint(5, 3));
+        QCOMPARE(composition().accompanimentParts, accompaniment_part::kBlockChords);
+    }
+
+    void theKeySelectorWritesTheKeyOnlyWithADocument() {
+        start();
+        auto* key = child<QComboBox>("cb_Key");
+        currentOptions.AutoKey = true;
+        key->setCurrentIndex(20);
+        Q_EMIT key->activated(20);
+        QVERIFY(currentOptions.AutoKey);  // nothing without a document
+
+        open(copySample("twinkle", "twinkle.mid"));
+        create();
+        key->setCurrentIndex(20);
+        Q_EMIT key->activated(20);
+        Composition& c = composition();
+        int sharpsFlats = -1;
+        int minor = -1;
+        c.eventValue(event_kind::kKeySignature, 0, &sharpsFlats, &minor);
+        QCOMPARE(sharpsFlats, 0);
+        QCOMPARE(minor, 1);
+        QCOMPARE(int(c.currentKey), 19);
+        QVERIFY(!currentOptions.AutoKey);
+        QCOMPARE(int(c.stateFlags &
+                     (state_flag::kKeyChanged | state_flag::kContentChanged |
+                      state_flag::kHarmonySettingsChanged | state_flag::kAccompanimentModeChanged)),
+                 int(state_flag::kKeyChanged | state_flag::kContentChanged));
+        for (const char* draft : {"mnHDraft1", "mnHDraft2", "mnHDraft3", "mnHDraft4"})
+            QVERIFY(!child<QAction>(draft)->isChecked());
+        // The next Create harmonises in a-moll.
+        create();
+        QCOMPARE(key->currentText(), QString("a-moll"));
+        QCOMPARE(int(c.keys.front().key), 19);
+    }
+
+    void switchesAndTheStyleCommandFollowTheLights() {
+        start();
+        open(copySample("twinkle", "twinkle.mid"));
+        create();
+        Composition& c = composition();
+        // Style and arrangement from the style dialog.
+        chooseStyle(window_->styleDialog()->library().selection(), true);
+        QCOMPARE(c.accompanimentParts, 6u);
+        QCOMPARE(light(2), LightLook::On);
+        // "1-beat" by its caption, and back.
+        QTest::mouseClick(child<QLabel>("l_Beat"), Qt::LeftButton);
+        QCOMPARE(c.accompanimentParts, 1u);
+        QCOMPARE(light(0), LightLook::On);
+        QCOMPARE(light(1), LightLook::Off);
+        QTest::mouseClick(child<QLabel>("l_Beat"), Qt::LeftButton);
+        QCOMPARE(c.accompanimentParts, 6u);
+        // "arrange" off by its caption; then "style" off leaves the block chords.
+        QTest::mouseClick(child<QLabel>("l_Arng"), Qt::LeftButton);
+        QCOMPARE(c.accompanimentParts, 2u);
+        QTest::mouseClick(child<QLabel>("l_Style"), Qt::LeftButton);
+        QCOMPARE(c.accompanimentParts, 1u);
+
+        // Cancel in the style dialog changes nothing.
+        const uint8_t flags = c.stateFlags;
+        const auto channels = window_->notesView()->document().channels.program;
+        dialogs_.onRun = [](QDialog&) { return int(QDialog::Rejected); };
+        QTest::mouseClick(child<QPushButton>("b_StyleAcc"), Qt::LeftButton);
+        QCOMPARE(c.accompanimentParts, 1u);
+        QCOMPARE(c.stateFlags, flags);
+        QCOMPARE(window_->notesView()->document().channels.program, channels);
+    }
+
+    void theArrangementDialogsChoiceSoundsWithItsBand() {
+        start();
+        open(copySample("twinkle", "twinkle.mid"));
+        create();
+        ArrangementLibrary& library = window_->arrangementDialog()->library();
+        library.setMeter(4, 4);
+        const ArrangementId rock = library.findByName("Rock44");
+        QVERIFY(rock >= 0);
+        window_->player().openStream();
+        dialogs_.onRun = [rock](QDialog& dialog) {
+            auto& arrangements = dynamic_cast<TfArrang&>(dialog);
+            arrangements.show();
+            QLabel* text =
+                arrangements.rowText(QStringLiteral("mi_%1_%2").arg(rock >> 16).arg(rock & 0xFFFF));
+            if (text) QTest::mouseClick(text, Qt::RightButton);
+            arrangements.hide();
+            return int(QDialog::Accepted);
+        };
+        child<QAction>("mnAPArran")->trigger();
+        QVERIFY(child<QAction>("mnAPArran")->isVisible());
+        Composition& c = composition();
+        QCOMPARE(c.arrangementId, rock);
+        QVERIFY(c.accompanimentParts & accompaniment_part::kArrangement);
+        QVERIFY(c.arrangement != nullptr);
+        const ArrangementPart& part0 = c.arrangement->parts.front();
+        const auto& channels = window_->notesView()->document().channels;
+        QCOMPARE(channels.program[2], part0.organProgram);
+        QCOMPARE(channels.program[3], part0.bassProgram);
+        QCOMPARE(channels.volume[9], part0.drumsVolume);
+        QVERIFY(sent(heard(), 0xC2, part0.organProgram));
+        QVERIFY(sent(heard(), 0xB3, 7, part0.bassVolume));
+        QCOMPARE(light(2), LightLook::On);
+        QVERIFY(window_->arrangementDialog()->arrangementApplied());
+    }
+
+    void muteSilencesWithoutChangingTheStoredVolume() {
+        start();
+        open(copySample("twinkle", "twinkle.mid"));
+        create();
+        window_->player().openStream();
+        auto* slider = child<QSlider>("trb_VMel");
+        slider->setValue(127 - 80);
+        Composition& c = composition();
+        QCOMPARE(volumeEvent(c, 0), 80);
+        QVERIFY(sent(heard(), 0xB0, 7, 80));
+        window_->outputRecording()->clear();
+
+        auto* mute = child<QPushButton>("chb_MelOff");
+        QTest::mouseClick(mute, Qt::LeftButton);
+        QVERIFY(!slider->isEnabled());
+        QVERIFY(sent(heard(), 0xB0, 7, 0));
+        QCOMPARE(volumeEvent(c, 0), 80);
+        QCOMPARE(int(window_->notesView()->document().channels.volume[0]), 80);
+        QCOMPARE(int(window_->notesView()->document().channels.mute[0]), 1);
+
+        window_->outputRecording()->clear();
+        QTest::mouseClick(mute, Qt::LeftButton);
+        QVERIFY(slider->isEnabled());
+        QVERIFY(sent(heard(), 0xB0, 7, 80));
+        QCOMPARE(int(window_->notesView()->document().channels.mute[0]), 0);
+    }
+
+    void theInstrumentListPopsUpBesideItsLabelAndSetsTheProgram() {
+        start();
+        open(copySample("twinkle", "twinkle.mid"));
+        window_->player().openStream();
+        auto* label = child<QLabel>("l_MelPatch");
+        QTest::mouseClick(label, Qt::LeftButton);
+        auto* list = child<QListWidget>("cb_Patchs");
+        QVERIFY(list->isVisible());
+        QCOMPARE(list->x(), label->mapTo(window_.get(), QPoint(0, 0)).x() + 2);
+        QCOMPARE(list->y(), child<QWidget>("p_MelG")->mapTo(window_.get(), QPoint(0, 0)).y());
+        QCOMPARE(list->height(), child<QWidget>("p_VMel")->height());
+        QListWidgetItem* item = list->item(41);
+        list->setCurrentItem(item);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(item).center());
+        QVERIFY(!list->isVisible());
+        QCOMPARE(label->text(), QString("Instrument 41"));
+        QCOMPARE(composition().eventValue(event_kind::kProgramChange | 0, 0), 41);
+        QVERIFY(sent(heard(), 0xC0, 41));
+        // A second click on the label only closes an open list.
+        QTest::mouseClick(label, Qt::LeftButton);
+        QTest::mouseClick(label, Qt::LeftButton);
+        QVERIFY(!list->isVisible());
+    }
+
+    void failedHarmonisationKeepsThePreviousChords() {
+        start();
+        open(copySample("twinkle", "twinkle.mid"));
+        create();
+        Composition& c = composition();
+        const auto chords = c.chordTrack;
+        const uint32_t parts = c.accompanimentParts;
+        // Another draft; the harmoniser fails after clearing the old harmony.
+        window_->setHarmoniser([](ChordMaster& master, const HarmonyOptions&, ChordMethod) {
+            master.composition()->clearDerived();
+            return StatusCode{1};
+        });
+        window_->findChild<QAction*>("mnHDraft3")->trigger();
+        dialogs_.messages.clear();
+        create();
+        QCOMPARE(dialogs_.messages.back().text, QString("Error 1"));
+        QCOMPARE(c.chordTrack, chords);
+        QCOMPARE(c.accompanimentParts, parts);
+
+        // 96, answered Yes: the relative minor; a second run that fails also keeps the chords.
+        int runs = 0;
+        window_->setHarmoniser([&runs](ChordMaster& master, const HarmonyOptions&, ChordMethod) {
+            master.composition()->clearDerived();
+            master.key = 7;  // C-dur
+            return StatusCode(++runs == 1 ? 96 : 95);
+        });
+        dialogs_.answers = {QMessageBox::Yes};
+        create();
+        QCOMPARE(runs, 2);
+        int sharpsFlats = -1;
+        int minor = -1;
+        c.eventValue(event_kind::kKeySignature, 0, &sharpsFlats, &minor);
+        QCOMPARE(minor, 0);  // the signature of the chords kept, not the minor tried
+        QCOMPARE(c.chordTrack, chords);
+        QVERIFY(!currentOptions.AutoKey);
+
+        // 96 with Cancel: nothing more runs, the chords stay.
+        runs = 0;
+        dialogs_.answers = {QMessageBox::Cancel};
+        create();
+        QCOMPARE(runs, 1);
+        QCOMPARE(c.chordTrack, chords);
+    }
+
+    void commandsWaitWhileThePiecePlays() {
+        start();
+        open(copySample("twinkle", "twinkle.mid"));
+        create();
+        Composition& c = composition();
+        const uint32_t parts = c.accompanimentParts;
+        window_->findChild<QAction*>("mnHDraft2")->trigger();
+        QVERIFY(window_->player().start());
+        QTRY_VERIFY(window_->player().isPlaying());
+        const auto chords = c.chordTrack;
+        create();
+        QTest::mouseClick(child<QLabel>("l_Beat"), Qt::LeftButton);
+        dialogs_.ran.clear();
+        QTest::mouseClick(child<QPushButton>("b_StyleAcc"), Qt::LeftButton);
+        child<QAction>("mnAPArran")->trigger();
+        QVERIFY(dialogs_.ran.isEmpty());
+        QCOMPARE(c.accompanimentParts, parts);
+        QCOMPARE(c.chordTrack, chords);
+        window_->player().stop();
+        window_->player().waitForEnd();
+    }
+};
+
+QTEST_MAIN(AccompanimentCommandsTest)
+#include "accompaniment_commands_test.moc"

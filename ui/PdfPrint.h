@@ -1,0 +1,30 @@
+// PdfPrint: the chord sheet of a file printed to a PDF without a window
+// (`varimel --print-pdf OUT.pdf FILE [--title T] [--author A]`). A project prints its chords as
+// saved; a melody is harmonised with Draft I first, as the window's default draft does.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace varimel {
+
+struct PdfPrintRequest {
+    QString output;
+    QString input;
+    QString title;
+    QString author;
+    int screenDpi = 96;
+    int resolution = 600;  // of the PDF's device pixels
+};
+
+// Empty on success, else why nothing was written. The input is never overwritten, and a failed
+// print leaves any earlier output as it was.
+QString printToPdf(const PdfPrintRequest& request);
+
+inline constexpr const char* kPrintPdfOption = "--print-pdf";
+
+// `arguments` are the program's arguments after its name, starting with --print-pdf. Answers the
+// exit code (0 printed, 1 failed, 2 wrong arguments), with messages on standard error.
+int runPrintPdf(const QStringList& arguments);
+
+}  // namespace varimel
