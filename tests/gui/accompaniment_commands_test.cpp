@@ -15,6 +15,7 @@
 #include "engine/Apperr.h"
 #include "engine/Wchordmaster.h"
 #include "playback/RecordingPort.h"
+#include "playback_log.h"
 #include "scripted_services.h"
 #include "settings/RegFile.h"
 #include "settings/RegSetup.h"
@@ -31,16 +32,6 @@ using namespace varimel;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool sent(const std::vector<RecordedMessage>& log, uint32_t status, uint32_t data1,
-          int data2 = -1) {
-    for (const RecordedMessage& m : log) {
-        if ((m.message & 0xFF) == status && ((m.message >> 8) & 0x7F) == data1 &&
-            (data2 < 0 || ((m.message >> 16) & 0x7F) == static_cast<uint32_t>(data2)))
-            return true;
-    }
-    return false;
-}
 
 int volumeEvent(const Composition& c, int channel) {
     return c.eventValue(static_cast<uint8_t>(event_kind::kController | channel), 7);
@@ -149,7 +140,7 @@ class AccompanimentCommandsTest : public QObject {
         QVERIFY(child<QLabel>("l_Style")->isEnabled());
         const int program = c.style->program;
         QCOMPARE(int(window_->notesView()->document().channels.program[1]), program);
-        QVERIFY(sent(heard(), 0xC1, static_cast<uint32_t>(program)));
+        QVERIFY(wasSent(heard(), 0xC1, static_cast<uint32_t>(program)));
         QCOMPARE(child<QLabel>("l_ChrPatch")->text(), QString("Instrument %1").arg(program));
 
         // Nothing changed: a second Create leaves the chords, even an edited one.
@@ -307,8 +298,8 @@ class AccompanimentCommandsTest : public QObject {
         QCOMPARE(channels.program[2], part0.organProgram);
         QCOMPARE(channels.program[3], part0.bassProgram);
         QCOMPARE(channels.volume[9], part0.drumsVolume);
-        QVERIFY(sent(heard(), 0xC2, part0.organProgram));
-        QVERIFY(sent(heard(), 0xB3, 7, part0.bassVolume));
+        QVERIFY(wasSent(heard(), 0xC2, part0.organProgram));
+        QVERIFY(wasSent(heard(), 0xB3, 7, part0.bassVolume));
         QCOMPARE(light(2), LightLook::On);
         QVERIFY(window_->arrangementDialog()->arrangementApplied());
     }
@@ -322,13 +313,13 @@ class AccompanimentCommandsTest : public QObject {
         slider->setValue(127 - 80);
         Composition& c = composition();
         QCOMPARE(volumeEvent(c, 0), 80);
-        QVERIFY(sent(heard(), 0xB0, 7, 80));
+        QVERIFY(wasSent(heard(), 0xB0, 7, 80));
         window_->outputRecording()->clear();
 
         auto* mute = child<QPushButton>("chb_MelOff");
         QTest::mouseClick(mute, Qt::LeftButton);
         QVERIFY(!slider->isEnabled());
-        QVERIFY(sent(heard(), 0xB0, 7, 0));
+        QVERIFY(wasSent(heard(), 0xB0, 7, 0));
         QCOMPARE(volumeEvent(c, 0), 80);
         QCOMPARE(int(window_->notesView()->document().channels.volume[0]), 80);
         QCOMPARE(int(window_->notesView()->document().channels.mute[0]), 1);
@@ -336,7 +327,7 @@ class AccompanimentCommandsTest : public QObject {
         window_->outputRecording()->clear();
         QTest::mouseClick(mute, Qt::LeftButton);
         QVERIFY(slider->isEnabled());
-        QVERIFY(sent(heard(), 0xB0, 7, 80));
+        QVERIFY(wasSent(heard(), 0xB0, 7, 80));
         QCOMPARE(int(window_->notesView()->document().channels.mute[0]), 0);
     }
 
@@ -358,7 +349,7 @@ class AccompanimentCommandsTest : public QObject {
         QVERIFY(!list->isVisible());
         QCOMPARE(label->text(), QString("Instrument 41"));
         QCOMPARE(composition().eventValue(event_kind::kProgramChange | 0, 0), 41);
-        QVERIFY(sent(heard(), 0xC0, 41));
+        QVERIFY(wasSent(heard(), 0xC0, 41));
         // A second click on the label only closes an open list.
         QTest::mouseClick(label, Qt::LeftButton);
         QTest::mouseClick(label, Qt::LeftButton);

@@ -21,6 +21,7 @@
 #include "playback/MidiResult.h"
 #include "playback/RecordingPort.h"
 #include "playback/Tplaythread.h"
+#include "playback_log.h"
 #include "scripted_services.h"
 #include "support/melody.h"
 #include "support/samples.h"
@@ -34,25 +35,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kWait = 20000;  // ms; the machine may be busy
-
-bool isNoteOn(uint32_t message, int channel) {
-    return (message & 0xF0) == 0x90 && static_cast<int>(message & 0x0F) == channel &&
-           ((message >> 16) & 0x7F) > 0;
-}
-
-int keyOf(uint32_t message) {
-    return static_cast<int>((message >> 8) & 0x7F);
-}
-
-// The melody's note-ons among the messages from `from` on.
-std::vector<RecordedMessage> melodyNotes(const std::vector<RecordedMessage>& all,
-                                         std::size_t from) {
-    std::vector<RecordedMessage> notes;
-    for (std::size_t i = from; i < all.size(); ++i) {
-        if (isNoteOn(all[i].message, 0)) notes.push_back(all[i]);
-    }
-    return notes;
-}
 
 }  // namespace
 
