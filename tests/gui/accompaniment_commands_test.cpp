@@ -39,24 +39,16 @@ int volumeEvent(const Composition& c, int channel) {
 
 }  // namespace
 
-class AccompanimentCommandsTest : public QObject {
+class AccompanimentCommandsTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<test::TempDir> dir_;
-    ScriptedDialogs dialogs_;
-    ScriptedLauncher launcher_;
-    RecordingHelp help_;
-    FixedRandom random_;
-    std::unique_ptr<TfMain> window_;
-
     void start() {
         std::string names;
         for (int program = 0; program < 128; ++program)
             names += "Instrument " + std::to_string(program) + "\n";
         QVERIFY(installWithLibraries(dir_->path(), names));
-        window_ = std::make_unique<TfMain>(MainServices{&dialogs_, &launcher_, &help_, &random_},
-                                           QString());
+        window_ = std::make_unique<TfMain>(services(), QString());
         QVERIFY(window_->started());
         window_->show();
         currentOptions = defaultOptions;
@@ -110,21 +102,8 @@ class AccompanimentCommandsTest : public QObject {
     }
 
   private Q_SLOTS:
-    void init() {
-        dir_ = std::make_unique<test::TempDir>("varimel-accompaniment");
-        qputenv(kRegistryEnvVar,
-                QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
-        qputenv("VARIMEL_OUTPUT", "recording");
-        dialogs_ = ScriptedDialogs();
-    }
-    void cleanup() {
-        if (window_) {
-            window_->player().stop();
-            window_->player().waitForEnd();
-        }
-        window_.reset();
-        dir_.reset();
-    }
+    void init() { prepare("varimel-accompaniment"); }
+    void cleanup() { finish(); }
 
     void createGivesTheStyleOfTheMeterAndThePlayerHearsItsInstrument() {
         start();

@@ -30,19 +30,10 @@
 using namespace varimel;
 namespace fs = std::filesystem;
 
-class DocumentsTest : public QObject {
+class DocumentsTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<test::TempDir> dir_;
-    ScriptedDialogs dialogs_;
-    ScriptedLauncher launcher_;
-    RecordingHelp help_;
-    FixedRandom random_;
-    std::unique_ptr<TfMain> window_;
-
-    MainServices services() { return {&dialogs_, &launcher_, &help_, &random_}; }
-
     // A window over an installation with the build's libraries and four recent files at most.
     void start() {
         QVERIFY(installWithLibraries(dir_->path()));
@@ -97,17 +88,8 @@ class DocumentsTest : public QObject {
     }
 
   private Q_SLOTS:
-    void init() {
-        dir_ = std::make_unique<test::TempDir>("varimel-documents");
-        qputenv(kRegistryEnvVar,
-                QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
-        qputenv("VARIMEL_OUTPUT", "recording");
-        dialogs_ = ScriptedDialogs();
-    }
-    void cleanup() {
-        window_.reset();
-        dir_.reset();
-    }
+    void init() { prepare("varimel-documents"); }
+    void cleanup() { finish(); }
 
     void extensionsAreComparedWithoutRegardToCase() {
         start();

@@ -63,19 +63,10 @@ double inkIn(const QImage& image, int top, int height) {
 
 }  // namespace
 
-class PrintingTest : public QObject {
+class PrintingTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<test::TempDir> dir_;
-    ScriptedDialogs dialogs_;
-    ScriptedLauncher launcher_;
-    RecordingHelp help_;
-    FixedRandom random_;
-    std::unique_ptr<TfMain> window_;
-
-    MainServices services() { return {&dialogs_, &launcher_, &help_, &random_}; }
-
     // A harmonised project (Draft I) of a melody file, in the test's folder.
     QString project(const fs::path& melody, const std::string& name) {
         return writeHarmonisedProject(melody, dir_->path() / name);
@@ -121,17 +112,8 @@ class PrintingTest : public QObject {
     }
 
   private Q_SLOTS:
-    void init() {
-        dir_ = std::make_unique<test::TempDir>("varimel-printing");
-        qputenv(kRegistryEnvVar,
-                QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
-        qputenv("VARIMEL_OUTPUT", "recording");
-        dialogs_ = ScriptedDialogs();
-    }
-    void cleanup() {
-        window_.reset();
-        dir_.reset();
-    }
+    void init() { prepare("varimel-printing"); }
+    void cleanup() { finish(); }
 
     void previewShowsThePagesAndItsPrintMakesThePdf() {
         openProject(project(test::sampleMelodyPath("twinkle"), "twinkle.vml"));

@@ -56,24 +56,16 @@ int exportedValue(const test::SmfFile& file, int kind, int channel) {
 
 }  // namespace
 
-class ScenarioTest : public QObject {
+class ScenarioTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<test::TempDir> dir_;
-    ScriptedDialogs dialogs_;
-    ScriptedLauncher launcher_;
-    RecordingHelp help_;
-    FixedRandom random_;
-    std::unique_ptr<TfMain> window_;
-
     void start() {
         std::string names;
         for (int program = 0; program < 128; ++program)
             names += "Instrument " + std::to_string(program) + "\n";
         QVERIFY(installWithLibraries(dir_->path(), names, false));
-        window_ = std::make_unique<TfMain>(MainServices{&dialogs_, &launcher_, &help_, &random_},
-                                           QString());
+        window_ = std::make_unique<TfMain>(services(), QString());
         QVERIFY(window_->started());
         window_->show();
         currentOptions = defaultOptions;
@@ -173,18 +165,10 @@ class ScenarioTest : public QObject {
 
   private Q_SLOTS:
     void init() {
-        dir_ = std::make_unique<test::TempDir>("varimel-scenario");
-        qputenv(kRegistryEnvVar,
-                QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
-        qputenv("VARIMEL_OUTPUT", "recording");
-        dialogs_ = ScriptedDialogs();
+        prepare("varimel-scenario");
         fs::copy_file(test::sampleMelodyPath("twinkle"), dir_->path() / "twinkle.mid");
     }
-    void cleanup() {
-        if (window_) window_->player().stop();
-        window_.reset();
-        dir_.reset();
-    }
+    void cleanup() { finish(); }
 
     void aSessionFromTheSampleToThePrintedChordSheet() {
         start();

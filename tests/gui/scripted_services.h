@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,10 @@
 #include "engine/Wchordmaster.h"
 #include "settings/RegFile.h"
 #include "settings/RegSetup.h"
+#include "support/samples.h"
 #include "ui/DialogProvider.h"
 #include "ui/Fabout1.h"
+#include "ui/Fmain.h"
 #include "ui/HelpWindow.h"
 #include "ui/Launcher.h"
 #include "ui/model/Random.h"
@@ -138,5 +141,38 @@ inline QString writeHarmonisedProject(const std::filesystem::path& melody,
     }
     return QString::fromStdString(target.string());
 }
+
+// What every window test holds: a folder of its own (the installation's registry lives there),
+// the scripted seams and the window. Tests derive from it next to QObject and call `prepare` and
+// `finish` from their init and cleanup.
+class WindowFixture {
+  protected:
+    std::unique_ptr<test::TempDir> dir_;
+    ScriptedDialogs dialogs_;
+    ScriptedLauncher launcher_;
+    RecordingHelp help_;
+    FixedRandom random_;
+    std::unique_ptr<TfMain> window_;
+
+    MainServices services() { return {&dialogs_, &launcher_, &help_, &random_}; }
+
+    // A fresh folder named after the test, the registry in it, the recording output.
+    void prepare(const char* folder) {
+        dir_ = std::make_unique<test::TempDir>(folder);
+        qputenv(kRegistryEnvVar,
+                QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
+        qputenv("VARIMEL_OUTPUT", "recording");
+        dialogs_ = ScriptedDialogs();
+    }
+    // The player's worker ends before the window and the folder go.
+    void finish() {
+        if (window_) {
+            window_->player().stop();
+            window_->player().waitForEnd();
+        }
+        window_.reset();
+        dir_.reset();
+    }
+};
 
 }  // namespace varimel

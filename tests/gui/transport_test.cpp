@@ -38,21 +38,13 @@ constexpr int kWait = 20000;  // ms; the machine may be busy
 
 }  // namespace
 
-class TransportTest : public QObject {
+class TransportTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<test::TempDir> dir_;
-    ScriptedDialogs dialogs_;
-    ScriptedLauncher launcher_;
-    RecordingHelp help_;
-    FixedRandom random_;
-    std::unique_ptr<TfMain> window_;
-
     void start() {
         QVERIFY(installWithLibraries(dir_->path(), "Piano\nBright Piano\n", false));
-        window_ = std::make_unique<TfMain>(MainServices{&dialogs_, &launcher_, &help_, &random_},
-                                           QString());
+        window_ = std::make_unique<TfMain>(services(), QString());
         QVERIFY(window_->started());
         QVERIFY(window_->outputRecording());
         window_->show();
@@ -109,18 +101,8 @@ class TransportTest : public QObject {
     }
 
   private Q_SLOTS:
-    void init() {
-        dir_ = std::make_unique<test::TempDir>("varimel-transport");
-        qputenv(kRegistryEnvVar,
-                QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
-        qputenv("VARIMEL_OUTPUT", "recording");
-        dialogs_ = ScriptedDialogs();
-    }
-    void cleanup() {
-        if (window_) window_->player().stop();
-        window_.reset();
-        dir_.reset();
-    }
+    void init() { prepare("varimel-transport"); }
+    void cleanup() { finish(); }
 
     void playPausePlayResumesWhereItPaused() {
         start();
