@@ -65,9 +65,12 @@ void TfMain::b_CreateAccClick() {
         }
         composition->setStateFlags(0, false);
         composition->setStateFlags(state_flag::kKeyChanged, true);
-        KeyIndex key = master.key;
-        if (answer == QMessageBox::Yes && isValidKey(key)) key = relativeKey(key % 12);
-        if (isValidKey(key)) setFileKey(*composition, key, currentOptions);
+        // The major key, or on Yes its relative minor, as the command line's --major/--minor.
+        if (isValidKey(master.key)) {
+            const KeyIndex major = master.key % 12;
+            setFileKey(*composition, answer == QMessageBox::Yes ? relativeKey(major) : major,
+                       currentOptions);
+        }
         step = model::createStep(harmonise(), true);
     }
     if (step.autoKeyOff) currentOptions.AutoKey = false;

@@ -204,10 +204,7 @@ class AccompanimentCommandsTest : public QObject, protected WindowFixture {
         QCOMPARE(minor, 1);
         QCOMPARE(int(c.currentKey), 19);
         QVERIFY(!currentOptions.AutoKey);
-        QCOMPARE(int(c.stateFlags &
-                     (state_flag::kKeyChanged | state_flag::kContentChanged |
-                      state_flag::kHarmonySettingsChanged | state_flag::kAccompanimentModeChanged)),
-                 int(state_flag::kKeyChanged | state_flag::kContentChanged));
+        QCOMPARE(int(c.stateFlags), int(state_flag::kKeyChanged | state_flag::kContentChanged));
         for (const char* draft : {"mnHDraft1", "mnHDraft2", "mnHDraft3", "mnHDraft4"})
             QVERIFY(!child<QAction>(draft)->isChecked());
         // The next Create harmonises in a-moll.
@@ -377,6 +374,58 @@ class AccompanimentCommandsTest : public QObject, protected WindowFixture {
         create();
         QCOMPARE(runs, 1);
         QCOMPARE(c.chordTrack, chords);
+    }
+
+    void theOtherStatusesWarnAskOrStop() {
+        start();
+        open(copySample("twinkle", "twinkle.mid"));
+        Composition& c = composition();
+        // 95: the key cannot be recognised; no chords, and the key is to be chosen by hand.
+        currentOptions.AutoKey = true;
+        window_->setHarmoniser([](ChordMaster& master, const HarmonyOptions&, ChordMethod) {
+            master.composition()->clearDerived();
+            return StatusCode{95};
+        });
+        dialogs_.messages.clear();
+        create();
+        QVERIFY(!c.hasChordTrack());
+        QVERIFY(dialogs_.messages.back().text.contains("Can not recognize key"));
+        QVERIFY(!currentOptions.AutoKey);
+        QVERIFY(!child<QAction>("mnFPrint")->isEnabled());
+
+        // 97: a warning, and the chords are made.
+        window_->setHarmoniser(
+            [](ChordMaster& master, const HarmonyOptions& options, ChordMethod method) {
+                master.harmonise(options, method);
+                return StatusCode{97};
+            });
+        create();
+        QVERIFY(dialogs_.messages.back().text.contains("many keys"));
+        QVERIFY(c.hasChordTrack());
+        QVERIFY(child<QAction>("mnFPrint")->isEnabled());
+
+        // 96 answered No: the major key is written, then harmonised in.
+        int runs = 0;
+        window_->setHarmoniser(
+            [&runs](ChordMaster& master, const HarmonyOptions& options, ChordMethod method) {
+                if (++runs == 1) {
+                    master.composition()->clearDerived();
+                    master.key = 19;  // a-moll, the minor twin of C-dur
+                    return StatusCode{96};
+                }
+                return master.harmonise(options, method);
+            });
+        c.setStateFlags(state_flag::kHarmonySettingsChanged, true);
+        dialogs_.answers = {QMessageBox::No};
+        create();
+        QCOMPARE(runs, 2);
+        int sharpsFlats = -1;
+        int minor = -1;
+        c.eventValue(event_kind::kKeySignature, 0, &sharpsFlats, &minor);
+        QCOMPARE(sharpsFlats, 0);
+        QCOMPARE(minor, 0);
+        QVERIFY(c.hasChordTrack());
+        QCOMPARE(child<QComboBox>("cb_Key")->currentIndex(), int(c.keys.front().key) + 1);
     }
 
     void commandsWaitWhileThePiecePlays() {
