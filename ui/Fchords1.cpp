@@ -100,7 +100,12 @@ class ChordsCanvas : public QWidget {
 TfChords::TfChords(QWidget* parent, PlayerContext& player) : QWidget(parent), player_(player) {
     setObjectName("TfChords");
     setWindowTitle("Chords");
+    // The grid scrolls inside an area that starts at the bar header's left edge, so that a
+    // scrolled grid never shows through the margin beside it.
+    gridArea_ = new QWidget(this);
+    gridArea_->setObjectName("gridArea");
     canvas_ = new ChordsCanvas(*this);
+    canvas_->setParent(gridArea_);
     p_wChr = canvas_;
     p_wChr->hide();
     cb_CustChr = new QListWidget(this);
@@ -151,7 +156,7 @@ void TfChords::createGrid(Composition& composition, const model::NotesScale& sca
         refreshColumn(bar);
     }
     width_ = scale.sectionLeft(bars);
-    p_wChr->setGeometry(headerLeft_ - offset_, 0, std::max(width_, 1), height());
+    placeCanvas();
     p_wChr->show();
     p_wChr->update();
 }
@@ -170,16 +175,21 @@ void TfChords::clearGrid() {
 void TfChords::setHorizontalOffset(int pixels) {
     offset_ = pixels;
     hideList();
-    p_wChr->move(headerLeft_ - offset_, 0);
+    placeCanvas();
 }
 
 void TfChords::setHeaderLeft(int x) {
     headerLeft_ = x;
-    p_wChr->move(headerLeft_ - offset_, 0);
+    placeCanvas();
 }
 
 void TfChords::resizeEvent(QResizeEvent*) {
-    p_wChr->setGeometry(headerLeft_ - offset_, 0, std::max(width_, 1), height());
+    placeCanvas();
+}
+
+void TfChords::placeCanvas() {
+    gridArea_->setGeometry(headerLeft_, 0, std::max(width() - headerLeft_, 0), height());
+    p_wChr->setGeometry(-offset_, 0, std::max(width_, 1), height());
 }
 
 void TfChords::hideEvent(QHideEvent* event) {

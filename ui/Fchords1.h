@@ -91,6 +91,9 @@ class TfChords : public QWidget {
   private:
     friend class ChordsCanvas;
 
+    // The clipping area at the header's left edge, the canvas in it shifted by the offset.
+    void placeCanvas();
+
     // What the grid shows of one bar.
     struct Column {
         model::BarCandidates candidates;
@@ -127,6 +130,7 @@ class TfChords : public QWidget {
     Composition* composition_ = nullptr;
     ChordsBindings bindings_;
     ChordsCanvas* canvas_ = nullptr;
+    QWidget* gridArea_ = nullptr;  // clips the canvas at headerLeft_
     std::vector<Column> columns_;
     std::vector<model::GridElement> elements_;
     int offset_ = 0;

@@ -264,6 +264,16 @@ class ViewsTest : public QObject {
             QCOMPARE(chords_->element(QString("AChr_%1").arg(bar)).left(),
                      notes_->element(QString("Sec_%1").arg(bar)).left());
         }
+        // Scrolled, the grid follows the bars and stays right of the margin beside it: the
+        // cells of the bars scrolled away neither show nor take clicks there.
+        const int offset = notes_->scale()->barWidth() + 30;
+        const int left = chords_->element(QString("AChr_2")).left();
+        chords_->setHorizontalOffset(offset);
+        QCOMPARE(chords_->element(QString("AChr_2")).left(), left - offset);
+        QCOMPARE(chords_->childAt(chords_->element(QString("AChr_2")).center()), grid());
+        const QPoint margin(TfNotes_l::headerLeft() - 5,
+                            chords_->element(QString("AChr_1")).center().y());
+        QVERIFY(chords_->childAt(margin) != grid());
     }
 
     void markersAndTheirJumps() {
