@@ -85,12 +85,3 @@ void BM_RasteriseOneFullPageAt600Dpi(benchmark::State& state) {
 BENCHMARK(BM_RasteriseOneFullPageAt600Dpi)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -92,12 +92,3 @@ void BM_BuildGridOf10000Bars(benchmark::State& state) {
 BENCHMARK(BM_BuildGridOf10000Bars)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
