@@ -234,8 +234,6 @@ class TfMain : public QMainWindow {
     bool needsProjectName_ = false;
     bool closeCancelled_ = false;
     std::array<std::uint8_t, 16> savedVolumes_{};
-    bool stylePatchSet_ = false;
-    bool arrangementPatchesSet_ = false;
     bool recentFilesChanged_ = false;
     std::int32_t maxRecentFiles_ = 0;
     WindowPlacement placement_;

@@ -89,8 +89,6 @@ bool TfMain::decide(const std::function<void(AccompanimentSetup&, Composition&)>
     setup.playing = player_.isPlaying();
     const ChannelSettings before = document.channels;
     decision(setup, *composition);
-    stylePatchSet_ = setup.stylePatchSet;
-    arrangementPatchesSet_ = setup.arrangementPatchesSet;
     if (arrangementDialog_)
         arrangementDialog_->setArrangementApplied(setup.arrangements != nullptr &&
                                                   setup.arrangements->choiceMade);
@@ -320,10 +318,9 @@ void TfMain::setChannelVolume(int volume, int channel) {
     Composition* composition = notes_ ? notes_->composition() : nullptr;
     if (composition) setCommandState(model::command_mode::kChanged);
     player_.setVolume(volume, channel);
-    if (composition && volume > 0) {
+    // 0 only silences: the stored volume stays.
+    if (composition && volume > 0)
         varimel::setChannelVolume(notes_->document().setup, *composition, channel, volume);
-        setCommandState(model::command_mode::kChanged);
-    }
     if (patchsDialog_ && patchsDialog_->isVisible() && volume > 0)
         patchsDialog_->showChannelVolume(channel, volume);
 }

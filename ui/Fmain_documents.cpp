@@ -213,7 +213,6 @@ void TfMain::openFile(const QString& fileName, int origin) {
         if (name.isEmpty()) return;
         openDir_ = QFileInfo(name).absolutePath();
     }
-    stylePatchSet_ = arrangementPatchesSet_ = false;
 
     DocumentKind kind = documentKindByExtension(toPath(name));
     // MusicXML scores and ABC tunes open as melodies; saving asks for a project name.
@@ -397,12 +396,7 @@ void TfMain::showDocumentSettings(DocumentKind kind) {
     composition.meterMap().meterOfPiece(numerator, denominator);
     l_Meter->setText(QString("%1/%2").arg(numerator).arg(denominator));
 
-    if (kind != DocumentKind::kMidi) {
-        stylePatchSet_ = (composition.accompanimentParts & accompaniment_part::kStyle) != 0;
-        arrangementPatchesSet_ =
-            (composition.accompanimentParts & accompaniment_part::kArrangement) != 0;
-        savedVolumes_ = document.channels.volume;
-    }
+    if (kind != DocumentKind::kMidi) savedVolumes_ = document.channels.volume;
     const ChannelSettings& channels = document.channels;
     trb_VMel->setValue(kMaxVolume - channels.volume[0]);
     trb_VChr->setValue(kMaxVolume - channels.volume[1]);

@@ -106,7 +106,6 @@ void TfMain::b_CreateAccClick() {
     finishHarmonising(document, [this](const std::string& text) {
         dialogs_.message(this, model::MessageKind::Warning, displayText(text), QMessageBox::Ok);
     });
-    stylePatchSet_ = document.setup.stylePatchSet;
     showChannels(channelsBefore);
     showAccompanimentMode();
     if (!(composition->accompanimentParts & accompaniment_part::kStyle)) {
