@@ -43,16 +43,7 @@ class AccompanimentCommandsTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    void start() {
-        std::string names;
-        for (int program = 0; program < 128; ++program)
-            names += "Instrument " + std::to_string(program) + "\n";
-        QVERIFY(installWithLibraries(dir_->path(), names));
-        window_ = std::make_unique<TfMain>(services(), QString());
-        QVERIFY(window_->started());
-        window_->show();
-        currentOptions = defaultOptions;
-    }
+    void start() { startWindow(numberedInstruments()); }
 
     QString copySample(const std::string& sample, const std::string& name) {
         const fs::path target = dir_->path() / name;

@@ -60,16 +60,7 @@ class ScenarioTest : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    void start() {
-        std::string names;
-        for (int program = 0; program < 128; ++program)
-            names += "Instrument " + std::to_string(program) + "\n";
-        QVERIFY(installWithLibraries(dir_->path(), names, false));
-        window_ = std::make_unique<TfMain>(services(), QString());
-        QVERIFY(window_->started());
-        window_->show();
-        currentOptions = defaultOptions;
-    }
+    void start() { startWindow(numberedInstruments()); }
 
     void open(const fs::path& file) {
         dialogs_.fileToOpen = QString::fromStdString(file.string());

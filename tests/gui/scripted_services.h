@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QStringList>
 #include <QUrl>
+#include <QtTest>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -163,6 +164,22 @@ class WindowFixture {
                 QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
         qputenv("VARIMEL_OUTPUT", "recording");
         dialogs_ = ScriptedDialogs();
+    }
+    // "Instrument 0" to "Instrument 127": every program named after its number.
+    static std::string numberedInstruments() {
+        std::string names;
+        for (int program = 0; program < 128; ++program)
+            names += "Instrument " + std::to_string(program) + "\n";
+        return names;
+    }
+    // The installation with these instruments, the window started and shown, the harmony
+    // options at their defaults (a test before may have changed them).
+    void startWindow(const std::string& instruments) {
+        QVERIFY(installWithLibraries(dir_->path(), instruments, false));
+        window_ = std::make_unique<TfMain>(services(), QString());
+        QVERIFY(window_->started());
+        window_->show();
+        currentOptions = defaultOptions;
     }
     // The player's worker ends before the window and the folder go.
     void finish() {
