@@ -157,12 +157,15 @@ class WindowFixture {
 
     MainServices services() { return {&dialogs_, &launcher_, &help_, &random_}; }
 
-    // A fresh folder named after the test, the registry in it, the recording output.
+    // A fresh folder named after the test, the registry and the user's data folder in it, the
+    // recording output.
     void prepare(const char* folder) {
         dir_ = std::make_unique<test::TempDir>(folder);
         qputenv(kRegistryEnvVar,
                 QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
         qputenv("VARIMEL_OUTPUT", "recording");
+        // Recovery copies stay in the test's folder, never in the user's.
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_->path() / "data-home").string()));
         dialogs_ = ScriptedDialogs();
     }
     // "Instrument 0" to "Instrument 127": every program named after its number.
