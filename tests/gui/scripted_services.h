@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "accompaniment/Tstylemaster.h"
 #include "engine/Mas_file.h"
 #include "engine/Wchordmaster.h"
 #include "settings/RegFile.h"
@@ -141,6 +142,18 @@ inline QString writeHarmonisedProject(const std::filesystem::path& melody,
         return {};
     }
     return QString::fromStdString(target.string());
+}
+
+// A 4/4 style of the first category other than the one the library has chosen; none when the
+// library has no such style.
+inline StyleId anotherStyleFor44(const StyleLibrary& styles) {
+    for (int index = 0; index < 64; ++index) {
+        const StyleId id = makeStyleId(1, index);
+        const Style* style = styles.find(id);
+        if (id != styles.selection() && style && StyleLibrary::meterFits(style->meters, 4, 4))
+            return id;
+    }
+    return kNoStyle;
 }
 
 // What every window test holds: a folder of its own (the installation's registry lives there),
