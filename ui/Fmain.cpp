@@ -822,9 +822,11 @@ void TfMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (shownOnce_ || !started_) return;
     shownOnce_ = true;
-    QTimer::singleShot(0, this, &TfMain::offerRecoveryCopies);
-    if (commandLineTail_.isEmpty() && showTips_ != 0)
-        QTimer::singleShot(0, this, &TfMain::showTipOfTheDay);
+    // The tip of the day waits for the answers about unsaved work, so it never covers them.
+    QTimer::singleShot(0, this, [this] {
+        offerRecoveryCopies();
+        if (commandLineTail_.isEmpty() && showTips_ != 0) showTipOfTheDay();
+    });
 }
 
 // --- Window events --------------------------------------------------------------------------
