@@ -128,7 +128,17 @@ TEST(RecoveryCopy, BelongsToItsWindowUntilTheWindowDies) {
     EXPECT_FALSE(fs::exists(again[0]->lockPath()));
     EXPECT_TRUE(offeredProjects(folder).empty());
 
+    // A window that died before its first copy left only its lock, which a start clears.
+    std::string lockError;
+    const fs::path stale = RecoveryCopy::create(folder, lockError)->lockPath();
+    EXPECT_TRUE(fs::exists(stale));
+    auto unwritten = RecoveryCopy::create(folder, lockError);
+    EXPECT_TRUE(offeredProjects(folder).empty());
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(unwritten->lockPath()));  // its window lives
+
     // A write that comes after the removal (a helper thread late) writes nothing.
+    unwritten->remove();
     own->remove();
     EXPECT_TRUE(own->write(project, {"/music/own.mid", 200, 0}, error));
     EXPECT_TRUE(fs::is_empty(folder));

@@ -195,8 +195,19 @@ std::vector<std::unique_ptr<RecoveryCopy>> RecoveryCopy::claimOrphans(const fs::
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
         const fs::path& path = entry.path();
         std::error_code kind;
-        if (!entry.is_regular_file(kind) || path.extension() != kProjectExtension) continue;
+        if (!entry.is_regular_file(kind)) continue;
         const std::string stem = path.stem().string();
+        if (path.extension() == kLockExtension) {
+            // A window that died before its first copy leaves only its lock.
+            const fs::path project = folder / (stem + std::string(kProjectExtension));
+            if (fs::exists(project, kind)) continue;
+            const int fd = takeLock(path);
+            if (fd < 0) continue;
+            if (!fs::exists(project, kind)) fs::remove(path, kind);
+            ::close(fd);
+            continue;
+        }
+        if (path.extension() != kProjectExtension) continue;
         const int fd = takeLock(folder / (stem + std::string(kLockExtension)));
         if (fd < 0) continue;
         auto copy = std::unique_ptr<RecoveryCopy>(new RecoveryCopy(folder, stem, fd));
