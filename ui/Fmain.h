@@ -432,6 +432,9 @@ class TfMain : public QMainWindow {
 
   private:
     void connectPrintCommands();
+    TfPrintPreview& ensurePrintPreview();
+    TfPrintPreview* printPreview_ = nullptr;
+
     // Recovery copies of unsaved work
   public:
     // Null when start-up failed.
@@ -444,9 +447,6 @@ class TfMain : public QMainWindow {
     void createRecoveryKeeper();
     bool restoreRecoveryCopy(std::unique_ptr<model::RecoveryCopy> copy);
     RecoveryKeeper* recovery_ = nullptr;
-
-    TfPrintPreview& ensurePrintPreview();
-    TfPrintPreview* printPreview_ = nullptr;
 };
 
 }  // namespace varimel
