@@ -4,6 +4,9 @@
 #include <QFileDialog>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPushButton>
+#include <algorithm>
+#include <vector>
 
 namespace varimel {
 
@@ -25,6 +28,33 @@ QString messageTitle(MessageKind kind) {
         default:
             return QApplication::applicationDisplayName();
     }
+}
+
+namespace {
+QMessageBox::Icon iconOf(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::Error:
+            return QMessageBox::Critical;
+        case MessageKind::Warning:
+            return QMessageBox::Warning;
+        case MessageKind::Confirmation:
+            return QMessageBox::Question;
+        case MessageKind::Information:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+}  // namespace
+
+int DialogProvider::choose(QWidget* parent, MessageKind kind, const QString& text,
+                           const QStringList& buttons) {
+    const QMessageBox::StandardButton answer =
+        message(parent, kind, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const int last = static_cast<int>(buttons.size()) - 1;
+    if (answer == QMessageBox::Yes) return std::min(0, last);
+    if (answer == QMessageBox::No) return std::min(1, last);
+    return last;
 }
 
 QMessageBox::StandardButton DialogProvider::show(QWidget* parent, const model::MessageEntry& entry,
@@ -49,25 +79,24 @@ void DialogProvider::plain(QWidget* parent, const QString& text) {
 QMessageBox::StandardButton QtDialogProvider::message(QWidget* parent, MessageKind kind,
                                                       const QString& text,
                                                       QMessageBox::StandardButtons buttons) {
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    switch (kind) {
-        case MessageKind::Error:
-            icon = QMessageBox::Critical;
-            break;
-        case MessageKind::Warning:
-            icon = QMessageBox::Warning;
-            break;
-        case MessageKind::Confirmation:
-            icon = QMessageBox::Question;
-            break;
-        case MessageKind::Information:
-            icon = QMessageBox::Information;
-            break;
-        default:
-            break;
-    }
-    QMessageBox box(icon, messageTitle(kind), text, buttons, parent);
+    QMessageBox box(iconOf(kind), messageTitle(kind), text, buttons, parent);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+int QtDialogProvider::choose(QWidget* parent, MessageKind kind, const QString& text,
+                             const QStringList& buttons) {
+    QMessageBox box(iconOf(kind), messageTitle(kind), text, QMessageBox::NoButton, parent);
+    std::vector<QAbstractButton*> added;
+    for (const QString& caption : buttons)
+        added.push_back(box.addButton(caption, QMessageBox::AcceptRole));
+    if (!added.empty()) {
+        box.setDefaultButton(static_cast<QPushButton*>(added.front()));
+        box.setEscapeButton(added.back());
+    }
+    box.exec();
+    const auto pressed = std::find(added.begin(), added.end(), box.clickedButton());
+    if (pressed == added.end()) return static_cast<int>(buttons.size()) - 1;
+    return static_cast<int>(pressed - added.begin());
 }
 
 QString QtDialogProvider::openFileName(QWidget* parent, const QString& caption, const QString& dir,

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 
 #include "ui/model/Msg_list.h"
 
@@ -30,6 +31,11 @@ class DialogProvider {
     virtual bool print(QWidget* parent, QPrinter& printer) = 0;
     // Runs one of our dialogs modally and answers its result.
     virtual int run(QDialog& dialog) = 0;
+    // A question with buttons of our own captions: the index of the one pressed, or of the last
+    // (the answer that changes nothing) when the box is closed otherwise. Without an override
+    // it asks through message(), Yes and No standing for the first two buttons.
+    virtual int choose(QWidget* parent, model::MessageKind kind, const QString& text,
+                       const QStringList& buttons);
 
     // An entry of the message table, with its kind and buttons; `suffix` follows its text.
     QMessageBox::StandardButton show(QWidget* parent, const model::MessageEntry& entry,
@@ -51,6 +57,8 @@ class QtDialogProvider final : public DialogProvider {
                          const QString& filter) override;
     bool print(QWidget* parent, QPrinter& printer) override;
     int run(QDialog& dialog) override;
+    int choose(QWidget* parent, model::MessageKind kind, const QString& text,
+               const QStringList& buttons) override;
 };
 
 // The title of a box of this kind: "Error", "Warning", "Confirm", else the application title.

@@ -40,6 +40,7 @@
 #include "ui/Glyphs.h"
 #include "ui/Launcher.h"
 #include "ui/PlayerOutput.h"
+#include "ui/RecoveryKeeper.h"
 #include "ui/model/HelpTopics.h"
 #include "ui/model/Msg_list.h"
 #include "ui/model/Transport.h"
@@ -225,6 +226,7 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     clearPositionDisplay();
     resetChordDisplay();
     started_ = true;
+    createRecoveryKeeper();
     // 15. The tip of the day waits until the window shows.
     if (!commandLineTail_.isEmpty()) openFile(commandLineTail_, 0);
 }
@@ -684,6 +686,10 @@ void TfMain::applySteps(const std::vector<model::ControlStep>& steps) {
 
 void TfMain::setCommandState(int mode) {
     applySteps(model::commandStateSteps(mode));
+    // Every change of the document enables Save through here.
+    if (recovery_ &&
+        (mode == model::command_mode::kChanged || mode == model::command_mode::kAccompaniment))
+        recovery_->documentChanged();
 }
 
 void TfMain::enableDocumentControls(bool enable) {
@@ -816,8 +822,11 @@ void TfMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (shownOnce_ || !started_) return;
     shownOnce_ = true;
-    if (commandLineTail_.isEmpty() && showTips_ != 0)
-        QTimer::singleShot(0, this, &TfMain::showTipOfTheDay);
+    // The tip of the day waits for the answers about unsaved work, so it never covers them.
+    QTimer::singleShot(0, this, [this] {
+        offerRecoveryCopies();
+        if (commandLineTail_.isEmpty() && showTips_ != 0) showTipOfTheDay();
+    });
 }
 
 // --- Window events --------------------------------------------------------------------------

@@ -23,6 +23,7 @@
 #include "ui/model/InstrumentNames.h"
 #include "ui/model/Random.h"
 #include "ui/model/RecentFiles.h"
+#include "ui/model/Recovery.h"
 #include "ui/model/Startup.h"
 
 class QAction;
@@ -48,6 +49,7 @@ class DialogProvider;
 class HelpSink;
 class Launcher;
 class Recording;
+class RecoveryKeeper;
 class TfArrang;
 class TfChords;
 class TfNotes_l;
@@ -432,6 +434,19 @@ class TfMain : public QMainWindow {
     void connectPrintCommands();
     TfPrintPreview& ensurePrintPreview();
     TfPrintPreview* printPreview_ = nullptr;
+
+    // Recovery copies of unsaved work
+  public:
+    // Null when start-up failed.
+    RecoveryKeeper* recoveryKeeper() const { return recovery_; }
+    // Offers the copies that no running window holds: restore, discard or keep each for later.
+    // Runs once the window shows.
+    void offerRecoveryCopies();
+
+  private:
+    void createRecoveryKeeper();
+    bool restoreRecoveryCopy(std::unique_ptr<model::RecoveryCopy> copy);
+    RecoveryKeeper* recovery_ = nullptr;
 };
 
 }  // namespace varimel

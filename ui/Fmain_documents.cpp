@@ -38,6 +38,7 @@
 #include "ui/Fnotes_l1.h"
 #include "ui/Fsetchnl.h"
 #include "ui/Fstyle1.h"
+#include "ui/RecoveryKeeper.h"
 #include "ui/model/DocumentFlow.h"
 #include "ui/model/Msg_list.h"
 
@@ -289,6 +290,7 @@ void TfMain::openFile(const QString& fileName, int origin) {
     }
     showDocumentSettings(kind);
     setCommandState(model::command_mode::kSaved);
+    if (recovery_) recovery_->documentOpened();
 }
 
 int TfMain::chooseMelodyChannel(const std::vector<int>& channels) {
@@ -433,6 +435,8 @@ bool TfMain::closeDocument() {
         if (closeCancelled_) return false;
     }
     if (!notes_) return true;
+    // Saved, or the user said No: the unsaved work is not wanted back.
+    if (recovery_) recovery_->documentGone();
     setDocumentCaption(" ");
     savedVolumes_ = notes_->channelSettings().volume;
     compositionTitle_.clear();
@@ -506,6 +510,7 @@ void TfMain::saveDocument(model::SaveMode mode) {
         return;
     }
     if (mode == model::SaveMode::Export) return;
+    if (recovery_) recovery_->documentGone();
     documentFileName_ = fromPath(workName);
     needsProjectName_ = false;
     composition->setStateFlags(0xFF, false);

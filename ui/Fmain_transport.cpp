@@ -21,6 +21,7 @@
 #include "ui/DialogProvider.h"
 #include "ui/Fmain.h"
 #include "ui/Fnotes_l1.h"
+#include "ui/RecoveryKeeper.h"
 #include "ui/model/Transport.h"
 
 namespace varimel {
@@ -230,6 +231,7 @@ void TfMain::setTempoBpm(int bpm) {
     const int32_t tempo = model::tempoOfBpm(bpm);
     if (Composition* composition = notes_ ? notes_->composition() : nullptr) {
         composition->tempo = tempo;
+        if (recovery_) recovery_->documentChanged();
         player_.tempoFactor =
             model::tempoFactor(tempo, composition->eventValue(event_kind::kTempo, 0));
     }

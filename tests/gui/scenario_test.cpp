@@ -101,14 +101,7 @@ class ScenarioTest : public QObject, protected WindowFixture {
         QTest::mouseClick(child<QPushButton>("b_CreateAcc"), Qt::LeftButton);
         QVERIFY(composition()->hasChordTrack());
 
-        StyleLibrary& styles = window_->styleDialog()->library();
-        StyleId chosen = kNoStyle;
-        for (int index = 0; index < 64 && chosen < 0; ++index) {
-            const StyleId id = makeStyleId(1, index);
-            const Style* style = styles.find(id);
-            if (id != styles.selection() && style && StyleLibrary::meterFits(style->meters, 4, 4))
-                chosen = id;
-        }
+        const StyleId chosen = anotherStyleFor44(window_->styleDialog()->library());
         QVERIFY(chosen >= 0);
         dialogs_.onRun = [chosen](QDialog& dialog) {
             dynamic_cast<TfStyle&>(dialog).library().style(chosen);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "accompaniment/Tstylemaster.h"
 #include "engine/Mas_file.h"
 #include "engine/Wchordmaster.h"
 #include "settings/RegFile.h"
@@ -143,6 +144,18 @@ inline QString writeHarmonisedProject(const std::filesystem::path& melody,
     return QString::fromStdString(target.string());
 }
 
+// A 4/4 style of the first category other than the one the library has chosen; none when the
+// library has no such style.
+inline StyleId anotherStyleFor44(const StyleLibrary& styles) {
+    for (int index = 0; index < 64; ++index) {
+        const StyleId id = makeStyleId(1, index);
+        const Style* style = styles.find(id);
+        if (id != styles.selection() && style && StyleLibrary::meterFits(style->meters, 4, 4))
+            return id;
+    }
+    return kNoStyle;
+}
+
 // What every window test holds: a folder of its own (the installation's registry lives there),
 // the scripted seams and the window. Tests derive from it next to QObject and call `prepare` and
 // `finish` from their init and cleanup.
@@ -157,12 +170,15 @@ class WindowFixture {
 
     MainServices services() { return {&dialogs_, &launcher_, &help_, &random_}; }
 
-    // A fresh folder named after the test, the registry in it, the recording output.
+    // A fresh folder named after the test, the registry and the user's data folder in it, the
+    // recording output.
     void prepare(const char* folder) {
         dir_ = std::make_unique<test::TempDir>(folder);
         qputenv(kRegistryEnvVar,
                 QByteArray::fromStdString((dir_->path() / "registry.reg").string()));
         qputenv("VARIMEL_OUTPUT", "recording");
+        // Recovery copies stay in the test's folder, never in the user's.
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_->path() / "data-home").string()));
         dialogs_ = ScriptedDialogs();
     }
     // "Instrument 0" to "Instrument 127": every program named after its number.
