@@ -64,6 +64,10 @@ void addLeadSheetFlags(CLI::App* command) {
     command->add_option("--composer", f.composer, "The lead sheet's composer");
 }
 
+const std::string& leadSheetOutput() {
+    return flags().musicXmlOut;
+}
+
 int writeLeadSheet(const HarmoniseOutcome& outcome, bool quiet) {
     const LeadSheetFlags& f = flags();
     if (f.musicXmlOut.empty() || !outcome.master || !outcome.master->composition()) return 0;

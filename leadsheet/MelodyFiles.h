@@ -23,7 +23,8 @@ const char* melodyFileFilter();
 
 struct MelodySource {
     MusicXmlChoice musicXml;
-    int tune = 0;  // the X: number of an ABC tune; 0: the file's first tune
+    int tune = 0;               // the X: number of an ABC tune; 0: the file's first tune
+    int converterSeconds = 20;  // the longest the ABC converter may run
 };
 
 // Loads the file into the master and answers its status. `warnings` receives what was read
@@ -46,10 +47,20 @@ inline constexpr const char* kAbcPackage = "abcmidi";
 
 namespace varimel {
 
-// The ABC text with the pick-up of tune `tune` (its notes before the first bar line, when they
-// are shorter than a bar) preceded by a rest that fills the bar, so that the converted tune
-// keeps its bar lines, as melody files store a pick-up. Unchanged when there is no pick-up or
-// the notes before the bar line are more than plain notes and rests.
-std::string padAbcPickUp(const std::string& text, int tune);
+// A length in whole notes.
+struct AbcLength {
+    long n = 0;
+    long d = 1;
+};
+
+// How an ABC tune begins: the length of its first bar by the meter in force at the first bar
+// line, and of the notes before that bar line (zero when the tune starts on it). `known` is
+// false when the tune has no meter or the notes before the bar line are beyond the reckoning.
+struct AbcOpening {
+    bool known = false;
+    AbcLength bar;
+    AbcLength pickUp;
+};
+AbcOpening abcOpening(const std::string& text, int tune);
 
 }  // namespace varimel

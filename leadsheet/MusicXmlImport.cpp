@@ -353,12 +353,12 @@ class ScoreReader {
         }
         if (chord && !melody_.notes.empty() && melody_.notes.back().start == at) {
             dropped_.chords = true;
-            if (key > melody_.notes.back().key) melody_.notes.back() = {at, length, key};
+            if (key > melody_.notes.back().key) melody_.notes.back() = {at, length, key, 0};
             return true;
         }
         if (melody_.notes.size() >= static_cast<size_t>(limits::kMaxNotes))
             return fail("more than " + std::to_string(limits::kMaxNotes) + " notes");
-        melody_.notes.push_back({at, length, key});
+        melody_.notes.push_back({at, length, key, 0});
         return true;
     }
 
@@ -409,6 +409,7 @@ bool writeMelodyMidi(const ImportedMelody& melody, const std::string& fileName,
         int kind;  // 0 meter, 1 key, 2 tempo, 3 note off, 4 note on
         int a;
         int b;
+        int channel = 0;
     };
     std::vector<Event> conductor;
     for (const auto& meter : melody.meters)
@@ -419,8 +420,8 @@ bool writeMelodyMidi(const ImportedMelody& melody, const std::string& fileName,
         conductor.push_back({tempo.tick, 0, 2, tempo.microsecondsPerQuarter, 0});
     std::vector<Event> notes;
     for (const auto& note : melody.notes) {
-        notes.push_back({note.start, 2, 4, note.key, kVelocity});
-        notes.push_back({note.start + note.duration, 1, 3, note.key, 0});
+        notes.push_back({note.start, 2, 4, note.key, kVelocity, note.channel});
+        notes.push_back({note.start + note.duration, 1, 3, note.key, 0, note.channel});
     }
     auto order = [](const Event& x, const Event& y) {
         return x.tick != y.tick ? x.tick < y.tick : x.rank < y.rank;
@@ -436,7 +437,9 @@ bool writeMelodyMidi(const ImportedMelody& melody, const std::string& fileName,
         }
         writer.beginFile(1, 2, melody.ticksPerQuarter);
         for (const std::vector<Event>* track : {&conductor, &notes}) {
-            writer.beginTrack(track == &notes ? 0 : -1);
+            const bool oneChannel = std::all_of(notes.begin(), notes.end(),
+                                                [](const Event& e) { return e.channel == 0; });
+            writer.beginTrack(track == &notes && oneChannel ? 0 : -1);
             int64_t previous = 0;
             for (const Event& e : *track) {
                 const long delta = static_cast<long>(e.tick - previous);
@@ -452,10 +455,10 @@ bool writeMelodyMidi(const ImportedMelody& melody, const std::string& fileName,
                         writer.setTempo(delta, e.a);
                         break;
                     case 3:
-                        writer.noteOff(delta, 0, e.a, e.b);
+                        writer.noteOff(delta, e.channel, e.a, e.b);
                         break;
                     default:
-                        writer.noteOn(delta, 0, e.a, e.b);
+                        writer.noteOn(delta, e.channel, e.a, e.b);
                         break;
                 }
             }

@@ -21,6 +21,7 @@ struct ImportedMelody {
         int64_t start;  // ticks
         int64_t duration;
         int key;
+        int channel = 0;
     };
     struct Meter {
         int64_t tick;
