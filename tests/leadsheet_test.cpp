@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
+#include "engine/Limits.h"
 #include "engine/MidiExport.h"
 #include "engine/Tonality.h"
 #include "leadsheet/MelodyFiles.h"
@@ -500,6 +502,112 @@ TEST(MusicXmlImport, DivisionsChangesMetersTemposAndPickUp) {
     EXPECT_EQ(melody.keys[0].minor, 1);
     ASSERT_EQ(melody.tempos.size(), 1u);
     EXPECT_EQ(melody.tempos[0].microsecondsPerQuarter, 833333);
+}
+
+TEST(MusicXmlImport, TheSameMelodyReadsAlikeAtEveryDivision) {
+    // Quarters, a half, a whole note, a whole note tied over three bars and a note of seven
+    // quarters, written at four resolutions; at 10,080 a quarter every note over 6.5 quarters
+    // once lost its end.
+    auto melodyAt = [](int divisions) {
+        const int q = divisions;
+        auto n = [](const std::string& step, int length, const std::string& tie = {}) {
+            std::string extra;
+            if (tie == "start" || tie == "both") extra += "<tie type=\"start\"/>";
+            if (tie == "stop" || tie == "both") extra += "<tie type=\"stop\"/>";
+            return note(step, 5, length, extra);
+        };
+        return score("<measure number=\"1\"><attributes><divisions>" + std::to_string(q) +
+                     "</divisions><time><beats>4</beats><beat-type>4</beat-type></time>"
+                     "</attributes>" +
+                     n("C", q) + n("D", q) + n("E", 2 * q) + "</measure><measure number=\"2\">" +
+                     n("F", 4 * q) + "</measure><measure number=\"3\">" + n("G", 4 * q, "start") +
+                     "</measure><measure number=\"4\">" + n("G", 4 * q, "both") +
+                     "</measure><measure number=\"5\">" + n("G", 4 * q, "stop") +
+                     "</measure><measure number=\"6\">" + n("A", 4 * q, "start") +
+                     "</measure><measure number=\"7\">" + n("A", 3 * q, "stop") + n("B", q) +
+                     "</measure>");
+    };
+    std::vector<NoteAt> first;
+    for (int divisions : {1, 2, 480, 10080}) {
+        const ImportedMelody melody = imported(melodyAt(divisions));
+        ASSERT_EQ(melody.notes.size(), 7u) << divisions;
+        EXPECT_LE(melody.ticksPerQuarter, 960) << divisions;
+        const int64_t q = melody.ticksPerQuarter;
+        EXPECT_EQ(melody.notes[3].duration, 4 * q) << divisions;   // the whole note
+        EXPECT_EQ(melody.notes[4].duration, 12 * q) << divisions;  // held over three bars
+        EXPECT_EQ(melody.notes[5].duration, 7 * q) << divisions;
+        EXPECT_EQ(melody.notes[6].start, 27 * q) << divisions;
+
+        const std::string text = melodyAt(divisions);
+        TempMidiFile file(std::vector<uint8_t>(text.begin(), text.end()), ".musicxml");
+        ChordMaster master(file.pathString());
+        std::vector<std::string> warnings;
+        ASSERT_EQ(loadMelodyFile(master, {}, warnings), status::kOk) << master.readerMessage();
+        EXPECT_EQ(master.composition()->barCount, 7) << divisions;
+        if (first.empty()) {
+            first = melodyNotes(*master.composition());
+            continue;
+        }
+        // The same positions and, in quarters, the same lengths.
+        const auto notes = melodyNotes(*master.composition());
+        ASSERT_EQ(notes.size(), first.size());
+        const int64_t tpq = master.composition()->ticksPerQuarter;
+        for (size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_EQ(notes[i].position.bar, first[i].position.bar) << divisions << " " << i;
+            EXPECT_EQ(notes[i].position.beat, first[i].position.beat) << divisions << " " << i;
+            EXPECT_EQ(notes[i].duration * 480, first[i].duration * tpq) << divisions << " " << i;
+        }
+    }
+    // The size limits hold at the finest division: 10,000 bars of whole notes are read whole.
+    std::string bars =
+        "<measure number=\"1\"><attributes><divisions>10080</divisions><time>"
+        "<beats>4</beats><beat-type>4</beat-type></time></attributes>" +
+        note("C", 5, 40320) + "</measure>";
+    for (int bar = 2; bar <= limits::kMaxBars; ++bar)
+        bars += "<measure number=\"" + std::to_string(bar) + "\">" +
+                note(bar % 2 ? "C" : "D", 5, 40320) + "</measure>";
+    const ImportedMelody many = imported(score(bars));
+    ASSERT_EQ(many.notes.size(), size_t{limits::kMaxBars});
+    EXPECT_EQ(many.notes.back().start, int64_t{4} * many.ticksPerQuarter * (limits::kMaxBars - 1));
+    EXPECT_EQ(many.notes.back().duration, 4 * many.ticksPerQuarter);
+}
+
+TEST(MusicXmlImport, TransposedPartsTiesAndChordsSoundAsTheScoreMeansThem) {
+    // A B-flat trumpet part in written D major; a tie start that no stop takes up; chords
+    // whose top note continues a tie, given first and given last; a D.S. sign.
+    const std::string text = score(
+        "<measure number=\"1\"><attributes><divisions>1</divisions><key><fifths>2</fifths>"
+        "</key><time><beats>4</beats><beat-type>4</beat-type></time><transpose><diatonic>-1"
+        "</diatonic><chromatic>-2</chromatic></transpose></attributes>" +
+        note("D", 5, 2, "<tie type=\"start\"/>") + note("D", 5, 2) +
+        "</measure><measure number=\"2\">" + note("E", 5, 2) +
+        "<note><chord/><pitch><step>A</step><octave>5</octave></pitch><duration>2</duration>"
+        "<tie type=\"start\"/><voice>1</voice></note>" +
+        note("F", 5, 2) +
+        "<note><chord/><pitch><step>A</step><octave>5</octave></pitch><duration>2</duration>"
+        "<tie type=\"stop\"/><voice>1</voice></note>"
+        "</measure><measure number=\"3\"><direction><direction-type><words>D.S. al Coda</words>"
+        "</direction-type></direction>" +
+        note("A", 5, 2, "<tie type=\"stop\"/>") +
+        "<note><chord/><pitch><step>F</step><octave>5</octave></pitch><duration>2</duration>"
+        "<voice>1</voice></note>" +
+        note("B", 5, 2) + "</measure>");
+    const ImportedMelody melody = imported(text);
+    ASSERT_EQ(melody.keys.size(), 1u);
+    EXPECT_EQ(melody.keys[0].fifths, 0);  // sounding C major
+    const int64_t q = melody.ticksPerQuarter;
+    ASSERT_EQ(melody.notes.size(), 3u);
+    EXPECT_EQ(melody.notes[0].key, 72);  // written D5 sounds C5, joined over the dangling tie
+    EXPECT_EQ(melody.notes[0].duration, 4 * q);
+    EXPECT_EQ(melody.notes[1].key, 79);  // the tied top note G5 (written A5), alone
+    EXPECT_EQ(melody.notes[1].start, 4 * q);
+    EXPECT_EQ(melody.notes[1].duration, 6 * q);
+    EXPECT_EQ(melody.notes[2].key, 81);
+    EXPECT_EQ(melody.notes[2].start, 10 * q);
+    EXPECT_NE(
+        std::find_if(melody.warnings.begin(), melody.warnings.end(),
+                     [](const std::string& w) { return w.find("D.S.") != std::string::npos; }),
+        melody.warnings.end());
 }
 
 TEST(MusicXmlImport, RefusesHostileAndBrokenFiles) {
