@@ -91,7 +91,7 @@ StatusCode loadImported(ChordMaster& master, const ImportedMelody& melody) {
 }
 
 StatusCode loadMusicXml(ChordMaster& master, bool compressed, const MusicXmlChoice& choice,
-                        std::vector<std::string>& warnings) {
+                        std::vector<std::string>& warnings, MelodyInfo& info) {
     std::vector<uint8_t> bytes;
     std::string problem;
     if (!readMelodyBytes(master.fileName(), bytes, problem)) return master.refuseLoad(problem);
@@ -105,6 +105,9 @@ StatusCode loadMusicXml(ChordMaster& master, bool compressed, const MusicXmlChoi
     ImportedMelody melody;
     if (!readMusicXml(text, choice, melody, problem)) return master.refuseLoad(problem);
     warnings.insert(warnings.end(), melody.warnings.begin(), melody.warnings.end());
+    info.title = melody.title;
+    info.composer = melody.composer;
+    info.repeats = melody.repeats;
     return loadImported(master, melody);
 }
 
@@ -223,7 +226,7 @@ std::string signalName(int signal) {
 }
 
 StatusCode loadAbc(ChordMaster& master, const MelodySource& source,
-                   std::vector<std::string>& warnings) {
+                   std::vector<std::string>& warnings, MelodyInfo& info) {
     std::vector<uint8_t> bytes;
     std::string problem;
     if (!readMelodyBytes(master.fileName(), bytes, problem)) return master.refuseLoad(problem);
@@ -238,6 +241,12 @@ StatusCode loadAbc(ChordMaster& master, const MelodySource& source,
     } else if (std::none_of(tunes.begin(), tunes.end(),
                             [tune](const AbcTune& t) { return t.number == tune; })) {
         return master.refuseLoad("the file has no tune X:" + std::to_string(tune));
+    }
+    for (const AbcTune& t : tunes) {
+        if (t.number != tune) continue;
+        info.title = t.title;
+        info.composer = t.composer;
+        break;
     }
     ScratchFolder folder;
     if (!folder.ok()) return master.refuseLoad("cannot make a temporary folder");
@@ -348,13 +357,20 @@ const char* melodyFileFilter() {
 
 StatusCode loadMelodyFile(ChordMaster& master, const MelodySource& source,
                           std::vector<std::string>& warnings) {
+    MelodyInfo info;
+    return loadMelodyFile(master, source, warnings, info);
+}
+
+StatusCode loadMelodyFile(ChordMaster& master, const MelodySource& source,
+                          std::vector<std::string>& warnings, MelodyInfo& info) {
+    info = MelodyInfo{};
     switch (melodyFormatOf(master.fileName())) {
         case MelodyFormat::kMusicXml:
-            return loadMusicXml(master, false, source.musicXml, warnings);
+            return loadMusicXml(master, false, source.musicXml, warnings, info);
         case MelodyFormat::kCompressedMusicXml:
-            return loadMusicXml(master, true, source.musicXml, warnings);
+            return loadMusicXml(master, true, source.musicXml, warnings, info);
         case MelodyFormat::kAbc:
-            return loadAbc(master, source, warnings);
+            return loadAbc(master, source, warnings, info);
         case MelodyFormat::kMidi:
             break;
     }
@@ -376,14 +392,16 @@ std::vector<AbcTune> abcTunes(const std::string& path) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.size() >= 2 && line[0] == 'X' && line[1] == ':') {
             try {
-                tunes.push_back({std::stoi(line.substr(2)), {}});
+                tunes.push_back({std::stoi(line.substr(2)), {}, {}});
             } catch (const std::exception&) {
             }
-        } else if (line.size() >= 2 && line[0] == 'T' && line[1] == ':' && !tunes.empty() &&
-                   tunes.back().title.empty()) {
-            std::string title = line.substr(2);
-            while (!title.empty() && title.front() == ' ') title.erase(0, 1);
-            tunes.back().title = title;
+        } else if (line.size() >= 2 && (line[0] == 'T' || line[0] == 'C') && line[1] == ':' &&
+                   !tunes.empty()) {
+            std::string& field = line[0] == 'T' ? tunes.back().title : tunes.back().composer;
+            if (!field.empty()) continue;
+            field = line.substr(2);
+            while (!field.empty() && field.front() == ' ') field.erase(0, 1);
+            while (!field.empty() && field.back() == ' ') field.pop_back();
         }
     }
     return tunes;

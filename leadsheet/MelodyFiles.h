@@ -27,15 +27,25 @@ struct MelodySource {
     int converterSeconds = 20;  // the longest the ABC converter may run
 };
 
+// What a score or tune says about itself, for its lead sheet.
+struct MelodyInfo {
+    std::string title;               // T: of a tune, the work title of a score; empty when none
+    std::string composer;            // C: of a tune, the score's composer
+    std::vector<BarRepeat> repeats;  // a score's repeat signs and endings, as written
+};
+
 // Loads the file into the master and answers its status. `warnings` receives what was read
 // differently from the file (grace notes dropped, chords reduced, repeats not played out).
 StatusCode loadMelodyFile(ChordMaster& master, const MelodySource& source,
                           std::vector<std::string>& warnings);
+StatusCode loadMelodyFile(ChordMaster& master, const MelodySource& source,
+                          std::vector<std::string>& warnings, MelodyInfo& info);
 
 // The tunes of an ABC file: X: number and title, in file order.
 struct AbcTune {
     int number = 0;
     std::string title;
+    std::string composer;
 };
 std::vector<AbcTune> abcTunes(const std::string& path);
 

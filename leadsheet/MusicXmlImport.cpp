@@ -78,6 +78,14 @@ class ScoreReader {
                                    : "the score has " + std::to_string(index) + " part" +
                                          (index == 1 ? "" : "s") + ", not " +
                                          std::to_string(choice_.part));
+        if (const xml::Element* work = root.child("work"))
+            melody_.title = work->childText("work-title");
+        if (melody_.title.empty()) melody_.title = root.childText("movement-title");
+        if (const xml::Element* identification = root.child("identification"))
+            for (const xml::Element& creator : identification->children)
+                if (creator.name == "creator" && creator.attribute("type") &&
+                    *creator.attribute("type") == "composer" && melody_.composer.empty())
+                    melody_.composer = creator.text;
         if (!chooseResolution(*part)) return false;
         chooseVoice(*part);
         std::vector<const xml::Element*> measures;
@@ -233,7 +241,10 @@ class ScoreReader {
                 noteJumps(child);
                 readTempo(child, cursor_);
             } else if (child.name == "barline") {
-                if (child.child("repeat") || child.child("ending")) dropped_.repeats = true;
+                if (child.child("repeat") || child.child("ending")) {
+                    dropped_.repeats = true;
+                    readRepeat(child);
+                }
                 if (child.child("segno") || child.child("coda")) dropped_.jumps = true;
             }
             furthest = std::max(furthest, cursor_);
@@ -353,6 +364,36 @@ class ScoreReader {
             }
         }
         return true;
+    }
+
+    // Repeat signs and endings are kept as written, for the lead sheet.
+    void readRepeat(const xml::Element& barline) {
+        const int32_t bar = measureCount_ - 1;
+        if (melody_.repeats.empty() || melody_.repeats.back().bar != bar)
+            melody_.repeats.push_back({bar, false, false, 0, {}, false, {}});
+        BarRepeat& mark = melody_.repeats.back();
+        const std::string* location = barline.attribute("location");
+        const bool left = location && *location == "left";
+        if (const xml::Element* repeat = barline.child("repeat")) {
+            const std::string* direction = repeat->attribute("direction");
+            if (direction && *direction == "forward") mark.forward = true;
+            if (direction && *direction == "backward") {
+                mark.backward = true;
+                if (const std::string* times = repeat->attribute("times"))
+                    parseInt(*times, mark.times, 1, 99);
+            }
+        }
+        if (const xml::Element* ending = barline.child("ending")) {
+            const std::string* number = ending->attribute("number");
+            const std::string* type = ending->attribute("type");
+            if (number && type && *type == "start" && left) {
+                mark.endingNumber = *number;
+                mark.endingStarts = true;
+            } else if (number && type && (*type == "stop" || *type == "discontinue") && !left) {
+                if (mark.endingNumber.empty()) mark.endingNumber = *number;
+                mark.endingStop = *type;
+            }
+        }
     }
 
     // Jumps the score asks for (da capo, dal segno, to coda, fine) as signs, words or playback.

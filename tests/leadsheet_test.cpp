@@ -187,6 +187,99 @@ TEST(LeadSheetExport, DottedValuesTripletsAndSixEight) {
     EXPECT_EQ(bar[3]->childText("type"), "half");
 }
 
+TEST(LeadSheetExport, WrittenValuesMatchHandComputedOnesAndEveryMeasureAddsUp) {
+    // A quarter pick-up; dotted, double-dotted, 16th, triplet and tied values in 4/4.
+    MelodyOptions options;
+    options.pickup = 1_beat;
+    const auto master = loadBytes(melody("4/4",
+                                         {{"E5", 1_beat},
+                                          {"C5", 720_ticks},
+                                          {"D5", 240_ticks},
+                                          {"E5", 840_ticks},
+                                          {"F5", 120_ticks},
+                                          {"G5", 160_ticks},
+                                          {"A5", 160_ticks},
+                                          {"B5", 160_ticks},
+                                          {"C6", 2_beats},
+                                          {"D6", 2_beats},
+                                          {"E6", 3_beats},
+                                          {"C6", 4_beats}},
+                                         options));
+    const xml::Element root = parsed(musicXmlLeadSheet(*master->composition(), {}));
+    EXPECT_EQ(expectFullMeasures(root), 5u);
+    struct Written {
+        std::string step;
+        std::string type;
+        size_t dots;
+        std::string duration;  // in divisions: 12 a quarter (the grid is a 48th)
+        bool triplet;
+        std::string tie;  // "start", "stop" or ""
+    };
+    const std::vector<std::vector<Written>> expected = {
+        {{"E", "quarter", 0, "12", false, ""}},
+        {{"C", "quarter", 1, "18", false, ""},
+         {"D", "eighth", 0, "6", false, ""},
+         {"E", "quarter", 2, "21", false, ""},
+         {"F", "16th", 0, "3", false, ""}},
+        {{"G", "eighth", 0, "4", true, ""},
+         {"A", "eighth", 0, "4", true, ""},
+         {"B", "eighth", 0, "4", true, ""},
+         {"C", "half", 0, "24", false, ""},
+         {"D", "quarter", 0, "12", false, "start"}},
+        {{"D", "quarter", 0, "12", false, "stop"}, {"E", "half", 1, "36", false, ""}},
+        {{"C", "whole", 0, "48", false, ""}},
+    };
+    const auto measures = measuresOf(root);
+    ASSERT_EQ(measures.size(), expected.size());
+    EXPECT_EQ(measures[0]->child("attributes")->childText("divisions"), "12");
+    for (size_t m = 0; m < expected.size(); ++m) {
+        const auto notes = notesOf(*measures[m]);
+        ASSERT_EQ(notes.size(), expected[m].size()) << "measure " << m;
+        for (size_t n = 0; n < notes.size(); ++n) {
+            const Written& want = expected[m][n];
+            const xml::Element& note = *notes[n];
+            EXPECT_EQ(note.child("pitch")->childText("step"), want.step) << m << ":" << n;
+            EXPECT_EQ(note.childText("type"), want.type) << m << ":" << n;
+            EXPECT_EQ(childrenNamed(note, "dot").size(), want.dots) << m << ":" << n;
+            EXPECT_EQ(note.childText("duration"), want.duration) << m << ":" << n;
+            EXPECT_EQ(note.child("time-modification") != nullptr, want.triplet) << m << ":" << n;
+            EXPECT_EQ(hasTie(note, "start"), want.tie == "start") << m << ":" << n;
+            EXPECT_EQ(hasTie(note, "stop"), want.tie == "stop") << m << ":" << n;
+        }
+    }
+}
+
+TEST(LeadSheetExport, AnAbcPickUpLeavesTheNoteValuesOfTheTuneWithoutOne) {
+    if (std::system("abc2midi -ver > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "abc2midi is not installed";
+    const std::string body = "G2B d2B|c2A F2D|G3 G3|]\n";
+    TempDir folder;
+    std::vector<std::vector<std::string>> written;
+    for (const std::string pickUp : {"", "D|"}) {
+        const fs::path file = folder / "tune.abc";
+        std::ofstream(file) << "X:1\nT:Jig\nM:6/8\nL:1/8\nK:G\n" << pickUp << body;
+        ChordMaster master(file.string());
+        std::vector<std::string> warnings;
+        ASSERT_EQ(loadMelodyFile(master, {}, warnings), status::kOk) << master.readerMessage();
+        const xml::Element root = parsed(musicXmlLeadSheet(*master.composition(), {}));
+        expectFullMeasures(root);
+        auto measures = measuresOf(root);
+        EXPECT_EQ(measures.front()->child("attributes")->childText("divisions"), "2");
+        if (!pickUp.empty()) {
+            ASSERT_EQ(*measures[0]->attribute("implicit"), "yes");
+            measures.erase(measures.begin());
+        }
+        std::vector<std::string> values;
+        for (const xml::Element* measure : measures)
+            for (const xml::Element* note : notesOf(*measure))
+                values.push_back(note->childText("type") +
+                                 std::string(childrenNamed(*note, "dot").size(), '.'));
+        written.push_back(values);
+    }
+    EXPECT_EQ(written[0], written[1]);
+    EXPECT_EQ(written[0].size(), 10u);
+}
+
 TEST(LeadSheetExport, MeterChangesPickUpKeyTempoAndTitle) {
     MelodyOptions options;
     options.key = "A minor";
@@ -325,6 +418,33 @@ TEST(LeadSheetExport, PlayedDurationsAreQuantisedWithoutChangingBarLengths) {
     const auto first = notesOf(*measuresOf(root)[0]);
     ASSERT_EQ(first.size(), 4u);  // four quarter notes, no tiny rests
     for (const xml::Element* note : first) EXPECT_EQ(note->childText("type"), "quarter");
+}
+
+TEST(LeadSheetExport, APlayedMelodyWithAPickUpKeepsPlainValues) {
+    // Every note struck a few ticks late, the pick-up's too: the grid comes from where notes
+    // fall in their bars, not from the pick-up's odd length.
+    MelodyOptions options;
+    options.pickup = 1_beat;
+    std::vector<Step> steps;
+    const char* pitches[] = {"E5", "C5", "D5", "E5", "F5", "G5", "A5", "B4", "C5"};
+    for (const char* pitch : pitches) {
+        steps.push_back({"r", 7_ticks});
+        steps.push_back({pitch, 473_ticks});
+    }
+    steps.push_back({"C5", 4_beats});
+    const auto master = loadBytes(melody("4/4", steps, options));
+    const xml::Element root = parsed(musicXmlLeadSheet(*master->composition(), {}));
+    EXPECT_EQ(expectFullMeasures(root), 4u);
+    const auto measures = measuresOf(root);
+    EXPECT_EQ(*measures[0]->attribute("implicit"), "yes");
+    for (size_t m = 0; m < 3; ++m) {
+        const auto notes = notesOf(*measures[m]);
+        ASSERT_EQ(notes.size(), m == 0 ? 1u : 4u) << m;
+        for (const xml::Element* note : notes) {
+            EXPECT_EQ(note->childText("type"), "quarter") << m;
+            EXPECT_EQ(note->child("dot"), nullptr) << m;
+        }
+    }
 }
 
 TEST(LeadSheetExport, PlayedTripletsAtADivisionWithoutThirdsKeepEveryNote) {
@@ -608,6 +728,95 @@ TEST(MusicXmlImport, TransposedPartsTiesAndChordsSoundAsTheScoreMeansThem) {
         std::find_if(melody.warnings.begin(), melody.warnings.end(),
                      [](const std::string& w) { return w.find("D.S.") != std::string::npos; }),
         melody.warnings.end());
+}
+
+// A note with an alteration, as notation programs write it.
+std::string altered(const std::string& step, int alter, int octave, int duration,
+                    const std::string& extra = {}) {
+    return "<note><pitch><step>" + step + "</step><alter>" + std::to_string(alter) +
+           "</alter><octave>" + std::to_string(octave) + "</octave></pitch><duration>" +
+           std::to_string(duration) + "</duration>" + extra + "<voice>1</voice></note>";
+}
+
+TEST(LeadSheetExport, AScoreComesBackWithItsKeysRepeatsTitleAndFirstBar) {
+    // D minor, a full first bar that opens with a rest, |: first and second endings :|, a
+    // change to G minor, and a final note held over two more bars.
+    const std::string text =
+        "<?xml version=\"1.0\"?><score-partwise version=\"4.0\"><work><work-title>Tune in D"
+        "</work-title></work><identification><creator type=\"composer\">A. Composer</creator>"
+        "</identification><part-list><score-part id=\"P1\"><part-name>M</part-name>"
+        "</score-part></part-list><part id=\"P1\"><measure number=\"1\"><attributes>"
+        "<divisions>1</divisions><key><fifths>-1</fifths><mode>minor</mode></key><time>"
+        "<beats>4</beats><beat-type>4</beat-type></time></attributes><barline location=\"left\">"
+        "<repeat direction=\"forward\"/></barline><note><rest/><duration>1</duration>"
+        "<voice>1</voice></note>" +
+        note("D", 5, 1) + altered("C", 1, 5, 1) + note("D", 5, 1) +
+        "</measure><measure number=\"2\"><barline location=\"left\"><ending number=\"1\" "
+        "type=\"start\"/></barline>" +
+        note("A", 4, 4) +
+        "<barline location=\"right\"><ending number=\"1\" type=\"stop\"/><repeat "
+        "direction=\"backward\"/></barline></measure><measure number=\"3\"><attributes><key>"
+        "<fifths>-2</fifths><mode>minor</mode></key></attributes><barline location=\"left\">"
+        "<ending number=\"2\" type=\"start\"/></barline>" +
+        note("G", 4, 1) + altered("F", 1, 4, 1) + altered("B", -1, 4, 2) +
+        "<barline location=\"right\"><ending number=\"2\" type=\"discontinue\"/></barline>"
+        "</measure><measure number=\"4\">" +
+        note("G", 4, 4, "<tie type=\"start\"/>") + "</measure><measure number=\"5\">" +
+        note("G", 4, 4, "<tie type=\"stop\"/><tie type=\"start\"/>") +
+        "</measure><measure number=\"6\">" + note("G", 4, 4, "<tie type=\"stop\"/>") +
+        "</measure></part></score-partwise>";
+    TempMidiFile file(std::vector<uint8_t>(text.begin(), text.end()), ".musicxml");
+    ChordMaster master(file.pathString());
+    std::vector<std::string> warnings;
+    MelodyInfo info;
+    ASSERT_NE(loadMelodyFile(master, {}, warnings, info), status::kUnreadableFile)
+        << master.readerMessage();
+    EXPECT_EQ(info.title, "Tune in D");
+    EXPECT_EQ(info.composer, "A. Composer");
+    ASSERT_EQ(info.repeats.size(), 3u);
+    LeadSheetOptions options;
+    options.title = info.title;
+    options.composer = info.composer;
+    options.repeats = info.repeats;
+    const xml::Element root = parsed(musicXmlLeadSheet(*master.composition(), options));
+    EXPECT_EQ(root.child("work")->childText("work-title"), "Tune in D");
+    expectFullMeasures(root);
+    const auto measures = measuresOf(root);
+    ASSERT_EQ(measures.size(), 6u);  // the held note's bars too
+    // The first bar is bar 1, not a pick-up, and keeps its rest.
+    EXPECT_EQ(*measures[0]->attribute("number"), "1");
+    EXPECT_EQ(measures[0]->attribute("implicit"), nullptr);
+    const auto first = notesOf(*measures[0]);
+    ASSERT_EQ(first.size(), 4u);
+    EXPECT_NE(first[0]->child("rest"), nullptr);
+    // The leading tone of D minor is C-sharp, of G minor F-sharp; B-flat is in G minor's key.
+    EXPECT_EQ(first[2]->child("pitch")->childText("step"), "C");
+    EXPECT_EQ(first[2]->child("pitch")->childText("alter"), "1");
+    const xml::Element* key = measures[2]->child("attributes")->child("key");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->childText("fifths"), "-2");
+    const auto third = notesOf(*measures[2]);
+    EXPECT_EQ(third[1]->child("pitch")->childText("step"), "F");
+    EXPECT_EQ(third[1]->child("pitch")->childText("alter"), "1");
+    EXPECT_EQ(third[2]->child("pitch")->childText("step"), "B");
+    EXPECT_EQ(third[2]->child("pitch")->childText("alter"), "-1");
+    EXPECT_TRUE(hasTie(*notesOf(*measures[5])[0], "stop"));
+    // The repeat signs and endings stand where the score had them.
+    auto barline = [&](size_t m, const std::string& location) -> const xml::Element* {
+        for (const xml::Element* b : childrenNamed(*measures[m], "barline"))
+            if (*b->attribute("location") == location) return b;
+        return nullptr;
+    };
+    ASSERT_NE(barline(0, "left"), nullptr);
+    EXPECT_EQ(*barline(0, "left")->child("repeat")->attribute("direction"), "forward");
+    ASSERT_NE(barline(1, "left"), nullptr);
+    EXPECT_EQ(*barline(1, "left")->child("ending")->attribute("number"), "1");
+    ASSERT_NE(barline(1, "right"), nullptr);
+    EXPECT_EQ(*barline(1, "right")->child("ending")->attribute("type"), "stop");
+    EXPECT_EQ(*barline(1, "right")->child("repeat")->attribute("direction"), "backward");
+    ASSERT_NE(barline(2, "right"), nullptr);
+    EXPECT_EQ(*barline(2, "right")->child("ending")->attribute("type"), "discontinue");
+    EXPECT_EQ(barline(3, "left"), nullptr);
 }
 
 TEST(MusicXmlImport, RefusesHostileAndBrokenFiles) {
