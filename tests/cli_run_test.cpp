@@ -118,6 +118,15 @@ TEST_F(CliRun, TheLeadSheetJoinsTheSameFileCheckAndWritesOnlyXmlToStandardOutput
     EXPECT_EQ(contents(dir / "score.musicxml"), score);
     EXPECT_EQ(contents(dir / "c.mid"), original);
     EXPECT_FALSE(fs::exists(dir / "x.mid"));
+
+    // The title and composer come from the tune itself, the file name only without them.
+    if (std::system("abc2midi -ver > /dev/null 2>&1") != 0) return;
+    std::ofstream(dir / "t.abc") << "X:1\nT:The Tune\nC:Someone\nM:4/4\nL:1/4\nK:G\n"
+                                    "G A B c|d e d c|B A G A|B c d2|G A B c|d2 G2|]\n";
+    run = cli(dir.path(), "harmonise t.abc --musicxml -");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("<work-title>The Tune</work-title>"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(">Someone</creator>"), std::string::npos);
 }
 
 TEST_F(CliRun, FilesAreRecognisedByTheirContent) {
