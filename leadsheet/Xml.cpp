@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <pugixml.hpp>
+#include <unordered_set>
 
 #include "settings/RegFile.h"
 
@@ -131,8 +132,9 @@ class TreeBuilder {
         if (depth > limits_.maxDepth) return fail("elements nested too deeply");
         if (++elements_ > limits_.maxElements) return fail("too many elements");
         element.name = node.name();
+        std::unordered_set<std::string_view> names;
         for (const pugi::xml_attribute& attribute : node.attributes()) {
-            if (element.attribute(attribute.name()))
+            if (!names.insert(attribute.name()).second)
                 return fail("attribute '" + std::string(attribute.name()) + "' given twice");
             std::string value;
             if (!decode(attribute.value(), value)) return false;
