@@ -213,16 +213,124 @@ class TreeBuilder {
     size_t elements_ = 0;
 };
 
+// UTF-16 text (with or without a byte-order mark) as UTF-8, so that the shape check below and
+// the parser see one encoding; false for a broken surrogate pair.
+bool utf16ToUtf8(std::string_view text, std::string& out) {
+    const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
+    bool little = false;
+    size_t start = 0;
+    if (text.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
+        little = true;
+        start = 2;
+    } else if (text.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) {
+        start = 2;
+    } else {
+        little = text.size() >= 2 && byte(1) == 0;
+    }
+    auto unit = [&](size_t i) -> char32_t {
+        return little ? char32_t(byte(i) | byte(i + 1) << 8) : char32_t(byte(i) << 8 | byte(i + 1));
+    };
+    out.clear();
+    out.reserve(text.size());
+    for (size_t i = start; i + 1 < text.size(); i += 2) {
+        char32_t code = unit(i);
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            if (i + 3 >= text.size()) return false;
+            const char32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        } else if (code >= 0xDC00 && code <= 0xDFFF) {
+            return false;
+        }
+        appendUtf8(out, code);
+    }
+    return true;
+}
+
+bool isUtf16(std::string_view text) {
+    if (text.size() < 2) return false;
+    const auto a = static_cast<unsigned char>(text[0]), b = static_cast<unsigned char>(text[1]);
+    return (a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF) || (a == '<' && b == 0) ||
+           (a == 0 && b == '<');
+}
+
+// Depth and element count taken from the text before the parser builds anything, so a file of
+// millions of nested or empty elements is refused without building a tree of them.
+bool checkShape(std::string_view text, ReadLimits limits, std::string& error) {
+    int depth = 0;
+    size_t elements = 0;
+    size_t pos = 0;
+    auto skipPast = [&](std::string_view end) {
+        const size_t found = text.find(end, pos);
+        pos = found == std::string_view::npos ? text.size() : found + end.size();
+    };
+    while ((pos = text.find('<', pos)) != std::string_view::npos) {
+        const std::string_view rest = text.substr(pos);
+        if (rest.substr(0, 4) == "<!--") {
+            skipPast("-->");
+        } else if (rest.substr(0, 9) == "<![CDATA[") {
+            skipPast("]]>");
+        } else if (rest.substr(0, 2) == "<?") {
+            skipPast("?>");
+        } else if (rest.substr(0, 2) == "<!") {
+            // A document type: an internal subset could declare entities that expand without
+            // bound, and no score file needs one.
+            const size_t close = text.find('>', pos);
+            const size_t open = text.find('[', pos);
+            if (open != std::string_view::npos && open < close) {
+                error = "a document type with its own declarations is not read";
+                return false;
+            }
+            pos = close == std::string_view::npos ? text.size() : close + 1;
+        } else if (rest.substr(0, 2) == "</") {
+            --depth;
+            skipPast(">");
+        } else {
+            if (++depth > limits.maxDepth) {
+                error = "elements nested too deeply";
+                return false;
+            }
+            if (++elements > limits.maxElements) {
+                error = "too many elements";
+                return false;
+            }
+            // The end of the tag, past quoted attribute values.
+            ++pos;
+            char quote = 0;
+            while (pos < text.size() && (quote || text[pos] != '>')) {
+                if (quote && text[pos] == quote)
+                    quote = 0;
+                else if (!quote && (text[pos] == '"' || text[pos] == '\''))
+                    quote = text[pos];
+                ++pos;
+            }
+            if (pos < text.size() && text[pos - 1] == '/') --depth;
+            ++pos;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parse(std::string_view text, Element& root, std::string& error, ReadLimits limits) {
     root = Element{};
+    std::string converted;
+    if (isUtf16(text)) {
+        if (!utf16ToUtf8(text, converted)) {
+            error = "broken UTF-16 text";
+            return false;
+        }
+        text = converted;
+    }
+    if (!checkShape(text, limits, error)) return false;
     pugi::xml_document document;
     // Escapes stay raw (decoded above); the document type is kept to be checked.
     constexpr unsigned kOptions =
         (pugi::parse_default & ~pugi::parse_escapes) | pugi::parse_doctype | pugi::parse_cdata;
     const pugi::xml_parse_result result =
-        document.load_buffer(text.data(), text.size(), kOptions, pugi::encoding_auto);
+        document.load_buffer(text.data(), text.size(), kOptions, pugi::encoding_utf8);
     if (!result) {
         error =
             std::string(result.description()) + " (at byte " + std::to_string(result.offset) + ")";

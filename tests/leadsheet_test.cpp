@@ -858,6 +858,13 @@ TEST(MusicXmlImport, RefusesHostileAndBrokenFiles) {
     third.part = 3;
     EXPECT_FALSE(readMusicXml(score("<measure/>"), third, melody, problem));
     EXPECT_EQ(problem, "the score has 1 part, not 3");
+
+    // A score saved as UTF-16 (little-endian with its mark) reads as its UTF-8 original.
+    const std::string utf8 =
+        score("<measure>" + std::string(kAttributes) + note("E", 5, 8) + "</measure>");
+    std::string utf16 = "\xFF\xFE";
+    for (char c : utf8) utf16 += std::string{c, '\0'};
+    EXPECT_EQ(imported(utf16).notes.size(), 1u);
 }
 
 TEST(MusicXmlImport, BadFilesEndWithStatus101AndAReason) {
