@@ -191,12 +191,15 @@ class LeadSheetWriter {
             m.end = m.start + (length > 0 ? length : 4 * tpq_);
             measures_.push_back(m);
         }
-        // A first bar that is silent for half its length or more is a pick-up: written as a
-        // short bar that the bar numbers do not count. A full bar that opens with a shorter
-        // rest is written as it is.
+        // A first bar that begins with silence is a pick-up - written as a short bar that the
+        // bar numbers do not count - when it is silent for half its length or more, or when the
+        // last bar holds just what the silence leaves out (the two make one bar). A full bar
+        // that opens with a shorter rest is written as it is.
         if (bars > 1 && !melody_.empty() && melody_.front().start < measures_[0].end) {
             const int64_t offset = melody_.front().start - measures_[0].start;
-            if (offset >= tpq_ / 2 && 2 * offset >= measures_[0].end - measures_[0].start) {
+            const bool halfSilent = 2 * offset >= measures_[0].end - measures_[0].start;
+            const bool completedAtTheEnd = lastEnd - measures_.back().start == offset;
+            if (offset >= tpq_ / 2 && (halfSilent || completedAtTheEnd)) {
                 measures_[0].start += offset;
                 measures_[0].pickup = true;
             }

@@ -447,6 +447,25 @@ TEST(LeadSheetExport, APlayedMelodyWithAPickUpKeepsPlainValues) {
     }
 }
 
+TEST(LeadSheetExport, ALongPickUpIsKnownByTheShortLastBar) {
+    // Three beats before the first bar line and one in the last bar make one bar: a pick-up,
+    // though most of its bar sounds. Without the short last bar it is a bar opening with a rest.
+    for (const bool shortLastBar : {true, false}) {
+        MelodyOptions options;
+        options.pickup = 3_beats;
+        std::vector<Step> steps = {{"G4", 1_beat}, {"A4", 1_beat}, {"B4", 1_beat}};
+        for (const char* pitch : {"C5", "D5", "E5", "F5", "G5", "A5", "B5", "C6"})
+            steps.push_back({pitch, 1_beat});
+        steps.push_back({"C5", shortLastBar ? 1_beat : 4_beats});
+        const auto master = loadBytes(melody("4/4", steps, options));
+        const xml::Element root = parsed(musicXmlLeadSheet(*master->composition(), {}));
+        expectFullMeasures(root);
+        const xml::Element& first = *measuresOf(root)[0];
+        EXPECT_EQ(first.attribute("implicit") != nullptr, shortLastBar);
+        EXPECT_EQ(notesOf(first).size(), shortLastBar ? 3u : 4u);
+    }
+}
+
 TEST(LeadSheetExport, PlayedTripletsAtADivisionWithoutThirdsKeepEveryNote) {
     // 1024 ticks a quarter cannot hold a third of a beat; the lead sheet still shows triplets
     // and loses none of the notes.
