@@ -1,6 +1,8 @@
 #include "accompaniment/StyleRenderer.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "accompaniment/ArrangementRenderer.h"
@@ -38,6 +40,38 @@ int32_t lastMelodyBar(const NoteTracks& notes) {
 
 }  // namespace
 
+namespace {
+
+// A final melody note held into bars after the harmony's last: the accompaniment's last strike
+// (block chord, organ, bass) sounds on until the note ends, instead of stopping under it.
+void holdLastChord(Composition& composition) {
+    NoteTracks& notes = composition.noteTracks();
+    const MeterMap& meter = notes.meterMap();
+    if (composition.barCount <= 0) return;
+    int64_t melodyEnd = 0;
+    for (const NoteRecord& note : notes.notes(0))
+        melodyEnd =
+            std::max<int64_t>(melodyEnd, meter.tickOfPosition(note.position) + note.duration);
+    if (melodyEnd <= meter.tickOfBar(composition.barCount)) return;
+    const int64_t lastBar = meter.tickOfBar(composition.barCount - 1);
+    for (const int list :
+         {accompaniment_list::kChords, accompaniment_list::kOrgan, accompaniment_list::kBass}) {
+        const std::vector<NoteRecord>& all = notes.notes(list);
+        int64_t lastStrike = -1;
+        for (const NoteRecord& note : all)
+            lastStrike = std::max<int64_t>(lastStrike, meter.tickOfPosition(note.position));
+        if (lastStrike < lastBar) continue;
+        for (size_t i = 0; i < all.size(); ++i) {
+            NoteRecord* note = notes.mutableNote(static_cast<int32_t>(i), list);
+            if (meter.tickOfPosition(note->position) != lastStrike) continue;
+            note->duration = static_cast<uint16_t>(
+                std::min<int64_t>(melodyEnd - lastStrike, std::numeric_limits<uint16_t>::max()));
+        }
+    }
+}
+
+}  // namespace
+
 int renderAccompaniment(Composition& composition) {
     if (!composition.hasChordTrack()) return 0;
     NoteTracks& notes = composition.noteTracks();
@@ -59,6 +93,7 @@ int renderAccompaniment(Composition& composition) {
         if (parts & accompaniment_part::kStyle) result = renderStyle(composition);
     }
 
+    holdLastChord(composition);
     // The piece ends with the melody or with the accompaniment's last chord, whichever is later.
     notes.setEndTick(notes.secondEndTick());
     const auto& chords = notes.notes(accompaniment_list::kChords);

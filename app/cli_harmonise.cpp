@@ -525,9 +525,9 @@ struct SingleOptions {
 };
 
 int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
-    if (const int refused = refuseSameFiles({options.file}, options.outputs.names())) {
-        return refused;
-    }
+    std::vector<std::string> outputs = options.outputs.names();
+    outputs.push_back(leadSheetOutput());
+    if (const int refused = refuseSameFiles({options.file}, outputs)) return refused;
     HarmoniseOutcome outcome = harmoniseFile(options.file, request);
     reportProblems(outcome);
     if (!outcome.requestError.empty()) {
@@ -535,7 +535,8 @@ int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
         return 2;
     }
     // When a file goes to standard output, what would be printed goes to standard error.
-    const bool fileOnStdout = options.outputs.onStandardOutput();
+    const bool fileOnStdout =
+        options.outputs.onStandardOutput() || leadSheetOutput() == kStandardOutputName;
     std::ostream& report = fileOnStdout ? std::cerr : std::cout;
     if (options.json) {
         nlohmann::ordered_json json = outcomeJson(outcome);

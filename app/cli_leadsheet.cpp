@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <mutex>
 
 #include "leadsheet/LeadSheet.h"
 #include "leadsheet/MelodyFiles.h"
@@ -29,11 +31,28 @@ MelodySource& source() {
     return instance;
 }
 
+// What each opened score or tune said about itself, by file name (a batch opens several at
+// once).
+struct OpenedInfo {
+    std::mutex mutex;
+    std::map<std::string, MelodyInfo> byFile;
+};
+OpenedInfo& openedInfo() {
+    static OpenedInfo instance;
+    return instance;
+}
+
 }  // namespace
 
 StatusCode loadMelody(ChordMaster& master) {
     std::vector<std::string> warnings;
-    const StatusCode status = loadMelodyFile(master, source(), warnings);
+    MelodyInfo info;
+    const StatusCode status = loadMelodyFile(master, source(), warnings, info);
+    {
+        OpenedInfo& opened = openedInfo();
+        const std::lock_guard<std::mutex> lock(opened.mutex);
+        opened.byFile[master.fileName()] = std::move(info);
+    }
     for (const std::string& warning : warnings)
         std::cerr << "varimel-cli: " << master.fileName() << ": " << warning << '\n';
     return status;
@@ -60,16 +79,32 @@ void addLeadSheetFlags(CLI::App* command) {
     command->add_flag("--musicxml-accompaniment", f.accompaniment,
                       "With --musicxml: add a part with the block chords");
     command->add_option("--title", f.title,
-                        "The lead sheet's title (default: the file name without its extension)");
-    command->add_option("--composer", f.composer, "The lead sheet's composer");
+                        "The lead sheet's title (default: the tune's T: or the score's title, "
+                        "else the file name without its extension)");
+    command->add_option("--composer", f.composer,
+                        "The lead sheet's composer (default: the tune's C: or the score's)");
+}
+
+const std::string& leadSheetOutput() {
+    return flags().musicXmlOut;
 }
 
 int writeLeadSheet(const HarmoniseOutcome& outcome, bool quiet) {
     const LeadSheetFlags& f = flags();
     if (f.musicXmlOut.empty() || !outcome.master || !outcome.master->composition()) return 0;
+    MelodyInfo info;
+    {
+        OpenedInfo& opened = openedInfo();
+        const std::lock_guard<std::mutex> lock(opened.mutex);
+        const auto found = opened.byFile.find(outcome.master->fileName());
+        if (found != opened.byFile.end()) info = found->second;
+    }
     LeadSheetOptions options;
-    options.title = f.title.empty() ? std::filesystem::path(outcome.file).stem().string() : f.title;
-    options.composer = f.composer;
+    options.title = !f.title.empty()      ? f.title
+                    : !info.title.empty() ? info.title
+                                          : std::filesystem::path(outcome.file).stem().string();
+    options.composer = f.composer.empty() ? info.composer : f.composer;
+    options.repeats = info.repeats;
     options.accompaniment = f.accompaniment;
     std::string error;
     if (!exportMusicXml(*outcome.master->composition(), options, f.musicXmlOut, error)) {

@@ -13,6 +13,9 @@ void addMelodySourceFlags(CLI::App* command);
 
 // Adds --musicxml, --musicxml-accompaniment, --title and --composer to a command.
 void addLeadSheetFlags(CLI::App* command);
+// The file --musicxml names ("" for none, "-" for standard output), for the check that no
+// output overwrites an input or another output.
+const std::string& leadSheetOutput();
 // Writes the lead sheet the flags ask for; 0 when done or none was asked for, else 1.
 int writeLeadSheet(const HarmoniseOutcome& outcome, bool quiet);
 

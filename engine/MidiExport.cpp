@@ -68,7 +68,13 @@ void conductorTrack(MidiFileWriter& writer, const Composition& c) {
     std::vector<Item> items;
     const MeterMap& meter = c.meterMap();
     if (!c.comment.empty()) {
-        items.push_back({0, 0, items.size(), [&c](MidiFileWriter& w, long delta) {
+        // Notation programs read a text event where a note starts as that note's lyric; the
+        // comment goes after the last note ends, where none starts.
+        int64_t end = 0;
+        for (int list = 0; list < NoteTracks::kListCount; ++list)
+            for (const NoteRecord& note : c.noteTracks().notes(list))
+                end = std::max<int64_t>(end, meter.tickOfPosition(note.position) + note.duration);
+        items.push_back({end, 0, items.size(), [&c](MidiFileWriter& w, long delta) {
                              w.textEvent(delta, 0x01, c.comment);
                          }});
     }

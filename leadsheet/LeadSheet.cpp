@@ -81,9 +81,10 @@ struct Group {
 };
 
 struct Measure {
-    int64_t start;  // first tick written
-    int64_t end;    // bar line after it
-    int numerator;  // meter
+    int64_t start;    // first tick written
+    int64_t end;      // bar line after it
+    int64_t barLine;  // bar line before it (before the start of a pick-up)
+    int numerator;    // meter
     int denominator;
     bool pickup;
 };
@@ -100,9 +101,12 @@ class LeadSheetWriter {
     std::string write() {
         tpq_ = c_.ticksPerQuarter > 0 ? c_.ticksPerQuarter : 480;
         key_ = leadSheetKey(c_);
-        fifths_ = keyToSignature(key_).sharpsFlats;
+        const KeySignature signature = keyToSignature(key_);
+        fifths_ = signature.sharpsFlats;
+        minor_ = signature.minor != 0;
         collectMelody();
         layOutMeasures();
+        collectKeyChanges();
         chooseGrid();
         values_ = noteValues(tpq_);
 
@@ -179,7 +183,7 @@ class LeadSheetWriter {
         bars = std::max(bars, 1);
         for (int32_t bar = 0; bar < bars; ++bar) {
             Measure m{};
-            m.start = measures_.empty() ? 0 : measures_.back().end;
+            m.start = m.barLine = measures_.empty() ? 0 : measures_.back().end;
             meter_.meterOfBar(bar, m.numerator, m.denominator);
             const int64_t length = meter_.ticksPerBar(bar);
             // A document without any meter is in 4/4, as a MIDI file without one.
@@ -187,25 +191,30 @@ class LeadSheetWriter {
             m.end = m.start + (length > 0 ? length : 4 * tpq_);
             measures_.push_back(m);
         }
-        // A first bar that begins with silence of an eighth or more is a pick-up: written as
-        // a short bar that the bar numbers do not count.
+        // A first bar that begins with silence is a pick-up - written as a short bar that the
+        // bar numbers do not count - when it is silent for half its length or more, or when the
+        // last bar holds just what the silence leaves out (the two make one bar). A full bar
+        // that opens with a shorter rest is written as it is.
         if (bars > 1 && !melody_.empty() && melody_.front().start < measures_[0].end) {
             const int64_t offset = melody_.front().start - measures_[0].start;
-            if (offset >= tpq_ / 2) {
+            const bool halfSilent = 2 * offset >= measures_[0].end - measures_[0].start;
+            const bool completedAtTheEnd = lastEnd - measures_.back().start == offset;
+            if (offset >= tpq_ / 2 && (halfSilent || completedAtTheEnd)) {
                 measures_[0].start += offset;
                 measures_[0].pickup = true;
             }
         }
     }
 
-    // The finest grid on which every note starts and ends: exact when it is not finer than a
-    // 128th. Otherwise (a played, unquantised melody) the times are taken to 480 ticks a
-    // quarter and notes move to the grid of the value nearest to the shortest note, or to a
-    // third of it when that keeps more notes apart (triplets); bars keep their lengths.
+    // The finest grid on which every note starts and ends, counted from the bar lines (so a
+    // pick-up's length never sets it): exact when it is not finer than a 128th. Otherwise (a
+    // played, unquantised melody) the times are taken to 480 ticks a quarter and notes move to
+    // the grid of the value nearest to the shortest note, or to a third of it when that keeps
+    // more notes apart (triplets); bars keep their lengths.
     void chooseGrid() {
         int64_t grid = tpq_ * 4;
         auto fold = [&grid](int64_t value) { grid = std::gcd(grid, value); };
-        for (const Measure& m : measures_) fold(m.end - m.start), fold(m.start);
+        for (const Measure& m : measures_) fold(m.end - m.barLine);
         for (const Group& g : melody_) fold(g.start), fold(g.end);
         if (grid * 32 >= tpq_) {
             grid_ = grid;
@@ -215,7 +224,8 @@ class LeadSheetWriter {
         auto rescale = [this](int64_t tick) {
             return (tick * kQuantisedTicksPerQuarter + tpq_ / 2) / tpq_;
         };
-        for (Measure& m : measures_) m.start = rescale(m.start), m.end = rescale(m.end);
+        for (Measure& m : measures_)
+            m.start = rescale(m.start), m.end = rescale(m.end), m.barLine = rescale(m.barLine);
         for (Group& g : melody_) g.start = rescale(g.start), g.end = rescale(g.end);
         for (auto& [tick, tempo] : tempos_) tick = rescale(tick);
         tpq_ = kQuantisedTicksPerQuarter;
@@ -232,7 +242,7 @@ class LeadSheetWriter {
             return count;
         };
         if (collisions(step) > collisions(step / 3)) step /= 3;
-        for (const Measure& m : measures_) step = std::gcd(step, m.end - m.start);
+        for (const Measure& m : measures_) step = std::gcd(step, m.end - m.barLine);
         grid_ = std::max<int64_t>(step, 1);
         for (Measure& m : measures_) m.start = roundTo(m.start, grid_);
         // A note the grid puts onto the one before it moves on by a step, so that no note is
@@ -242,6 +252,29 @@ class LeadSheetWriter {
             g.start = roundTo(g.start, grid_);
             if (i > 0) g.start = std::max(g.start, melody_[i - 1].start + grid_);
             g.end = std::max(roundTo(g.end, grid_), g.start + grid_);
+        }
+    }
+
+    // Key signatures of the file after its start: each one from the bar line at or after it,
+    // when it changes the key.
+    void collectKeyChanges() {
+        keyOfMeasure_.assign(measures_.size(), {fifths_, minor_});
+        std::vector<std::pair<int64_t, std::pair<int, bool>>> changes;
+        for (const TrackEvent& event : c_.conductorEvents.events()) {
+            if (event.kind != event_kind::kKeySignature) continue;
+            const int64_t tick = meter_.tickOfPosition(event.position);
+            const int sharpsFlats = static_cast<int8_t>(event.firstByte());
+            if (tick <= 0 || sharpsFlats < -7 || sharpsFlats > 7) continue;
+            changes.push_back({tick, {sharpsFlats, event.secondByte() != 0}});
+        }
+        std::stable_sort(changes.begin(), changes.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        size_t next = 0;
+        std::pair<int, bool> current{fifths_, minor_};
+        for (size_t index = 0; index < measures_.size(); ++index) {
+            while (next < changes.size() && changes[next].first <= measures_[index].barLine)
+                current = changes[next++].second;
+            keyOfMeasure_[index] = current;
         }
     }
 
@@ -268,20 +301,22 @@ class LeadSheetWriter {
         const Measure& m = measures_[index];
         const bool meterChanged = index == 0 || m.numerator != measures_[index - 1].numerator ||
                                   m.denominator != measures_[index - 1].denominator;
-        if (index > 0 && !meterChanged) return;
+        const bool keyChanged = index == 0 || keyOfMeasure_[index] != keyOfMeasure_[index - 1];
+        if (!meterChanged && !keyChanged) return;
         out.open("attributes");
-        if (index == 0) {
-            out.leaf("divisions", std::to_string(divisions()));
-            const KeySignature signature = keyToSignature(key_);
+        if (index == 0) out.leaf("divisions", std::to_string(divisions()));
+        if (keyChanged) {
             out.open("key");
-            out.leaf("fifths", std::to_string(signature.sharpsFlats));
-            out.leaf("mode", signature.minor ? "minor" : "major");
+            out.leaf("fifths", std::to_string(keyOfMeasure_[index].first));
+            out.leaf("mode", keyOfMeasure_[index].second ? "minor" : "major");
             out.close();
         }
-        out.open("time");
-        out.leaf("beats", std::to_string(m.numerator));
-        out.leaf("beat-type", std::to_string(m.denominator));
-        out.close();
+        if (meterChanged) {
+            out.open("time");
+            out.leaf("beats", std::to_string(m.numerator));
+            out.leaf("beat-type", std::to_string(m.denominator));
+            out.close();
+        }
         if (index == 0) {
             out.open("clef");
             out.leaf("sign", clefLine == 2 ? "G" : "F");
@@ -356,6 +391,16 @@ class LeadSheetWriter {
             else
                 out.open("measure", {{"number", std::to_string(number)}});
             writeAttributes(out, index, clefLine);
+            spellingKey_ = keyOfMeasure_[index];
+            const BarRepeat* repeat = repeatOf(index);
+            if (repeat && (repeat->forward || repeat->endingStarts)) {
+                out.open("barline", {{"location", "left"}});
+                if (repeat->forward) out.leaf("bar-style", "heavy-light");
+                if (repeat->endingStarts)
+                    out.empty("ending", {{"number", repeat->endingNumber}, {"type", "start"}});
+                if (repeat->forward) out.empty("repeat", {{"direction", "forward"}});
+                out.close();
+            }
             if (melody) {
                 writeTempo(out, m, index == 0);
                 writeHarmony(out, index);
@@ -385,9 +430,32 @@ class LeadSheetWriter {
                 writeEvent(out, cursor, m.end, nullptr, false, false);
             }
             tupletOpen_ = false;
+            if (repeat && (repeat->backward || !repeat->endingStop.empty())) {
+                out.open("barline", {{"location", "right"}});
+                if (repeat->backward) out.leaf("bar-style", "light-heavy");
+                if (!repeat->endingStop.empty())
+                    out.empty("ending",
+                              {{"number", repeat->endingNumber}, {"type", repeat->endingStop}});
+                if (repeat->backward) {
+                    if (repeat->times > 0)
+                        out.empty("repeat", {{"direction", "backward"},
+                                             {"times", std::to_string(repeat->times)}});
+                    else
+                        out.empty("repeat", {{"direction", "backward"}});
+                }
+                out.close();
+            }
             out.close();
         }
         out.close();
+    }
+
+    const BarRepeat* repeatOf(size_t bar) const {
+        const auto found = std::lower_bound(
+            options_.repeats.begin(), options_.repeats.end(), bar,
+            [](const BarRepeat& r, size_t b) { return static_cast<size_t>(r.bar) < b; });
+        return found != options_.repeats.end() && static_cast<size_t>(found->bar) == bar ? &*found
+                                                                                         : nullptr;
     }
 
     // One note, chord or rest from `start` to `end` within a measure, as tied written values.
@@ -418,7 +486,8 @@ class LeadSheetWriter {
                 out.open("note");
                 if (k > 0) out.empty("chord");
                 if (group) {
-                    const SpelledPitch pitch = spellPitch(group->keys[k], fifths_);
+                    const SpelledPitch pitch =
+                        spellInKey(group->keys[k], spellingKey_.first, spellingKey_.second);
                     out.open("pitch");
                     out.leaf("step", std::string(1, pitch.step));
                     if (pitch.alter != 0) out.leaf("alter", std::to_string(pitch.alter));
@@ -457,6 +526,9 @@ class LeadSheetWriter {
     int64_t tpq_ = 480;
     KeyIndex key_ = 7;
     int fifths_ = 0;
+    bool minor_ = false;
+    std::vector<std::pair<int, bool>> keyOfMeasure_;  // fifths and minor, per measure
+    std::pair<int, bool> spellingKey_{0, false};
     std::vector<Group> melody_;
     std::vector<Measure> measures_;
     std::vector<NoteValue> values_;
@@ -489,6 +561,40 @@ SpelledPitch spellPitch(int midiKey, int fifths, bool chordRoot) {
     pitch.step = flats ? kFlatSteps[pc] : kSharpSteps[pc];
     pitch.alter = kBlack[pc] ? (flats ? -1 : 1) : 0;
     return pitch;
+}
+
+SpelledPitch spellInKey(int midiKey, int fifths, bool minor) {
+    static constexpr char kLetters[] = {'C', 'D', 'E', 'F', 'G', 'A', 'B'};
+    static constexpr int kNatural[] = {0, 2, 4, 5, 7, 9, 11};
+    // Sharps come in the order F C G D A E B, flats in the reverse order.
+    static constexpr int kSharpOrder[] = {3, 0, 4, 1, 5, 2, 6};
+    int alter[7] = {};
+    for (int i = 0; i < std::abs(fifths) && i < 7; ++i)
+        alter[fifths > 0 ? kSharpOrder[i] : kSharpOrder[6 - i]] = fifths > 0 ? 1 : -1;
+    // The tonic's letter: the major key's tonic lies four letters up per sharp, the minor's
+    // two letters below its relative major's.
+    const int majorTonic = ((fifths * 4) % 7 + 7) % 7;
+    const int tonic = minor ? (majorTonic + 5) % 7 : majorTonic;
+    const int pc = ((midiKey % 12) + 12) % 12;
+    auto spelled = [midiKey](int letter, int alteration) {
+        SpelledPitch pitch;
+        pitch.step = kLetters[letter];
+        pitch.alter = alteration;
+        pitch.octave = (midiKey - alteration - kNatural[letter]) / 12 - 1;
+        return pitch;
+    };
+    for (int letter = 0; letter < 7; ++letter)
+        if ((kNatural[letter] + alter[letter] + 12) % 12 == pc)
+            return spelled(letter, alter[letter]);
+    if (minor) {
+        // The raised seventh and sixth of the minor scale.
+        for (int step : {6, 5}) {
+            const int letter = (tonic + step) % 7;
+            if (alter[letter] < 1 && (kNatural[letter] + alter[letter] + 1 + 12) % 12 == pc)
+                return spelled(letter, alter[letter] + 1);
+        }
+    }
+    return spellPitch(midiKey, fifths);
 }
 
 const char* musicXmlChordKind(ChordCode chord) {

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/Apperr.h"
+#include "leadsheet/MusicXmlImport.h"
 
 namespace varimel {
 
@@ -15,6 +17,7 @@ struct LeadSheetOptions {
     std::string title;     // empty: no title
     std::string composer;  // empty: no composer
     bool accompaniment = false;
+    std::vector<BarRepeat> repeats;  // the repeat signs and endings of the score it came from
 };
 
 // The MusicXML 4.0 document (score-partwise) of the composition's melody and chord track.
@@ -40,6 +43,10 @@ struct SpelledPitch {
 // chromatic notes), and a chord root is flat except F-sharp (the chords on lowered degrees are
 // the common ones).
 SpelledPitch spellPitch(int midiKey, int fifths, bool chordRoot = false);
+// A melody note spelled by its key: the notes of the scale by their letters (E-sharp in F-sharp
+// major), in minor keys also the raised sixth and seventh (C-sharp in D minor, F-sharp in G
+// minor); any other note as spellPitch spells it.
+SpelledPitch spellInKey(int midiKey, int fifths, bool minor);
 
 // The key a lead sheet is written in: the harmony's key, else the file's, else C major.
 KeyIndex leadSheetKey(const Composition& composition);

@@ -23,18 +23,29 @@ const char* melodyFileFilter();
 
 struct MelodySource {
     MusicXmlChoice musicXml;
-    int tune = 0;  // the X: number of an ABC tune; 0: the file's first tune
+    int tune = 0;               // the X: number of an ABC tune; 0: the file's first tune
+    int converterSeconds = 20;  // the longest the ABC converter may run
+};
+
+// What a score or tune says about itself, for its lead sheet.
+struct MelodyInfo {
+    std::string title;               // T: of a tune, the work title of a score; empty when none
+    std::string composer;            // C: of a tune, the score's composer
+    std::vector<BarRepeat> repeats;  // a score's repeat signs and endings, as written
 };
 
 // Loads the file into the master and answers its status. `warnings` receives what was read
 // differently from the file (grace notes dropped, chords reduced, repeats not played out).
 StatusCode loadMelodyFile(ChordMaster& master, const MelodySource& source,
                           std::vector<std::string>& warnings);
+StatusCode loadMelodyFile(ChordMaster& master, const MelodySource& source,
+                          std::vector<std::string>& warnings, MelodyInfo& info);
 
 // The tunes of an ABC file: X: number and title, in file order.
 struct AbcTune {
     int number = 0;
     std::string title;
+    std::string composer;
 };
 std::vector<AbcTune> abcTunes(const std::string& path);
 
@@ -46,10 +57,20 @@ inline constexpr const char* kAbcPackage = "abcmidi";
 
 namespace varimel {
 
-// The ABC text with the pick-up of tune `tune` (its notes before the first bar line, when they
-// are shorter than a bar) preceded by a rest that fills the bar, so that the converted tune
-// keeps its bar lines, as melody files store a pick-up. Unchanged when there is no pick-up or
-// the notes before the bar line are more than plain notes and rests.
-std::string padAbcPickUp(const std::string& text, int tune);
+// A length in whole notes.
+struct AbcLength {
+    long n = 0;
+    long d = 1;
+};
+
+// How an ABC tune begins: the length of its first bar by the meter in force at the first bar
+// line, and of the notes before that bar line (zero when the tune starts on it). `known` is
+// false when the tune has no meter or the notes before the bar line are beyond the reckoning.
+struct AbcOpening {
+    bool known = false;
+    AbcLength bar;
+    AbcLength pickUp;
+};
+AbcOpening abcOpening(const std::string& text, int tune);
 
 }  // namespace varimel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <map>
 #include <numeric>
@@ -18,6 +19,8 @@ namespace {
 
 constexpr int64_t kPreferredTicksPerQuarter = 480;
 constexpr int64_t kMaxTicksPerQuarter = 0x7FFF;  // the MIDI header's division
+constexpr int64_t kMaxRescaledTicksPerQuarter = 960;
+constexpr int64_t kMaxNoteTicks = 0xFFFF;  // a note's duration is 16 bits
 // A note or a move of the cursor longer than this many quarter notes is no melody's.
 constexpr int64_t kMaxQuarters = 1024;
 constexpr int kVelocity = 90;
@@ -75,6 +78,14 @@ class ScoreReader {
                                    : "the score has " + std::to_string(index) + " part" +
                                          (index == 1 ? "" : "s") + ", not " +
                                          std::to_string(choice_.part));
+        if (const xml::Element* work = root.child("work"))
+            melody_.title = work->childText("work-title");
+        if (melody_.title.empty()) melody_.title = root.childText("movement-title");
+        if (const xml::Element* identification = root.child("identification"))
+            for (const xml::Element& creator : identification->children)
+                if (creator.name == "creator" && creator.attribute("type") &&
+                    *creator.attribute("type") == "composer" && melody_.composer.empty())
+                    melody_.composer = creator.text;
         if (!chooseResolution(*part)) return false;
         chooseVoice(*part);
         std::vector<const xml::Element*> measures;
@@ -89,8 +100,12 @@ class ScoreReader {
         if (dropped_.grace) warn("grace notes were left out");
         if (dropped_.chords) warn("chords in the melody were reduced to their top note");
         if (dropped_.repeats) warn("repeats are not played out; the melody is read as written");
+        if (dropped_.jumps)
+            warn(
+                "D.C., D.S., Coda, Fine and Segno are not played out; the melody is read as "
+                "written");
         if (dropped_.pitches) warn("notes outside the MIDI range were left out");
-        return true;
+        return rescale();
     }
 
   private:
@@ -100,8 +115,8 @@ class ScoreReader {
     }
     void warn(const std::string& what) { melody_.warnings.push_back(what); }
 
-    // Ticks per quarter: 480 when every division of the part divides it, else the least
-    // common multiple of the divisions, so that no duration is rounded.
+    // The score is read at the least common multiple of its divisions, so that no duration is
+    // rounded; rescale() then brings it to the resolution its notes need.
     bool chooseResolution(const xml::Element& part) {
         int64_t common = 1;
         bool any = false;
@@ -122,9 +137,47 @@ class ScoreReader {
             }
         }
         if (!any) return fail("the part gives no divisions (the length of a quarter note)");
-        const int64_t preferred = std::lcm(common, kPreferredTicksPerQuarter);
-        tpq_ = preferred <= kMaxTicksPerQuarter ? preferred : common;
-        melody_.ticksPerQuarter = static_cast<int>(tpq_);
+        tpq_ = common;
+        return true;
+    }
+
+    // Note durations are 16-bit ticks, so a fine resolution (10,080 a quarter) would cut every
+    // note longer than six quarters. The melody goes to the coarsest resolution that keeps
+    // every time exact - 480 or 960 when they do, else the smallest multiple of the resolution
+    // the notes need from 480 up - and is rounded to 960 only when nothing coarser is exact.
+    bool rescale() {
+        int64_t step = tpq_;
+        auto fold = [&step](int64_t tick) { step = std::gcd(step, tick); };
+        for (const auto& note : melody_.notes) fold(note.start), fold(note.duration);
+        for (const auto& meter : melody_.meters) fold(meter.tick);
+        for (const auto& key : melody_.keys) fold(key.tick);
+        for (const auto& tempo : melody_.tempos) fold(tempo.tick);
+        fold(measureStart_);
+        const int64_t needed = tpq_ / step;
+        int64_t target = std::lcm(needed, kPreferredTicksPerQuarter);
+        if (target > kMaxRescaledTicksPerQuarter) {
+            target = needed <= kMaxRescaledTicksPerQuarter
+                         ? needed * ((kPreferredTicksPerQuarter + needed - 1) / needed)
+                         : kMaxRescaledTicksPerQuarter;
+            if (needed > kMaxRescaledTicksPerQuarter)
+                warn("times finer than 1/" + std::to_string(target) +
+                     " of a quarter note were rounded");
+        }
+        auto to = [this, target](int64_t tick) { return (tick * target + tpq_ / 2) / tpq_; };
+        if (to(measureStart_) > std::numeric_limits<int32_t>::max() / 2)
+            return fail("the score is too long");
+        for (auto& note : melody_.notes) {
+            const int64_t end = to(note.start + note.duration);
+            note.start = to(note.start);
+            note.duration = std::max<int64_t>(end - note.start, 1);
+            if (note.duration > kMaxNoteTicks)
+                return fail("a note of more than " + std::to_string(kMaxNoteTicks / target) +
+                            " quarter notes");
+        }
+        for (auto& meter : melody_.meters) meter.tick = to(meter.tick);
+        for (auto& key : melody_.keys) key.tick = to(key.tick);
+        for (auto& tempo : melody_.tempos) tempo.tick = to(tempo.tick);
+        melody_.ticksPerQuarter = static_cast<int>(target);
         return true;
     }
 
@@ -174,6 +227,7 @@ class ScoreReader {
                 cursor_ = child.name == "backup" ? std::max<int64_t>(cursor_ - length, 0)
                                                  : cursor_ + length;
             } else if (child.name == "direction") {
+                noteJumps(child);
                 int64_t offset = 0;
                 if (child.child("offset") && requireDivisions()) {
                     double value = 0;
@@ -184,9 +238,14 @@ class ScoreReader {
                 if (const xml::Element* sound = child.child("sound"))
                     readTempo(*sound, std::max<int64_t>(cursor_ + offset, 0));
             } else if (child.name == "sound") {
+                noteJumps(child);
                 readTempo(child, cursor_);
             } else if (child.name == "barline") {
-                if (child.child("repeat") || child.child("ending")) dropped_.repeats = true;
+                if (child.child("repeat") || child.child("ending")) {
+                    dropped_.repeats = true;
+                    readRepeat(child);
+                }
+                if (child.child("segno") || child.child("coda")) dropped_.jumps = true;
             }
             furthest = std::max(furthest, cursor_);
         }
@@ -210,7 +269,7 @@ class ScoreReader {
         const bool odd = length != expected && !(last && length < expected);
         if (odd && !meterOfLength(length)) return false;
         measureStart_ += length;
-        if (measureStart_ > std::numeric_limits<int32_t>::max() / 2)
+        if (measureStart_ > kMaxQuarters * limits::kMaxBars * tpq_)
             return fail("the score is too long");
         if (odd || pendingMeter_) addMeter(measureStart_, numerator_, denominator_);
         pendingMeter_ = false;
@@ -250,11 +309,25 @@ class ScoreReader {
                      static_cast<int>(kMaxTicksPerQuarter));
             divisions_ = divisions;
         }
+        if (const xml::Element* transpose = attributes.child("transpose")) {
+            // A transposing instrument's part is written away from the pitches it sounds.
+            int chromatic = 0, octaves = 0;
+            if (parseInt(transpose->childText("chromatic", "0"), chromatic, -24, 24) &&
+                parseInt(transpose->childText("octave-change", "0"), octaves, -4, 4))
+                transpose_ = chromatic + 12 * octaves;
+        }
         if (const xml::Element* key = attributes.child("key")) {
             int fifths = 0;
-            if (key->child("fifths") && parseInt(key->childText("fifths"), fifths, -7, 7))
+            if (key->child("fifths") && parseInt(key->childText("fifths"), fifths, -7, 7)) {
+                // The sounding key: each semitone of transposition is seven fifths.
+                int shift = ((transpose_ * 7) % 12 + 12) % 12;
+                if (shift > 6) shift -= 12;
+                fifths += shift;
+                if (fifths > 7) fifths -= 12;
+                if (fifths < -7) fifths += 12;
                 melody_.keys.push_back(
                     {absolute(cursor_), fifths, key->childText("mode") == "minor" ? 1 : 0});
+            }
         }
         if (const xml::Element* time = attributes.child("time")) {
             int beats = 0, beatType = 0;
@@ -291,6 +364,66 @@ class ScoreReader {
             }
         }
         return true;
+    }
+
+    // Repeat signs and endings are kept as written, for the lead sheet.
+    void readRepeat(const xml::Element& barline) {
+        const int32_t bar = measureCount_ - 1;
+        if (melody_.repeats.empty() || melody_.repeats.back().bar != bar)
+            melody_.repeats.push_back({bar, false, false, 0, {}, false, {}});
+        BarRepeat& mark = melody_.repeats.back();
+        const std::string* location = barline.attribute("location");
+        const bool left = location && *location == "left";
+        if (const xml::Element* repeat = barline.child("repeat")) {
+            const std::string* direction = repeat->attribute("direction");
+            if (direction && *direction == "forward") mark.forward = true;
+            if (direction && *direction == "backward") {
+                mark.backward = true;
+                if (const std::string* times = repeat->attribute("times"))
+                    parseInt(*times, mark.times, 1, 99);
+            }
+        }
+        if (const xml::Element* ending = barline.child("ending")) {
+            const std::string* number = ending->attribute("number");
+            const std::string* type = ending->attribute("type");
+            if (number && type && *type == "start" && left) {
+                mark.endingNumber = *number;
+                mark.endingStarts = true;
+            } else if (number && type && (*type == "stop" || *type == "discontinue") && !left) {
+                if (mark.endingNumber.empty()) mark.endingNumber = *number;
+                mark.endingStop = *type;
+            }
+        }
+    }
+
+    // Jumps the score asks for (da capo, dal segno, to coda, fine) as signs, words or playback.
+    void noteJumps(const xml::Element& element) {
+        static constexpr const char* kSoundJumps[] = {"dacapo", "dalsegno", "segno",
+                                                      "coda",   "tocoda",   "fine"};
+        auto soundJumps = [](const xml::Element& sound) {
+            for (const char* name : kSoundJumps)
+                if (sound.attribute(name)) return true;
+            return false;
+        };
+        if (element.name == "sound") {
+            dropped_.jumps = dropped_.jumps || soundJumps(element);
+            return;
+        }
+        if (const xml::Element* sound = element.child("sound"))
+            dropped_.jumps = dropped_.jumps || soundJumps(*sound);
+        for (const xml::Element& type : element.children) {
+            if (type.name != "direction-type") continue;
+            if (type.child("segno") || type.child("coda")) dropped_.jumps = true;
+            for (const xml::Element& words : type.children) {
+                if (words.name != "words") continue;
+                std::string text = words.text;
+                std::transform(text.begin(), text.end(), text.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                for (const char* sign :
+                     {"d.c.", "d.s.", "da capo", "dal segno", "coda", "fine", "segno"})
+                    if (text.find(sign) != std::string::npos) dropped_.jumps = true;
+            }
+        }
     }
 
     void readTempo(const xml::Element& sound, int64_t tick) {
@@ -331,34 +464,51 @@ class ScoreReader {
             (pitch->child("alter") && !parseNumber(pitch->childText("alter"), alter)) ||
             std::abs(alter) > 3)
             return fail("a pitch that cannot be read in measure " + measureName_);
-        const int key = (octave + 1) * 12 + pc + static_cast<int>(std::lround(alter));
+        const int key = (octave + 1) * 12 + pc + static_cast<int>(std::lround(alter)) + transpose_;
         if (key < 0 || key > 127) {
             dropped_.pitches = true;
             return true;
         }
         const int64_t at = absolute(start);
-        bool tieStop = false;
-        for (const xml::Element& tie : note.children)
-            if (tie.name == "tie" && tie.attribute("type") && *tie.attribute("type") == "stop")
-                tieStop = true;
-        if (tieStop) {
-            // The tied note goes on: the note it continues grows by its length.
-            for (auto it = melody_.notes.rbegin(); it != melody_.notes.rend(); ++it) {
-                if (it->key == key && it->start + it->duration == at) {
-                    it->duration += length;
-                    return true;
-                }
-                if (it->start + it->duration < at) break;
+        bool tieStart = false, tieStop = false;
+        for (const xml::Element& tie : note.children) {
+            const std::string* type = tie.name == "tie" ? tie.attribute("type") : nullptr;
+            tieStart = tieStart || (type && *type == "start");
+            tieStop = tieStop || (type && *type == "stop");
+        }
+        if (chord && onset_.at == at && onset_.index < melody_.notes.size()) {
+            // A chord's top note is the melody; a lower one leaves nothing behind, also when
+            // the note it lost to continued a tie.
+            dropped_.chords = true;
+            if (key <= onset_.key) return true;
+            if (onset_.extended > 0) {
+                melody_.notes[onset_.index].duration -= onset_.extended;
+                tiedOn_[onset_.index] = onset_.wasTiedOn;
+            } else if (onset_.index + 1 == melody_.notes.size()) {
+                melody_.notes.pop_back();
+                tiedOn_.pop_back();
             }
         }
-        if (chord && !melody_.notes.empty() && melody_.notes.back().start == at) {
-            dropped_.chords = true;
-            if (key > melody_.notes.back().key) melody_.notes.back() = {at, length, key};
-            return true;
+        onset_ = {at, key, melody_.notes.size(), 0, false};
+        // The note goes on from the one before when a tie joins them: its stop, or the start of
+        // a tie that no stop took up.
+        for (size_t i = melody_.notes.size(); i-- > 0;) {
+            ImportedMelody::Note& earlier = melody_.notes[i];
+            if (earlier.key == key && earlier.start + earlier.duration == at &&
+                (tieStop || tiedOn_[i])) {
+                earlier.duration += length;
+                onset_.index = i;
+                onset_.extended = length;
+                onset_.wasTiedOn = tiedOn_[i] != 0;
+                tiedOn_[i] = tieStart;
+                return true;
+            }
+            if (earlier.start + earlier.duration < at) break;
         }
         if (melody_.notes.size() >= static_cast<size_t>(limits::kMaxNotes))
             return fail("more than " + std::to_string(limits::kMaxNotes) + " notes");
-        melody_.notes.push_back({at, length, key});
+        melody_.notes.push_back({at, length, key, 0});
+        tiedOn_.push_back(tieStart);
         return true;
     }
 
@@ -367,7 +517,17 @@ class ScoreReader {
     std::string& problem_;
     int64_t tpq_ = kPreferredTicksPerQuarter;
     std::string voice_ = "1";
+    // The note that stands for the notes struck at one time (a chord's top note so far).
+    struct Onset {
+        int64_t at = -1;
+        int key = 0;
+        size_t index = SIZE_MAX;
+        int64_t extended = 0;  // when it continued an earlier note: the length it added
+        bool wasTiedOn = false;
+    } onset_;
+    std::vector<char> tiedOn_;  // per note: a tie starts from its end
     int divisions_ = 0;
+    int transpose_ = 0;  // semitones from the written to the sounding pitch
     int numerator_ = 4;
     int denominator_ = 4;
     bool pendingMeter_ = false;
@@ -379,6 +539,7 @@ class ScoreReader {
         bool grace = false;
         bool chords = false;
         bool repeats = false;
+        bool jumps = false;
         bool pitches = false;
     } dropped_;
 };
@@ -409,6 +570,7 @@ bool writeMelodyMidi(const ImportedMelody& melody, const std::string& fileName,
         int kind;  // 0 meter, 1 key, 2 tempo, 3 note off, 4 note on
         int a;
         int b;
+        int channel = 0;
     };
     std::vector<Event> conductor;
     for (const auto& meter : melody.meters)
@@ -419,8 +581,8 @@ bool writeMelodyMidi(const ImportedMelody& melody, const std::string& fileName,
         conductor.push_back({tempo.tick, 0, 2, tempo.microsecondsPerQuarter, 0});
     std::vector<Event> notes;
     for (const auto& note : melody.notes) {
-        notes.push_back({note.start, 2, 4, note.key, kVelocity});
-        notes.push_back({note.start + note.duration, 1, 3, note.key, 0});
+        notes.push_back({note.start, 2, 4, note.key, kVelocity, note.channel});
+        notes.push_back({note.start + note.duration, 1, 3, note.key, 0, note.channel});
     }
     auto order = [](const Event& x, const Event& y) {
         return x.tick != y.tick ? x.tick < y.tick : x.rank < y.rank;
@@ -436,7 +598,9 @@ bool writeMelodyMidi(const ImportedMelody& melody, const std::string& fileName,
         }
         writer.beginFile(1, 2, melody.ticksPerQuarter);
         for (const std::vector<Event>* track : {&conductor, &notes}) {
-            writer.beginTrack(track == &notes ? 0 : -1);
+            const bool oneChannel = std::all_of(notes.begin(), notes.end(),
+                                                [](const Event& e) { return e.channel == 0; });
+            writer.beginTrack(track == &notes && oneChannel ? 0 : -1);
             int64_t previous = 0;
             for (const Event& e : *track) {
                 const long delta = static_cast<long>(e.tick - previous);
@@ -452,10 +616,10 @@ bool writeMelodyMidi(const ImportedMelody& melody, const std::string& fileName,
                         writer.setTempo(delta, e.a);
                         break;
                     case 3:
-                        writer.noteOff(delta, 0, e.a, e.b);
+                        writer.noteOff(delta, e.channel, e.a, e.b);
                         break;
                     default:
-                        writer.noteOn(delta, 0, e.a, e.b);
+                        writer.noteOn(delta, e.channel, e.a, e.b);
                         break;
                 }
             }

@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cstdint>
+#include <pugixml.hpp>
+#include <unordered_set>
 
 #include "settings/RegFile.h"
 
@@ -118,42 +120,43 @@ std::string Element::childText(std::string_view childName, std::string fallback)
 
 namespace {
 
-bool isNameStart(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
-}
-bool isNameChar(unsigned char c) {
-    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-class Parser {
+// pugixml reads the document (any encoding, linear time); the limits of a score file are kept
+// here: no document type with its own declarations, no entity beyond XML's five, bounded depth
+// and element count. References are decoded here rather than by pugixml, so that an undeclared
+// entity is refused instead of passed through as text.
+class TreeBuilder {
   public:
-    Parser(std::string_view text, ReadLimits limits) : text_(text), limits_(limits) {}
+    explicit TreeBuilder(ReadLimits limits) : limits_(limits) {}
 
-    bool document(Element& root) {
-        if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
-        bool sawRoot = false;
-        while (true) {
-            skipSpace();
-            if (pos_ >= text_.size()) break;
-            if (startsWith("<?")) {
-                if (!skipPast("?>", "unterminated processing instruction")) return false;
-            } else if (startsWith("<!--")) {
-                if (!skipPast("-->", "unterminated comment")) return false;
-            } else if (startsWith("<!DOCTYPE")) {
-                if (sawRoot) return fail("document type after the root element");
-                if (!doctype()) return false;
-            } else if (startsWith("<")) {
-                if (sawRoot) return fail("more than one root element");
-                if (!element(root, 1)) return false;
-                sawRoot = true;
-            } else {
-                return fail("text outside the root element");
+    bool build(const pugi::xml_node& node, Element& element, int depth) {
+        if (depth > limits_.maxDepth) return fail("elements nested too deeply");
+        if (++elements_ > limits_.maxElements) return fail("too many elements");
+        element.name = node.name();
+        std::unordered_set<std::string_view> names;
+        for (const pugi::xml_attribute& attribute : node.attributes()) {
+            if (!names.insert(attribute.name()).second)
+                return fail("attribute '" + std::string(attribute.name()) + "' given twice");
+            std::string value;
+            if (!decode(attribute.value(), value)) return false;
+            element.attributes.emplace_back(attribute.name(), std::move(value));
+        }
+        // Children are built in place; walking siblings keeps the cost linear in the file.
+        for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+            switch (child.type()) {
+                case pugi::node_element:
+                    element.children.emplace_back();
+                    if (!build(child, element.children.back(), depth + 1)) return false;
+                    break;
+                case pugi::node_pcdata:
+                    if (!decode(child.value(), element.text)) return false;
+                    break;
+                case pugi::node_cdata:
+                    element.text += child.value();
+                    break;
+                default:
+                    break;
             }
         }
-        if (!sawRoot) return fail("no root element");
         return true;
     }
 
@@ -161,183 +164,209 @@ class Parser {
 
   private:
     bool fail(const std::string& why) {
-        if (error.empty()) error = why + " (at byte " + std::to_string(pos_) + ")";
+        if (error.empty()) error = why;
         return false;
     }
-    bool startsWith(std::string_view what) const { return text_.substr(pos_, what.size()) == what; }
-    void skipSpace() {
-        while (pos_ < text_.size() && isSpace(text_[pos_])) ++pos_;
-    }
-    bool skipPast(std::string_view end, const char* why) {
-        const size_t found = text_.find(end, pos_);
-        if (found == std::string_view::npos) return fail(why);
-        pos_ = found + end.size();
-        return true;
-    }
 
-    // An external document type is skipped (never fetched); an internal subset could declare
-    // entities that expand without bound, and no score file needs one.
-    bool doctype() {
-        for (size_t i = pos_; i < text_.size(); ++i) {
-            const char c = text_[i];
-            if (c == '[') return fail("a document type with its own declarations is not read");
-            if (c == '"' || c == '\'') {
-                const size_t close = text_.find(c, i + 1);
-                if (close == std::string_view::npos) break;
-                i = close;
-            } else if (c == '>') {
-                pos_ = i + 1;
+    bool decode(std::string_view raw, std::string& out) {
+        size_t pos = 0;
+        while (pos < raw.size()) {
+            const size_t amp = raw.find('&', pos);
+            if (amp == std::string_view::npos) {
+                out.append(raw.substr(pos));
                 return true;
             }
-        }
-        return fail("unterminated document type");
-    }
-
-    bool name(std::string& out) {
-        const size_t start = pos_;
-        if (pos_ >= text_.size() || !isNameStart(static_cast<unsigned char>(text_[pos_])))
-            return fail("a name was expected");
-        while (pos_ < text_.size() && isNameChar(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-        out.assign(text_.substr(start, pos_ - start));
-        return true;
-    }
-
-    // Character data up to `stop` (exclusive), with references decoded.
-    bool characters(size_t stop, std::string& out) {
-        while (pos_ < stop) {
-            const size_t amp = text_.find('&', pos_);
-            if (amp == std::string_view::npos || amp >= stop) {
-                out.append(text_.substr(pos_, stop - pos_));
-                pos_ = stop;
-                break;
-            }
-            out.append(text_.substr(pos_, amp - pos_));
-            pos_ = amp;
-            if (!reference(out)) return false;
-        }
-        return true;
-    }
-
-    bool reference(std::string& out) {
-        const size_t semicolon = text_.find(';', pos_);
-        if (semicolon == std::string_view::npos || semicolon - pos_ > 12)
-            return fail("unterminated reference");
-        const std::string_view ref = text_.substr(pos_ + 1, semicolon - pos_ - 1);
-        pos_ = semicolon + 1;
-        if (ref == "lt") {
-            out += '<';
-        } else if (ref == "gt") {
-            out += '>';
-        } else if (ref == "amp") {
-            out += '&';
-        } else if (ref == "quot") {
-            out += '"';
-        } else if (ref == "apos") {
-            out += '\'';
-        } else if (ref.size() > 1 && ref[0] == '#') {
-            const bool hex = ref[1] == 'x';
-            const std::string_view digits = ref.substr(hex ? 2 : 1);
-            uint32_t code = 0;
-            const auto [end, ec] =
-                std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
-            if (digits.empty() || ec != std::errc{} || end != digits.data() + digits.size() ||
-                code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-                return fail("bad character reference");
-            appendUtf8(out, static_cast<char32_t>(code));
-        } else {
-            return fail("undeclared entity '" + std::string(ref) + "'");
-        }
-        return true;
-    }
-
-    bool attributes(Element& element) {
-        while (true) {
-            const size_t before = pos_;
-            skipSpace();
-            if (pos_ >= text_.size()) return fail("unterminated start tag");
-            const char c = text_[pos_];
-            if (c == '>' || c == '/') return true;
-            if (pos_ == before) return fail("a blank was expected between attributes");
-            std::string key;
-            if (!name(key)) return false;
-            skipSpace();
-            if (pos_ >= text_.size() || text_[pos_] != '=') return fail("'=' was expected");
-            ++pos_;
-            skipSpace();
-            if (pos_ >= text_.size() || (text_[pos_] != '"' && text_[pos_] != '\''))
-                return fail("a quoted attribute value was expected");
-            const char quote = text_[pos_++];
-            const size_t close = text_.find(quote, pos_);
-            if (close == std::string_view::npos) return fail("unterminated attribute value");
-            if (text_.substr(pos_, close - pos_).find('<') != std::string_view::npos)
-                return fail("'<' in an attribute value");
-            std::string value;
-            if (!characters(close, value)) return false;
-            pos_ = close + 1;
-            if (element.attribute(key)) return fail("attribute '" + key + "' given twice");
-            element.attributes.emplace_back(std::move(key), std::move(value));
-        }
-    }
-
-    bool element(Element& element, int depth) {
-        if (depth > limits_.maxDepth) return fail("elements nested too deeply");
-        if (++elements_ > limits_.maxElements) return fail("too many elements");
-        ++pos_;  // '<'
-        if (!name(element.name) || !attributes(element)) return false;
-        if (text_[pos_] == '/') {
-            if (!startsWith("/>")) return fail("'/>' was expected");
-            pos_ += 2;
-            return true;
-        }
-        ++pos_;  // '>'
-        while (true) {
-            const size_t lt = text_.find('<', pos_);
-            if (lt == std::string_view::npos)
-                return fail("unterminated element '" + element.name + "'");
-            if (!characters(lt, element.text)) return false;
-            if (startsWith("</")) {
-                pos_ += 2;
-                std::string closing;
-                if (!name(closing)) return false;
-                if (closing != element.name)
-                    return fail("'" + closing + "' closes '" + element.name + "'");
-                skipSpace();
-                if (pos_ >= text_.size() || text_[pos_] != '>') return fail("'>' was expected");
-                ++pos_;
-                return true;
-            }
-            if (startsWith("<!--")) {
-                if (!skipPast("-->", "unterminated comment")) return false;
-            } else if (startsWith("<![CDATA[")) {
-                pos_ += 9;
-                const size_t end = text_.find("]]>", pos_);
-                if (end == std::string_view::npos) return fail("unterminated CDATA section");
-                element.text.append(text_.substr(pos_, end - pos_));
-                pos_ = end + 3;
-            } else if (startsWith("<?")) {
-                if (!skipPast("?>", "unterminated processing instruction")) return false;
-            } else if (startsWith("<!")) {
-                return fail("a declaration inside an element");
+            out.append(raw.substr(pos, amp - pos));
+            const size_t semicolon = raw.find(';', amp);
+            if (semicolon == std::string_view::npos || semicolon - amp > 12)
+                return fail("unterminated reference");
+            const std::string_view ref = raw.substr(amp + 1, semicolon - amp - 1);
+            pos = semicolon + 1;
+            if (ref == "lt") {
+                out += '<';
+            } else if (ref == "gt") {
+                out += '>';
+            } else if (ref == "amp") {
+                out += '&';
+            } else if (ref == "quot") {
+                out += '"';
+            } else if (ref == "apos") {
+                out += '\'';
+            } else if (ref.size() > 1 && ref[0] == '#') {
+                const bool hex = ref[1] == 'x';
+                const std::string_view digits = ref.substr(hex ? 2 : 1);
+                uint32_t code = 0;
+                const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(),
+                                                       code, hex ? 16 : 10);
+                if (digits.empty() || ec != std::errc{} || end != digits.data() + digits.size() ||
+                    code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+                    return fail("bad character reference");
+                appendUtf8(out, static_cast<char32_t>(code));
             } else {
-                element.children.emplace_back();
-                if (!this->element(element.children.back(), depth + 1)) return false;
+                return fail("undeclared entity '" + std::string(ref) + "'");
             }
         }
+        return true;
     }
 
-    std::string_view text_;
     ReadLimits limits_;
-    size_t pos_ = 0;
     size_t elements_ = 0;
 };
+
+// UTF-16 text (with or without a byte-order mark) as UTF-8, so that the shape check below and
+// the parser see one encoding; false for a broken surrogate pair.
+bool utf16ToUtf8(std::string_view text, std::string& out) {
+    const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
+    bool little = false;
+    size_t start = 0;
+    if (text.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
+        little = true;
+        start = 2;
+    } else if (text.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) {
+        start = 2;
+    } else {
+        little = text.size() >= 2 && byte(1) == 0;
+    }
+    auto unit = [&](size_t i) -> char32_t {
+        return little ? char32_t(byte(i) | byte(i + 1) << 8) : char32_t(byte(i) << 8 | byte(i + 1));
+    };
+    out.clear();
+    out.reserve(text.size());
+    for (size_t i = start; i + 1 < text.size(); i += 2) {
+        char32_t code = unit(i);
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            if (i + 3 >= text.size()) return false;
+            const char32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        } else if (code >= 0xDC00 && code <= 0xDFFF) {
+            return false;
+        }
+        appendUtf8(out, code);
+    }
+    return true;
+}
+
+bool isUtf16(std::string_view text) {
+    if (text.size() < 2) return false;
+    const auto a = static_cast<unsigned char>(text[0]), b = static_cast<unsigned char>(text[1]);
+    return (a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF) || (a == '<' && b == 0) ||
+           (a == 0 && b == '<');
+}
+
+// Depth and element count taken from the text before the parser builds anything, so a file of
+// millions of nested or empty elements is refused without building a tree of them.
+bool checkShape(std::string_view text, ReadLimits limits, std::string& error) {
+    int depth = 0;
+    size_t elements = 0;
+    size_t pos = 0;
+    auto skipPast = [&](std::string_view end) {
+        const size_t found = text.find(end, pos);
+        pos = found == std::string_view::npos ? text.size() : found + end.size();
+    };
+    while ((pos = text.find('<', pos)) != std::string_view::npos) {
+        const std::string_view rest = text.substr(pos);
+        if (rest.substr(0, 4) == "<!--") {
+            skipPast("-->");
+        } else if (rest.substr(0, 9) == "<![CDATA[") {
+            skipPast("]]>");
+        } else if (rest.substr(0, 2) == "<?") {
+            skipPast("?>");
+        } else if (rest.substr(0, 2) == "<!") {
+            // A document type: an internal subset could declare entities that expand without
+            // bound, and no score file needs one.
+            const size_t close = text.find('>', pos);
+            const size_t open = text.find('[', pos);
+            if (open != std::string_view::npos && open < close) {
+                error = "a document type with its own declarations is not read";
+                return false;
+            }
+            pos = close == std::string_view::npos ? text.size() : close + 1;
+        } else if (rest.substr(0, 2) == "</") {
+            --depth;
+            skipPast(">");
+        } else {
+            if (++depth > limits.maxDepth) {
+                error = "elements nested too deeply";
+                return false;
+            }
+            if (++elements > limits.maxElements) {
+                error = "too many elements";
+                return false;
+            }
+            // The end of the tag, past quoted attribute values.
+            ++pos;
+            char quote = 0;
+            while (pos < text.size() && (quote || text[pos] != '>')) {
+                if (quote && text[pos] == quote)
+                    quote = 0;
+                else if (!quote && (text[pos] == '"' || text[pos] == '\''))
+                    quote = text[pos];
+                ++pos;
+            }
+            if (pos < text.size() && text[pos - 1] == '/') --depth;
+            ++pos;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
 bool parse(std::string_view text, Element& root, std::string& error, ReadLimits limits) {
     root = Element{};
-    Parser parser(text, limits);
-    if (parser.document(root)) return true;
-    error = parser.error;
+    std::string converted;
+    if (isUtf16(text)) {
+        if (!utf16ToUtf8(text, converted)) {
+            error = "broken UTF-16 text";
+            return false;
+        }
+        text = converted;
+    }
+    if (!checkShape(text, limits, error)) return false;
+    pugi::xml_document document;
+    // Escapes stay raw (decoded above); the document type is kept to be checked.
+    constexpr unsigned kOptions =
+        (pugi::parse_default & ~pugi::parse_escapes) | pugi::parse_doctype | pugi::parse_cdata;
+    const pugi::xml_parse_result result =
+        document.load_buffer(text.data(), text.size(), kOptions, pugi::encoding_utf8);
+    if (!result) {
+        error =
+            std::string(result.description()) + " (at byte " + std::to_string(result.offset) + ")";
+        return false;
+    }
+    pugi::xml_node element;
+    for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_doctype) {
+            if (element) {
+                error = "document type after the root element";
+                return false;
+            }
+            // An internal subset could declare entities that expand without bound, and no
+            // score file needs one.
+            if (std::string_view(node.value()).find('[') != std::string_view::npos) {
+                error = "a document type with its own declarations is not read";
+                return false;
+            }
+        } else if (node.type() == pugi::node_element) {
+            if (element) {
+                error = "more than one root element";
+                return false;
+            }
+            element = node;
+        } else if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+            error = "text outside the root element";
+            return false;
+        }
+    }
+    if (!element) {
+        error = "no root element";
+        return false;
+    }
+    TreeBuilder builder(limits);
+    if (builder.build(element, root, 1)) return true;
+    error = builder.error;
     root = Element{};
     return false;
 }

@@ -1,6 +1,7 @@
 // Zip: reads the score out of a compressed MusicXML file (.mxl), a zip archive whose
-// META-INF/container.xml names the score. Stored and deflated entries are read; nothing
-// unpacks beyond the size limit, so a crafted archive cannot blow up.
+// META-INF/container.xml names the score. The archive is read by libzip, which checks every
+// entry's CRC; encrypted entries are refused, and nothing unpacks beyond the size limit, so a
+// crafted archive cannot blow up.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +12,7 @@
 namespace varimel {
 
 // The named entry of a zip archive, unpacked; false with `problem` set when it is missing,
-// damaged, in an unsupported method or larger than `limit`.
+// damaged, encrypted, packed in a way libzip does not read or larger than `limit`.
 bool readZipEntry(const std::vector<uint8_t>& archive, const std::string& name, size_t limit,
                   std::string& content, std::string& problem);
 
@@ -19,12 +20,10 @@ bool readZipEntry(const std::vector<uint8_t>& archive, const std::string& name, 
 bool zipEntryNames(const std::vector<uint8_t>& archive, std::vector<std::string>& names,
                    std::string& problem);
 
-// The score of an .mxl file: the first root file of META-INF/container.xml, or without one the
-// first .musicxml or .xml entry outside META-INF.
+// The score of an .mxl file: the first root file of META-INF/container.xml, or without a
+// readable one the first .musicxml or .xml entry outside META-INF. `warnings` receives why a
+// container that is there was not used.
 bool readMxlScore(const std::vector<uint8_t>& archive, size_t limit, std::string& score,
-                  std::string& problem);
-
-// Raw deflate data (RFC 1951) unpacked; false when damaged or larger than `limit`.
-bool inflate(const uint8_t* data, size_t size, size_t limit, std::string& out);
+                  std::string& problem, std::vector<std::string>& warnings);
 
 }  // namespace varimel

@@ -32,7 +32,7 @@ PACKAGES=(
     libcli11-dev nlohmann-json3-dev python3-mido
     libfluidsynth-dev fluid-soundfont-gm librtmidi-dev libasound2-dev
     qt6-base-dev libgl-dev xvfb xauth poppler-utils desktop-file-utils fonts-dejavu-core
-    abcmidi
+    abcmidi libpugixml-dev libzip-dev zlib1g-dev
 )
 
 missing=()

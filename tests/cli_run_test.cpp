@@ -98,6 +98,37 @@ TEST_F(CliRun, ExportAndSaveWriteToStandardOutputWithADash) {
     EXPECT_EQ(run.out.substr(0, 4), "VVml");
 }
 
+TEST_F(CliRun, TheLeadSheetJoinsTheSameFileCheckAndWritesOnlyXmlToStandardOutput) {
+    CliResult run = cli(dir.path(), "harmonise c.mid --musicxml -");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("<?xml", 0), 0u) << run.out.substr(0, 200);
+    EXPECT_EQ(run.out.find("</score-partwise>"), run.out.size() - 18);
+    EXPECT_NE(run.err.find("Key"), std::string::npos) << "the chart goes to standard error";
+
+    run = cli(dir.path(), "harmonise c.mid --musicxml score.musicxml");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string score = contents(dir / "score.musicxml");
+    for (const std::string arguments : {"harmonise score.musicxml --musicxml score.musicxml",
+                                        "harmonise c.mid --export x.mid --musicxml x.mid",
+                                        "harmonise c.mid --musicxml ./c.mid"}) {
+        run = cli(dir.path(), arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments << "\n" << run.err;
+        EXPECT_NE(run.err.find("nothing written"), std::string::npos) << arguments;
+    }
+    EXPECT_EQ(contents(dir / "score.musicxml"), score);
+    EXPECT_EQ(contents(dir / "c.mid"), original);
+    EXPECT_FALSE(fs::exists(dir / "x.mid"));
+
+    // The title and composer come from the tune itself, the file name only without them.
+    if (std::system("abc2midi -ver > /dev/null 2>&1") != 0) return;
+    std::ofstream(dir / "t.abc") << "X:1\nT:The Tune\nC:Someone\nM:4/4\nL:1/4\nK:G\n"
+                                    "G A B c|d e d c|B A G A|B c d2|G A B c|d2 G2|]\n";
+    run = cli(dir.path(), "harmonise t.abc --musicxml -");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("<work-title>The Tune</work-title>"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(">Someone</creator>"), std::string::npos);
+}
+
 TEST_F(CliRun, FilesAreRecognisedByTheirContent) {
     CliResult run = cli(dir.path(), "save c.mid -o x.txt");
     ASSERT_EQ(run.exitCode, 0) << run.err;

@@ -3,12 +3,16 @@
 #include "leadsheet/LeadSheet.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
+#include "engine/Limits.h"
 #include "engine/MidiExport.h"
 #include "engine/Tonality.h"
 #include "leadsheet/MelodyFiles.h"
@@ -183,6 +187,99 @@ TEST(LeadSheetExport, DottedValuesTripletsAndSixEight) {
     EXPECT_EQ(bar[3]->childText("type"), "half");
 }
 
+TEST(LeadSheetExport, WrittenValuesMatchHandComputedOnesAndEveryMeasureAddsUp) {
+    // A quarter pick-up; dotted, double-dotted, 16th, triplet and tied values in 4/4.
+    MelodyOptions options;
+    options.pickup = 1_beat;
+    const auto master = loadBytes(melody("4/4",
+                                         {{"E5", 1_beat},
+                                          {"C5", 720_ticks},
+                                          {"D5", 240_ticks},
+                                          {"E5", 840_ticks},
+                                          {"F5", 120_ticks},
+                                          {"G5", 160_ticks},
+                                          {"A5", 160_ticks},
+                                          {"B5", 160_ticks},
+                                          {"C6", 2_beats},
+                                          {"D6", 2_beats},
+                                          {"E6", 3_beats},
+                                          {"C6", 4_beats}},
+                                         options));
+    const xml::Element root = parsed(musicXmlLeadSheet(*master->composition(), {}));
+    EXPECT_EQ(expectFullMeasures(root), 5u);
+    struct Written {
+        std::string step;
+        std::string type;
+        size_t dots;
+        std::string duration;  // in divisions: 12 a quarter (the grid is a 48th)
+        bool triplet;
+        std::string tie;  // "start", "stop" or ""
+    };
+    const std::vector<std::vector<Written>> expected = {
+        {{"E", "quarter", 0, "12", false, ""}},
+        {{"C", "quarter", 1, "18", false, ""},
+         {"D", "eighth", 0, "6", false, ""},
+         {"E", "quarter", 2, "21", false, ""},
+         {"F", "16th", 0, "3", false, ""}},
+        {{"G", "eighth", 0, "4", true, ""},
+         {"A", "eighth", 0, "4", true, ""},
+         {"B", "eighth", 0, "4", true, ""},
+         {"C", "half", 0, "24", false, ""},
+         {"D", "quarter", 0, "12", false, "start"}},
+        {{"D", "quarter", 0, "12", false, "stop"}, {"E", "half", 1, "36", false, ""}},
+        {{"C", "whole", 0, "48", false, ""}},
+    };
+    const auto measures = measuresOf(root);
+    ASSERT_EQ(measures.size(), expected.size());
+    EXPECT_EQ(measures[0]->child("attributes")->childText("divisions"), "12");
+    for (size_t m = 0; m < expected.size(); ++m) {
+        const auto notes = notesOf(*measures[m]);
+        ASSERT_EQ(notes.size(), expected[m].size()) << "measure " << m;
+        for (size_t n = 0; n < notes.size(); ++n) {
+            const Written& want = expected[m][n];
+            const xml::Element& note = *notes[n];
+            EXPECT_EQ(note.child("pitch")->childText("step"), want.step) << m << ":" << n;
+            EXPECT_EQ(note.childText("type"), want.type) << m << ":" << n;
+            EXPECT_EQ(childrenNamed(note, "dot").size(), want.dots) << m << ":" << n;
+            EXPECT_EQ(note.childText("duration"), want.duration) << m << ":" << n;
+            EXPECT_EQ(note.child("time-modification") != nullptr, want.triplet) << m << ":" << n;
+            EXPECT_EQ(hasTie(note, "start"), want.tie == "start") << m << ":" << n;
+            EXPECT_EQ(hasTie(note, "stop"), want.tie == "stop") << m << ":" << n;
+        }
+    }
+}
+
+TEST(LeadSheetExport, AnAbcPickUpLeavesTheNoteValuesOfTheTuneWithoutOne) {
+    if (std::system("abc2midi -ver > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "abc2midi is not installed";
+    const std::string body = "G2B d2B|c2A F2D|G3 G3|]\n";
+    TempDir folder;
+    std::vector<std::vector<std::string>> written;
+    for (const std::string pickUp : {"", "D|"}) {
+        const fs::path file = folder / "tune.abc";
+        std::ofstream(file) << "X:1\nT:Jig\nM:6/8\nL:1/8\nK:G\n" << pickUp << body;
+        ChordMaster master(file.string());
+        std::vector<std::string> warnings;
+        ASSERT_EQ(loadMelodyFile(master, {}, warnings), status::kOk) << master.readerMessage();
+        const xml::Element root = parsed(musicXmlLeadSheet(*master.composition(), {}));
+        expectFullMeasures(root);
+        auto measures = measuresOf(root);
+        EXPECT_EQ(measures.front()->child("attributes")->childText("divisions"), "2");
+        if (!pickUp.empty()) {
+            ASSERT_EQ(*measures[0]->attribute("implicit"), "yes");
+            measures.erase(measures.begin());
+        }
+        std::vector<std::string> values;
+        for (const xml::Element* measure : measures)
+            for (const xml::Element* note : notesOf(*measure))
+                values.push_back(note->childText("type") +
+                                 std::string(childrenNamed(*note, "dot").size(), '.'));
+        written.push_back(values);
+    }
+    EXPECT_EQ(written[0], written[1]);
+    EXPECT_EQ(written[0].size(), 10u);
+}
+
 TEST(LeadSheetExport, MeterChangesPickUpKeyTempoAndTitle) {
     MelodyOptions options;
     options.key = "A minor";
@@ -321,6 +418,52 @@ TEST(LeadSheetExport, PlayedDurationsAreQuantisedWithoutChangingBarLengths) {
     const auto first = notesOf(*measuresOf(root)[0]);
     ASSERT_EQ(first.size(), 4u);  // four quarter notes, no tiny rests
     for (const xml::Element* note : first) EXPECT_EQ(note->childText("type"), "quarter");
+}
+
+TEST(LeadSheetExport, APlayedMelodyWithAPickUpKeepsPlainValues) {
+    // Every note struck a few ticks late, the pick-up's too: the grid comes from where notes
+    // fall in their bars, not from the pick-up's odd length.
+    MelodyOptions options;
+    options.pickup = 1_beat;
+    std::vector<Step> steps;
+    const char* pitches[] = {"E5", "C5", "D5", "E5", "F5", "G5", "A5", "B4", "C5"};
+    for (const char* pitch : pitches) {
+        steps.push_back({"r", 7_ticks});
+        steps.push_back({pitch, 473_ticks});
+    }
+    steps.push_back({"C5", 4_beats});
+    const auto master = loadBytes(melody("4/4", steps, options));
+    const xml::Element root = parsed(musicXmlLeadSheet(*master->composition(), {}));
+    EXPECT_EQ(expectFullMeasures(root), 4u);
+    const auto measures = measuresOf(root);
+    EXPECT_EQ(*measures[0]->attribute("implicit"), "yes");
+    for (size_t m = 0; m < 3; ++m) {
+        const auto notes = notesOf(*measures[m]);
+        ASSERT_EQ(notes.size(), m == 0 ? 1u : 4u) << m;
+        for (const xml::Element* note : notes) {
+            EXPECT_EQ(note->childText("type"), "quarter") << m;
+            EXPECT_EQ(note->child("dot"), nullptr) << m;
+        }
+    }
+}
+
+TEST(LeadSheetExport, ALongPickUpIsKnownByTheShortLastBar) {
+    // Three beats before the first bar line and one in the last bar make one bar: a pick-up,
+    // though most of its bar sounds. Without the short last bar it is a bar opening with a rest.
+    for (const bool shortLastBar : {true, false}) {
+        MelodyOptions options;
+        options.pickup = 3_beats;
+        std::vector<Step> steps = {{"G4", 1_beat}, {"A4", 1_beat}, {"B4", 1_beat}};
+        for (const char* pitch : {"C5", "D5", "E5", "F5", "G5", "A5", "B5", "C6"})
+            steps.push_back({pitch, 1_beat});
+        steps.push_back({"C5", shortLastBar ? 1_beat : 4_beats});
+        const auto master = loadBytes(melody("4/4", steps, options));
+        const xml::Element root = parsed(musicXmlLeadSheet(*master->composition(), {}));
+        expectFullMeasures(root);
+        const xml::Element& first = *measuresOf(root)[0];
+        EXPECT_EQ(first.attribute("implicit") != nullptr, shortLastBar);
+        EXPECT_EQ(notesOf(first).size(), shortLastBar ? 3u : 4u);
+    }
 }
 
 TEST(LeadSheetExport, PlayedTripletsAtADivisionWithoutThirdsKeepEveryNote) {
@@ -500,6 +643,201 @@ TEST(MusicXmlImport, DivisionsChangesMetersTemposAndPickUp) {
     EXPECT_EQ(melody.tempos[0].microsecondsPerQuarter, 833333);
 }
 
+TEST(MusicXmlImport, TheSameMelodyReadsAlikeAtEveryDivision) {
+    // Quarters, a half, a whole note, a whole note tied over three bars and a note of seven
+    // quarters, written at four resolutions; at 10,080 a quarter every note over 6.5 quarters
+    // once lost its end.
+    auto melodyAt = [](int divisions) {
+        const int q = divisions;
+        auto n = [](const std::string& step, int length, const std::string& tie = {}) {
+            std::string extra;
+            if (tie == "start" || tie == "both") extra += "<tie type=\"start\"/>";
+            if (tie == "stop" || tie == "both") extra += "<tie type=\"stop\"/>";
+            return note(step, 5, length, extra);
+        };
+        return score("<measure number=\"1\"><attributes><divisions>" + std::to_string(q) +
+                     "</divisions><time><beats>4</beats><beat-type>4</beat-type></time>"
+                     "</attributes>" +
+                     n("C", q) + n("D", q) + n("E", 2 * q) + "</measure><measure number=\"2\">" +
+                     n("F", 4 * q) + "</measure><measure number=\"3\">" + n("G", 4 * q, "start") +
+                     "</measure><measure number=\"4\">" + n("G", 4 * q, "both") +
+                     "</measure><measure number=\"5\">" + n("G", 4 * q, "stop") +
+                     "</measure><measure number=\"6\">" + n("A", 4 * q, "start") +
+                     "</measure><measure number=\"7\">" + n("A", 3 * q, "stop") + n("B", q) +
+                     "</measure>");
+    };
+    std::vector<NoteAt> first;
+    for (int divisions : {1, 2, 480, 10080}) {
+        const ImportedMelody melody = imported(melodyAt(divisions));
+        ASSERT_EQ(melody.notes.size(), 7u) << divisions;
+        EXPECT_LE(melody.ticksPerQuarter, 960) << divisions;
+        const int64_t q = melody.ticksPerQuarter;
+        EXPECT_EQ(melody.notes[3].duration, 4 * q) << divisions;   // the whole note
+        EXPECT_EQ(melody.notes[4].duration, 12 * q) << divisions;  // held over three bars
+        EXPECT_EQ(melody.notes[5].duration, 7 * q) << divisions;
+        EXPECT_EQ(melody.notes[6].start, 27 * q) << divisions;
+
+        const std::string text = melodyAt(divisions);
+        TempMidiFile file(std::vector<uint8_t>(text.begin(), text.end()), ".musicxml");
+        ChordMaster master(file.pathString());
+        std::vector<std::string> warnings;
+        ASSERT_EQ(loadMelodyFile(master, {}, warnings), status::kOk) << master.readerMessage();
+        EXPECT_EQ(master.composition()->barCount, 7) << divisions;
+        if (first.empty()) {
+            first = melodyNotes(*master.composition());
+            continue;
+        }
+        // The same positions and, in quarters, the same lengths.
+        const auto notes = melodyNotes(*master.composition());
+        ASSERT_EQ(notes.size(), first.size());
+        const int64_t tpq = master.composition()->ticksPerQuarter;
+        for (size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_EQ(notes[i].position.bar, first[i].position.bar) << divisions << " " << i;
+            EXPECT_EQ(notes[i].position.beat, first[i].position.beat) << divisions << " " << i;
+            EXPECT_EQ(notes[i].duration * 480, first[i].duration * tpq) << divisions << " " << i;
+        }
+    }
+    // The size limits hold at the finest division: 10,000 bars of whole notes are read whole.
+    std::string bars =
+        "<measure number=\"1\"><attributes><divisions>10080</divisions><time>"
+        "<beats>4</beats><beat-type>4</beat-type></time></attributes>" +
+        note("C", 5, 40320) + "</measure>";
+    for (int bar = 2; bar <= limits::kMaxBars; ++bar)
+        bars += "<measure number=\"" + std::to_string(bar) + "\">" +
+                note(bar % 2 ? "C" : "D", 5, 40320) + "</measure>";
+    const ImportedMelody many = imported(score(bars));
+    ASSERT_EQ(many.notes.size(), size_t{limits::kMaxBars});
+    EXPECT_EQ(many.notes.back().start, int64_t{4} * many.ticksPerQuarter * (limits::kMaxBars - 1));
+    EXPECT_EQ(many.notes.back().duration, 4 * many.ticksPerQuarter);
+}
+
+TEST(MusicXmlImport, TransposedPartsTiesAndChordsSoundAsTheScoreMeansThem) {
+    // A B-flat trumpet part in written D major; a tie start that no stop takes up; chords
+    // whose top note continues a tie, given first and given last; a D.S. sign.
+    const std::string text = score(
+        "<measure number=\"1\"><attributes><divisions>1</divisions><key><fifths>2</fifths>"
+        "</key><time><beats>4</beats><beat-type>4</beat-type></time><transpose><diatonic>-1"
+        "</diatonic><chromatic>-2</chromatic></transpose></attributes>" +
+        note("D", 5, 2, "<tie type=\"start\"/>") + note("D", 5, 2) +
+        "</measure><measure number=\"2\">" + note("E", 5, 2) +
+        "<note><chord/><pitch><step>A</step><octave>5</octave></pitch><duration>2</duration>"
+        "<tie type=\"start\"/><voice>1</voice></note>" +
+        note("F", 5, 2) +
+        "<note><chord/><pitch><step>A</step><octave>5</octave></pitch><duration>2</duration>"
+        "<tie type=\"stop\"/><voice>1</voice></note>"
+        "</measure><measure number=\"3\"><direction><direction-type><words>D.S. al Coda</words>"
+        "</direction-type></direction>" +
+        note("A", 5, 2, "<tie type=\"stop\"/>") +
+        "<note><chord/><pitch><step>F</step><octave>5</octave></pitch><duration>2</duration>"
+        "<voice>1</voice></note>" +
+        note("B", 5, 2) + "</measure>");
+    const ImportedMelody melody = imported(text);
+    ASSERT_EQ(melody.keys.size(), 1u);
+    EXPECT_EQ(melody.keys[0].fifths, 0);  // sounding C major
+    const int64_t q = melody.ticksPerQuarter;
+    ASSERT_EQ(melody.notes.size(), 3u);
+    EXPECT_EQ(melody.notes[0].key, 72);  // written D5 sounds C5, joined over the dangling tie
+    EXPECT_EQ(melody.notes[0].duration, 4 * q);
+    EXPECT_EQ(melody.notes[1].key, 79);  // the tied top note G5 (written A5), alone
+    EXPECT_EQ(melody.notes[1].start, 4 * q);
+    EXPECT_EQ(melody.notes[1].duration, 6 * q);
+    EXPECT_EQ(melody.notes[2].key, 81);
+    EXPECT_EQ(melody.notes[2].start, 10 * q);
+    EXPECT_NE(
+        std::find_if(melody.warnings.begin(), melody.warnings.end(),
+                     [](const std::string& w) { return w.find("D.S.") != std::string::npos; }),
+        melody.warnings.end());
+}
+
+// A note with an alteration, as notation programs write it.
+std::string altered(const std::string& step, int alter, int octave, int duration,
+                    const std::string& extra = {}) {
+    return "<note><pitch><step>" + step + "</step><alter>" + std::to_string(alter) +
+           "</alter><octave>" + std::to_string(octave) + "</octave></pitch><duration>" +
+           std::to_string(duration) + "</duration>" + extra + "<voice>1</voice></note>";
+}
+
+TEST(LeadSheetExport, AScoreComesBackWithItsKeysRepeatsTitleAndFirstBar) {
+    // D minor, a full first bar that opens with a rest, |: first and second endings :|, a
+    // change to G minor, and a final note held over two more bars.
+    const std::string text =
+        "<?xml version=\"1.0\"?><score-partwise version=\"4.0\"><work><work-title>Tune in D"
+        "</work-title></work><identification><creator type=\"composer\">A. Composer</creator>"
+        "</identification><part-list><score-part id=\"P1\"><part-name>M</part-name>"
+        "</score-part></part-list><part id=\"P1\"><measure number=\"1\"><attributes>"
+        "<divisions>1</divisions><key><fifths>-1</fifths><mode>minor</mode></key><time>"
+        "<beats>4</beats><beat-type>4</beat-type></time></attributes><barline location=\"left\">"
+        "<repeat direction=\"forward\"/></barline><note><rest/><duration>1</duration>"
+        "<voice>1</voice></note>" +
+        note("D", 5, 1) + altered("C", 1, 5, 1) + note("D", 5, 1) +
+        "</measure><measure number=\"2\"><barline location=\"left\"><ending number=\"1\" "
+        "type=\"start\"/></barline>" +
+        note("A", 4, 4) +
+        "<barline location=\"right\"><ending number=\"1\" type=\"stop\"/><repeat "
+        "direction=\"backward\"/></barline></measure><measure number=\"3\"><attributes><key>"
+        "<fifths>-2</fifths><mode>minor</mode></key></attributes><barline location=\"left\">"
+        "<ending number=\"2\" type=\"start\"/></barline>" +
+        note("G", 4, 1) + altered("F", 1, 4, 1) + altered("B", -1, 4, 2) +
+        "<barline location=\"right\"><ending number=\"2\" type=\"discontinue\"/></barline>"
+        "</measure><measure number=\"4\">" +
+        note("G", 4, 4, "<tie type=\"start\"/>") + "</measure><measure number=\"5\">" +
+        note("G", 4, 4, "<tie type=\"stop\"/><tie type=\"start\"/>") +
+        "</measure><measure number=\"6\">" + note("G", 4, 4, "<tie type=\"stop\"/>") +
+        "</measure></part></score-partwise>";
+    TempMidiFile file(std::vector<uint8_t>(text.begin(), text.end()), ".musicxml");
+    ChordMaster master(file.pathString());
+    std::vector<std::string> warnings;
+    MelodyInfo info;
+    ASSERT_NE(loadMelodyFile(master, {}, warnings, info), status::kUnreadableFile)
+        << master.readerMessage();
+    EXPECT_EQ(info.title, "Tune in D");
+    EXPECT_EQ(info.composer, "A. Composer");
+    ASSERT_EQ(info.repeats.size(), 3u);
+    LeadSheetOptions options;
+    options.title = info.title;
+    options.composer = info.composer;
+    options.repeats = info.repeats;
+    const xml::Element root = parsed(musicXmlLeadSheet(*master.composition(), options));
+    EXPECT_EQ(root.child("work")->childText("work-title"), "Tune in D");
+    expectFullMeasures(root);
+    const auto measures = measuresOf(root);
+    ASSERT_EQ(measures.size(), 6u);  // the held note's bars too
+    // The first bar is bar 1, not a pick-up, and keeps its rest.
+    EXPECT_EQ(*measures[0]->attribute("number"), "1");
+    EXPECT_EQ(measures[0]->attribute("implicit"), nullptr);
+    const auto first = notesOf(*measures[0]);
+    ASSERT_EQ(first.size(), 4u);
+    EXPECT_NE(first[0]->child("rest"), nullptr);
+    // The leading tone of D minor is C-sharp, of G minor F-sharp; B-flat is in G minor's key.
+    EXPECT_EQ(first[2]->child("pitch")->childText("step"), "C");
+    EXPECT_EQ(first[2]->child("pitch")->childText("alter"), "1");
+    const xml::Element* key = measures[2]->child("attributes")->child("key");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->childText("fifths"), "-2");
+    const auto third = notesOf(*measures[2]);
+    EXPECT_EQ(third[1]->child("pitch")->childText("step"), "F");
+    EXPECT_EQ(third[1]->child("pitch")->childText("alter"), "1");
+    EXPECT_EQ(third[2]->child("pitch")->childText("step"), "B");
+    EXPECT_EQ(third[2]->child("pitch")->childText("alter"), "-1");
+    EXPECT_TRUE(hasTie(*notesOf(*measures[5])[0], "stop"));
+    // The repeat signs and endings stand where the score had them.
+    auto barline = [&](size_t m, const std::string& location) -> const xml::Element* {
+        for (const xml::Element* b : childrenNamed(*measures[m], "barline"))
+            if (*b->attribute("location") == location) return b;
+        return nullptr;
+    };
+    ASSERT_NE(barline(0, "left"), nullptr);
+    EXPECT_EQ(*barline(0, "left")->child("repeat")->attribute("direction"), "forward");
+    ASSERT_NE(barline(1, "left"), nullptr);
+    EXPECT_EQ(*barline(1, "left")->child("ending")->attribute("number"), "1");
+    ASSERT_NE(barline(1, "right"), nullptr);
+    EXPECT_EQ(*barline(1, "right")->child("ending")->attribute("type"), "stop");
+    EXPECT_EQ(*barline(1, "right")->child("repeat")->attribute("direction"), "backward");
+    ASSERT_NE(barline(2, "right"), nullptr);
+    EXPECT_EQ(*barline(2, "right")->child("ending")->attribute("type"), "discontinue");
+    EXPECT_EQ(barline(3, "left"), nullptr);
+}
+
 TEST(MusicXmlImport, RefusesHostileAndBrokenFiles) {
     struct Case {
         std::string text;
@@ -510,12 +848,13 @@ TEST(MusicXmlImport, RefusesHostileAndBrokenFiles) {
         "\"&lol;&lol;&lol;&lol;\">]><score-partwise>&lol2;</score-partwise>";
     std::string deep;
     for (int i = 0; i < 5000; ++i) deep += "<a>";
+    for (int i = 0; i < 5000; ++i) deep += "</a>";
     const std::vector<Case> cases = {
         {laughs, "declarations"},
         {"<score-partwise>&lol;</score-partwise>", "undeclared entity"},
         {deep, "nested too deeply"},
         {"MThd this is no XML", "not a readable XML file"},
-        {"<score-partwise><part></score-partwise>", "closes"},
+        {"<score-partwise><part></score-partwise>", "mismatch"},
         {"<html><body/></html>", "root element is 'html'"},
         {score("<measure>" + note("C", 5, 4) + "</measure>"), "divisions"},
         {score("<measure>" + std::string(kAttributes) + note("C", 5, 4) +
@@ -538,6 +877,13 @@ TEST(MusicXmlImport, RefusesHostileAndBrokenFiles) {
     third.part = 3;
     EXPECT_FALSE(readMusicXml(score("<measure/>"), third, melody, problem));
     EXPECT_EQ(problem, "the score has 1 part, not 3");
+
+    // A score saved as UTF-16 (little-endian with its mark) reads as its UTF-8 original.
+    const std::string utf8 =
+        score("<measure>" + std::string(kAttributes) + note("E", 5, 8) + "</measure>");
+    std::string utf16 = "\xFF\xFE";
+    for (char c : utf8) utf16 += std::string{c, '\0'};
+    EXPECT_EQ(imported(utf16).notes.size(), 1u);
 }
 
 TEST(MusicXmlImport, BadFilesEndWithStatus101AndAReason) {
@@ -560,8 +906,17 @@ TEST(MusicXmlImport, BadFilesEndWithStatus101AndAReason) {
 
 // --- Compressed files ------------------------------------------------------------------------
 
-// A zip archive of stored (not deflated) entries.
-std::vector<uint8_t> storedZip(const std::vector<std::pair<std::string, std::string>>& files) {
+// One entry of a zip archive as a packer writes it; the sizes and CRC in the headers can lie.
+struct ZipEntry {
+    std::string name;
+    std::string content;
+    bool deflate = false;
+    uint16_t flags = 0;        // bit 0: encrypted
+    int64_t claimedSize = -1;  // -1: the true size
+    bool wrongCrc = false;
+};
+
+std::vector<uint8_t> zipOf(const std::vector<ZipEntry>& entries) {
     std::vector<uint8_t> zip, directory;
     auto put16 = [](std::vector<uint8_t>& out, uint32_t v) {
         out.push_back(static_cast<uint8_t>(v));
@@ -571,74 +926,119 @@ std::vector<uint8_t> storedZip(const std::vector<std::pair<std::string, std::str
         put16(out, v & 0xFFFF);
         put16(out, v >> 16);
     };
-    for (const auto& [name, content] : files) {
+    for (const ZipEntry& entry : entries) {
+        std::string packed = entry.content;
+        if (entry.deflate) {
+            z_stream stream{};
+            deflateInit2(&stream, 1, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+            packed.resize(deflateBound(&stream, entry.content.size()));
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(entry.content.data()));
+            stream.avail_in = static_cast<uInt>(entry.content.size());
+            stream.next_out = reinterpret_cast<Bytef*>(packed.data());
+            stream.avail_out = static_cast<uInt>(packed.size());
+            deflate(&stream, Z_FINISH);
+            packed.resize(stream.total_out);
+            deflateEnd(&stream);
+        }
+        const uint32_t crc =
+            static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(entry.content.data()),
+                                        static_cast<uInt>(entry.content.size()))) ^
+            (entry.wrongCrc ? 1u : 0u);
+        const uint32_t method = entry.deflate ? 8 : 0;
+        const uint32_t size = static_cast<uint32_t>(
+            entry.claimedSize >= 0 ? entry.claimedSize : int64_t(entry.content.size()));
+        const uint32_t packedSize = static_cast<uint32_t>(packed.size());
         const uint32_t offset = static_cast<uint32_t>(zip.size());
-        const uint32_t size = static_cast<uint32_t>(content.size());
         put32(zip, 0x04034b50);
-        for (uint32_t v : {20u, 0u, 0u, 0u, 0u}) put16(zip, v);
-        for (uint32_t v : {0u, size, size}) put32(zip, v);
-        put16(zip, static_cast<uint32_t>(name.size()));
+        for (uint32_t v : {20u, uint32_t{entry.flags}, method, 0u, 0u}) put16(zip, v);
+        for (uint32_t v : {crc, packedSize, size}) put32(zip, v);
+        put16(zip, static_cast<uint32_t>(entry.name.size()));
         put16(zip, 0);
-        zip.insert(zip.end(), name.begin(), name.end());
-        zip.insert(zip.end(), content.begin(), content.end());
+        zip.insert(zip.end(), entry.name.begin(), entry.name.end());
+        zip.insert(zip.end(), packed.begin(), packed.end());
         put32(directory, 0x02014b50);
-        for (uint32_t v : {20u, 20u, 0u, 0u, 0u, 0u}) put16(directory, v);
-        for (uint32_t v : {0u, size, size}) put32(directory, v);
-        put16(directory, static_cast<uint32_t>(name.size()));
+        for (uint32_t v : {20u, 20u, uint32_t{entry.flags}, method, 0u, 0u}) put16(directory, v);
+        for (uint32_t v : {crc, packedSize, size}) put32(directory, v);
+        put16(directory, static_cast<uint32_t>(entry.name.size()));
         for (uint32_t v : {0u, 0u, 0u, 0u}) put16(directory, v);
         put32(directory, 0);
         put32(directory, offset);
-        directory.insert(directory.end(), name.begin(), name.end());
+        directory.insert(directory.end(), entry.name.begin(), entry.name.end());
     }
     const uint32_t start = static_cast<uint32_t>(zip.size());
     zip.insert(zip.end(), directory.begin(), directory.end());
     put32(zip, 0x06054b50);
     put16(zip, 0);
     put16(zip, 0);
-    put16(zip, static_cast<uint32_t>(files.size()));
-    put16(zip, static_cast<uint32_t>(files.size()));
+    put16(zip, static_cast<uint32_t>(entries.size()));
+    put16(zip, static_cast<uint32_t>(entries.size()));
     put32(zip, static_cast<uint32_t>(directory.size()));
     put32(zip, start);
     put16(zip, 0);
     return zip;
 }
 
-TEST(MxlFile, TheContainerNamesTheScore) {
+TEST(MxlFile, TheContainerNamesTheScoreOrTheSingleScoreIsTaken) {
     const std::string melody =
         score("<measure>" + std::string(kAttributes) + note("E", 5, 8) + "</measure>");
     const std::string container =
         "<?xml version=\"1.0\"?><container><rootfiles><rootfile full-path=\"music/tune.xml\"/>"
         "</rootfiles></container>";
-    const auto zip = storedZip({{"META-INF/container.xml", container},
-                                {"decoy.xml", "<not-this/>"},
-                                {"music/tune.xml", melody}});
+    const auto zip = zipOf({{"META-INF/container.xml", container},
+                            {"decoy.xml", "<not-this/>", true},
+                            {"music/tune.xml", melody, true}});
     std::string text, problem;
-    ASSERT_TRUE(readMxlScore(zip, 1 << 20, text, problem)) << problem;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(readMxlScore(zip, 1 << 20, text, problem, warnings)) << problem;
     EXPECT_EQ(text, melody);
-    // Without a container the first score outside META-INF is taken.
-    ASSERT_TRUE(readMxlScore(storedZip({{"tune.musicxml", melody}}), 1 << 20, text, problem));
+    EXPECT_TRUE(warnings.empty());
+    // Without a container the first score outside META-INF is taken; a container that cannot
+    // be parsed (a file name with an unescaped quote) is passed over with a warning.
+    ASSERT_TRUE(readMxlScore(zipOf({{"tune.musicxml", melody}}), 1 << 20, text, problem, warnings));
     EXPECT_EQ(text, melody);
+    const std::string broken =
+        "<container><rootfiles><rootfile full-path='Don't.xml'/>"
+        "</rootfiles></container>";
+    ASSERT_TRUE(
+        readMxlScore(zipOf({{"META-INF/container.xml", broken}, {"Don't.xml", melody, true}}),
+                     1 << 20, text, problem, warnings))
+        << problem;
+    EXPECT_EQ(text, melody);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("container.xml cannot be read"), std::string::npos);
     // Nothing unpacks beyond the limit, and a damaged archive is refused.
-    EXPECT_FALSE(readMxlScore(zip, 100, text, problem));
+    EXPECT_FALSE(readMxlScore(zip, 100, text, problem, warnings));
     std::vector<uint8_t> damaged = zip;
     damaged.resize(damaged.size() - 30);
-    EXPECT_FALSE(readMxlScore(damaged, 1 << 20, text, problem));
+    EXPECT_FALSE(readMxlScore(damaged, 1 << 20, text, problem, warnings));
 }
 
-TEST(MxlFile, DeflatedEntriesUnpack) {
-    // zlib's raw deflate of three copies of a container line.
-    const std::vector<uint8_t> packed = {
-        0xb3, 0x49, 0xce, 0xcf, 0x2b, 0x49, 0xcc, 0xcc, 0x4b, 0x2d, 0xb2, 0xb3, 0x29, 0xca, 0xcf,
-        0x2f, 0x49, 0xcb, 0xcc, 0x49, 0x2d, 0x46, 0x30, 0x15, 0xd2, 0x4a, 0x73, 0x72, 0x74, 0x0b,
-        0x12, 0x4b, 0x32, 0x6c, 0x95, 0x8a, 0x93, 0xf3, 0x8b, 0x52, 0xf5, 0x2a, 0x72, 0x73, 0x94,
-        0xf4, 0xed, 0x6c, 0xf4, 0x91, 0x14, 0xeb, 0x23, 0x99, 0x31, 0xa8, 0x8d, 0x03, 0x00};
-    std::string line =
-        "<container><rootfiles><rootfile full-path=\"score.xml\"/></rootfiles></container>";
-    std::string out;
-    ASSERT_TRUE(inflate(packed.data(), packed.size(), 1000, out));
-    EXPECT_EQ(out, line + line + line);
-    EXPECT_FALSE(inflate(packed.data(), packed.size(), 100, out));  // beyond the limit
-    EXPECT_FALSE(inflate(packed.data(), packed.size() / 2, 1000, out));
+TEST(MxlFile, DamagedEncryptedAndInflatingEntriesAreRefused) {
+    const std::string melody =
+        score("<measure>" + std::string(kAttributes) + note("E", 5, 8) + "</measure>");
+    struct Case {
+        ZipEntry entry;
+        std::string reason;
+    };
+    const std::string zeros(24u << 20, '\0');
+    const std::vector<Case> cases = {
+        {{"s.xml", melody, true, 0, -1, true}, "CRC"},
+        {{"s.xml", melody, false, 0, -1, true}, "CRC"},
+        {{"s.xml", melody, false, 1}, "encrypted"},
+        // 24 MB of zeros packs into 24 KB: refused whether the header says so or lies.
+        {{"s.xml", zeros, true}, "size limit"},
+        {{"s.xml", zeros, true, 0, 1000}, "size limit"},
+    };
+    for (const Case& c : cases) {
+        std::string text, problem;
+        std::vector<std::string> warnings;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_FALSE(readMxlScore(zipOf({c.entry}), 16u << 20, text, problem, warnings))
+            << c.reason;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+        EXPECT_NE(problem.find(c.reason), std::string::npos) << problem;
+        EXPECT_LE(text.size(), 16u << 20);
+    }
 }
 
 TEST(MxlFile, ANotationProgramsFileImportsWithTheNotesOfItsMidiFile) {
@@ -707,24 +1107,147 @@ TEST(AbcTune, OpensThroughTheConverterOrSaysWhatIsMissing) {
     EXPECT_EQ(second.composition()->barCount, 4);
 }
 
-TEST(AbcTune, APickUpIsPaddedToAFullFirstBar) {
-    const std::string two =
-        "X:1\nT:A\nM:3/4\nL:1/8\nK:G\nD2|G2 B2 d2|]\n\nX:2\nT:B\nM:C\nK:C\n"
-        "\"G\"^F/G/ !p!A|B4 c4|]\n";
-    // 3/4 in eighths is 6; a quarter before the bar line leaves 4.
-    EXPECT_EQ(padAbcPickUp(two, 1),
-              "X:1\nT:A\nM:3/4\nL:1/8\nK:G\nz4/1 D2|G2 B2 d2|]\n\nX:2\nT:B\nM:C\nK:C\n"
-              "\"G\"^F/G/ !p!A|B4 c4|]\n");
-    // C is 4/4, whose default unit is an eighth: 8 - (1/2 + 1/2 + 1) = 6; the rest goes before
-    // the first note, after the chord symbol.
-    const std::string padded = padAbcPickUp(two, 2);
-    EXPECT_NE(padded.find("\"G\"z6/1 ^F/G/ !p!A|"), std::string::npos) << padded;
-    EXPECT_NE(padded.find("K:G\nD2|"), std::string::npos);
-    // No pick-up, a full bar, or notes the reckoning does not read: unchanged.
-    for (const std::string body : {"|:G2 B2 d2|", "G2 B2 d2|e6|", "(3DEF G2 B2|", "[DG]2|G6|"}) {
-        const std::string tune = "X:1\nM:3/4\nL:1/8\nK:G\n" + body + "\n";
-        EXPECT_EQ(padAbcPickUp(tune, 1), tune) << body;
+bool haveConverter() {
+    return std::system("abc2midi -ver > /dev/null 2>&1") == 0;
+}
+
+// Opens the only tune of an ABC text as the Open command does.
+std::unique_ptr<ChordMaster> openAbc(const fs::path& folder, const std::string& text,
+                                     std::vector<std::string>& warnings, StatusCode& status,
+                                     const MelodySource& source = {}) {
+    const fs::path file = folder / "tune.abc";
+    std::ofstream(file, std::ios::binary) << text;
+    auto master = std::make_unique<ChordMaster>(file.string());
+    warnings.clear();
+    status = loadMelodyFile(*master, source, warnings);
+    return master;
+}
+
+TEST(AbcTune, TheOpeningIsReckonedWithTheStandardsLengths) {
+    struct Case {
+        std::string header;
+        std::string body;
+        AbcLength bar;
+        AbcLength pickUp;
+    };
+    const std::vector<Case> cases = {
+        {"M:6/8\nL:1/8", "D|:G2B d2B|", {6, 8}, {1, 8}},
+        {"M:6/8\nL:1/8", "|:D2|G2B d2B|", {6, 8}, {1, 4}},  // a repeat sign before the pick-up
+        {"M:4/4\nL:1/8", "(3ABc|d8|", {4, 4}, {1, 4}},
+        {"M:6/8\nL:1/8", "(2AB|c6|", {6, 8}, {3, 8}},  // a duplet in compound time
+        {"M:4/4\nL:1/8", "\"G\"[DGB]2 !p!A>B|c8|", {4, 4}, {1, 2}},
+        {"M:3/4\nL:1/4", "G\n% the pick-up stands alone\n|c d e|", {3, 4}, {1, 4}},
+        {"M:3/4\nL:1/4", "[L:1/16]GA|c12|", {3, 4}, {1, 8}},
+        {"M:C", "G,/A,/|c8|", {4, 4}, {1, 8}},          // no L: in 4/4: eighths
+        {"M:2/4", "G2|c8|", {2, 4}, {1, 8}},            // no L: below 3/4: sixteenths
+        {"M:3/4\nL:1/8", "c2 d2 e2|", {3, 4}, {3, 4}},  // a full bar: no pick-up to move
+    };
+    for (const Case& c : cases) {
+        const AbcOpening opening = abcOpening("X:1\nT:t\n" + c.header + "\nK:C\n" + c.body, 1);
+        ASSERT_TRUE(opening.known) << c.body;
+        EXPECT_EQ(opening.bar.n * c.bar.d, c.bar.n * opening.bar.d) << c.body;
+        EXPECT_EQ(opening.pickUp.n * c.pickUp.d, c.pickUp.n * opening.pickUp.d)
+            << c.body << ": " << opening.pickUp.n << "/" << opening.pickUp.d;
     }
+    EXPECT_FALSE(abcOpening("X:1\nM:none\nK:C\nG|c|", 1).known);
+    EXPECT_FALSE(abcOpening("X:1\nM:3/4\nK:C\nG Z2|c|", 1).known);
+}
+
+TEST(AbcTune, EveryBarLineLandsWhereTheTunePutsIt) {
+    if (!haveConverter()) GTEST_SKIP() << "abc2midi is not installed";
+    // Every bar starts with a C and no other note is a C, so the Cs must all fall on bar lines.
+    struct Case {
+        std::string name;
+        std::string tune;
+        int downbeats;  // bars that start with a C, repeats played out
+        int bars;
+    };
+    const std::vector<Case> cases = {
+        {"pick-up before |: :|", "M:6/8\nL:1/8\nK:G\nD|:c2B d2B|c2A F2D|c2B d2B|c3 G2D:|", 8, 9},
+        {"repeat back to the start over the pick-up",
+         "M:6/8\nL:1/8\nK:G\nE|c2B d2B|c2A G2:|E|c3 d3|c6|]", 6, 7},
+        {"pick-up on its own line", "M:3/4\nL:1/4\nK:C\nG\n|c d e|c2 G|c3|]", 3, 4},
+        {"triplet pick-up", "M:4/4\nL:1/8\nK:C\n(3GAB|c2d2 e2f2|c8|]", 2, 3},
+        {"first and second endings", "M:2/4\nL:1/8\nK:C\nG|:c2 e2|[1 c3 G:|[2 c4|]", 4, 5},
+        {"no L: in 2/4", "M:2/4\nK:C\nG2|c2e2 g2e2|c4 G4|c8|]", 3, 4},
+        {"no L: in 3/4", "M:3/4\nK:C\nG|c2 d2 e2|c6|]", 2, 3},
+        {"no L: in 4/4, no pick-up", "M:4/4\nK:C\nc2d2 e2f2|c8|]", 2, 2},
+        {"no L: in 6/8", "M:6/8\nK:C\nG|c2B d2B|c6|]", 2, 3},
+        {"a chord in the melody", "M:4/4\nL:1/4\nK:C\nG|[ceg] d e f|[Ac]4|]", 1, 3},
+    };
+    TempDir folder;
+    for (const Case& c : cases) {
+        std::vector<std::string> warnings;
+        StatusCode status = 0;
+        const auto master =
+            openAbc(folder.path(), "X:1\nT:" + c.name + "\n" + c.tune + "\n", warnings, status);
+        ASSERT_NE(master->composition(), nullptr) << c.name << ": " << master->readerMessage();
+        EXPECT_NE(status, status::kNotMonophonic) << c.name;
+        int downbeats = 0;
+        for (const NoteRecord& n : master->composition()->noteTracks().notes(0)) {
+            if (n.key % 12 != 0) continue;
+            EXPECT_TRUE(n.position.beat == 0 && n.position.tick == 0)
+                << c.name << ": a C at bar " << n.position.bar + 1 << " beat "
+                << int(n.position.beat) + 1 << " tick " << n.position.tick;
+            ++downbeats;
+        }
+        EXPECT_EQ(downbeats, c.downbeats) << c.name;
+        EXPECT_EQ(master->composition()->barCount, c.bars) << c.name;
+    }
+}
+
+TEST(AbcTune, ConverterFailuresAreReportedAsTheyAreAndLeaveNoFiles) {
+    if (!haveConverter()) GTEST_SKIP() << "abc2midi is not installed";
+    TempDir folder;
+    const fs::path bin = folder / "bin";
+    const fs::path scratch = folder / "tmp";
+    fs::create_directories(bin);
+    fs::create_directories(scratch);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const std::string tmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    setenv("TMPDIR", scratch.c_str(), 1);
+    const std::string tune = "X:1\nT:t\nM:4/4\nL:1/4\nK:C\nC D E F|G A B c|c B A G|F E D C|]\n";
+    struct Case {
+        std::string script;  // the converter's stand-in; "" runs the real one
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"", ""},
+        {"printf 'MThd' > \"$4\"; echo 'Error in line 5: note length denominator is zero or "
+         "less'; exit 1",
+         "note length denominator is zero or less"},
+        {"kill -SEGV $$", "crashed"},
+        {"printf 'MThd' > \"$4\"; exec sleep 30", "did not finish within 1 s"},
+        {"printf 'not a midi file' > \"$4\"", "wrote no melody"},
+    };
+    for (const Case& c : cases) {
+        if (!c.script.empty()) {
+            std::ofstream(bin / "abc2midi") << "#!/bin/sh\n" << c.script << "\n";
+            fs::permissions(bin / "abc2midi", fs::perms::owner_all);
+            setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+        }
+        MelodySource source;
+        source.converterSeconds = 1;
+        std::vector<std::string> warnings;
+        StatusCode status = 0;
+        const auto started = std::chrono::steady_clock::now();
+        const auto master = openAbc(folder.path(), tune, warnings, status, source);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        if (c.message.empty()) {
+            EXPECT_EQ(status, status::kOk) << master->readerMessage();
+        } else {
+            EXPECT_EQ(status, status::kUnreadableFile) << c.script;
+            EXPECT_NE(master->readerMessage().find(c.message), std::string::npos)
+                << master->readerMessage();
+            EXPECT_EQ(master->readerMessage().find("not installed"), std::string::npos);
+        }
+        EXPECT_TRUE(fs::is_empty(scratch)) << c.script;
+    }
+    setenv("PATH", path.c_str(), 1);
+    if (tmp.empty())
+        unsetenv("TMPDIR");
+    else
+        setenv("TMPDIR", tmp.c_str(), 1);
 }
 
 }  // namespace

@@ -133,6 +133,17 @@ TEST(Export, AccompanimentChannelsGetTheirOwnTracksAndInstruments) {
     EXPECT_EQ(back.eventValue(event_kind::kProgramChange | 1, 0), 24);
     EXPECT_EQ(back.eventValue(event_kind::kController | 3, 7), 90);
     EXPECT_EQ(back.eventValue(event_kind::kProgramChange | 9, 0), -1);  // drums have no program
+    // The comment is a text event where no note starts, so no notation program takes it for a
+    // lyric: after the last note (the melody's sixteen quarters) ends.
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(readWholeFile(exported, 1 << 20, bytes));
+    const test::SmfWalk walk = test::walkSmf(bytes);
+    ASSERT_TRUE(walk.file) << walk.error;
+    const auto texts = walk.file->metas(0x01);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(std::string(texts[0].data.begin(), texts[0].data.end()), "generated");
+    EXPECT_EQ(texts[0].tick, 16 * 480);
+    for (const test::SmfNote& note : walk.file->notes()) EXPECT_LT(note.startTick, texts[0].tick);
     std::filesystem::remove(exported);
 }
 

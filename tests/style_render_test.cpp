@@ -102,6 +102,31 @@ TEST(BlockChords, HoldEachEnabledChordForTheBarLessTenTicks) {
     EXPECT_TRUE(notesInBar(c.noteTracks(), kChords, 3).empty());             // muted
 }
 
+TEST(BlockChords, TheLastChordSoundsUntilAHeldFinalNoteEnds) {
+    // Two bars of quarters, then a final note held over three bars: the harmony has three
+    // bars, the last chord sounds to the end of the fifth.
+    std::vector<Step> steps;
+    for (const char* pitch : {"C5", "D5", "E5", "F5", "G5", "A5", "B5", "C6"})
+        steps.push_back({pitch, 1_beat});
+    steps.push_back({"C5", 12_beats});
+    TempMidiFile file(melody("4/4", steps));
+    ChordMaster master(file.pathString());
+    ASSERT_EQ(master.loadMidi(), status::kOk);
+    Composition& c = *master.composition();
+    ASSERT_EQ(c.barCount, 3);
+    setChords(c, {kC, kG7, kC});
+    c.setAccompanimentParts(accompaniment_part::kBlockChords);
+    renderAccompaniment(c);
+    const MeterMap& meter = c.noteTracks().meterMap();
+    const auto last = notesInBar(c.noteTracks(), kChords, 2);
+    ASSERT_EQ(last.size(), 3u);
+    for (const NoteRecord& note : last)
+        EXPECT_EQ(meter.tickOfPosition(note.position) + note.duration, 5 * 1920);
+    for (const NoteRecord& note : notesInBar(c.noteTracks(), kChords, 1))
+        EXPECT_EQ(note.duration, 1910);  // the chords before it keep their length
+    EXPECT_EQ(c.barCount, 3);
+}
+
 TEST(StyleRendering, AFourBarStyleOverTenBarsStartsPassesAtZeroFourAndEight) {
     const Style style = barMarkerStyle(4);
     Piece piece = styledPiece(style, 10);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "accompaniment/DocumentOpening.h"
+#include "leadsheet/MelodyFiles.h"
 #include "playback/Tmplay.h"
 #include "settings/Tmyregistry.h"
 #include "ui/ModeLightsView.h"
@@ -259,6 +260,8 @@ class TfMain : public QMainWindow {
     // The title and author the user gave for the piece ("Composition info").
     QString compositionTitle_;
     QString compositionAuthor_;
+    // What the open score or tune says about itself: its title, composer and repeat signs.
+    MelodyInfo melodyInfo_;
     bool channelChoiceCancelled_ = false;
     ChordMethod chordMethod_ = ChordMethod::kHarmonizer;  // the draft chosen in the Harmony menu
     QUndoStack* undoStack_ = nullptr;                     // chord edits of the open document

@@ -163,9 +163,13 @@ void TfMain::mnFLeadSheetClick() {
         return;
     }
     LeadSheetOptions options;
-    options.title = compositionTitle_.isEmpty() ? document.completeBaseName().toStdString()
-                                                : compositionTitle_.toStdString();
-    options.composer = compositionAuthor_.toStdString();
+    // The title the user gave, else the score's or tune's own, else the file's name.
+    options.title = !compositionTitle_.isEmpty() ? compositionTitle_.toStdString()
+                    : !melodyInfo_.title.empty() ? melodyInfo_.title
+                                                 : document.completeBaseName().toStdString();
+    options.composer =
+        !compositionAuthor_.isEmpty() ? compositionAuthor_.toStdString() : melodyInfo_.composer;
+    options.repeats = melodyInfo_.repeats;
     std::string error;
     if (!exportMusicXml(*composition, options, toPath(chosen), error))
         dialogs_.show(this, model::msg::msgCantSave,
@@ -244,7 +248,7 @@ void TfMain::openFile(const QString& fileName, int origin) {
     if (leadSheet) {
         request.loadMelody = [this](ChordMaster& master) {
             std::vector<std::string> warnings;
-            const StatusCode status = loadMelodyFile(master, MelodySource{}, warnings);
+            const StatusCode status = loadMelodyFile(master, MelodySource{}, warnings, melodyInfo_);
             for (const std::string& warning : warnings)
                 dialogs_.message(this, model::MessageKind::Warning, QString::fromStdString(warning),
                                  QMessageBox::Ok);
@@ -441,6 +445,7 @@ bool TfMain::closeDocument() {
     savedVolumes_ = notes_->channelSettings().volume;
     compositionTitle_.clear();
     compositionAuthor_.clear();
+    melodyInfo_ = MelodyInfo{};
     // The player goes back to its own cells before the document goes.
     player_.composition = nullptr;
     player_.channelSettings = playerOwnChannels_;
