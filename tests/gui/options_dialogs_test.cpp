@@ -199,7 +199,7 @@ class OptionsDialogsTest : public QObject {
             std::function<void(HarmonyOptions&)> expect;
         };
         const auto click = [](const char* name) {
-            return [name](QWidget& dialog) { press(&dialog, name); };
+            return [name](QWidget& dialog) { child<QAbstractButton>(&dialog, name)->click(); };
         };
         const std::vector<Edit> edits{
             {"chb_OnGetTon", click("chb_OnGetTon"), [](HarmonyOptions& o) { o.AutoKey = false; }},
