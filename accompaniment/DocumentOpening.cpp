@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 #include "accompaniment/PartPlan.h"
 #include "accompaniment/Tarangsmaster.h"
@@ -12,6 +13,9 @@ namespace varimel {
 namespace {
 
 constexpr int kVolumeController = 7;
+// A Set Tempo meta event holds microseconds per quarter note in three bytes (Standard MIDI
+// Files 1.0, meta event FF 51 03).
+constexpr int64_t kMaxTempoEventValue = 0xFFFFFF;
 
 std::string lowerExtension(const std::string& path) {
     const size_t dot = path.find_last_of('.');
@@ -50,7 +54,8 @@ bool documentUsable(StatusCode status) {
 
 StatusCode openDocument(OpenedDocument& document, const OpeningRequest& request) {
     document.kind = request.kind;
-    document.options = defaultOptions;
+    document.options =
+        request.kind == DocumentKind::kProject ? defaultOptions : request.melodyOptions;
     document.channels.reset();
     document.setup = AccompanimentSetup{};
     document.setup.styles = request.styles;
@@ -224,8 +229,29 @@ void keepChosenStyle(Composition& composition, const HarmonySnapshot& before) {
     if (chosen >= 0) composition.chordTrack.front().extra = chosen;
 }
 
+void storeTempo(Composition& composition) {
+    const int32_t tempo = composition.tempo;
+    const int32_t stored = composition.eventValue(event_kind::kTempo, 0);
+    // An unchanged tempo leaves the events, and so the file, exactly as they were read.
+    if (tempo <= 0 || tempo == stored) return;
+    bool first = true;
+    for (int32_t i = 0; i < composition.conductorEvents.count(); ++i) {
+        TrackEvent& event = composition.conductorEvents[i];
+        if (event.kind != event_kind::kTempo) continue;
+        // The first tempo event is the piece's tempo; later changes keep their ratio to it.
+        const int64_t scaled =
+            first ? tempo : std::llround(static_cast<double>(event.value) * tempo / stored);
+        event.value = static_cast<int32_t>(std::clamp<int64_t>(scaled, 1, kMaxTempoEventValue));
+        first = false;
+    }
+    if (first) composition.setEvent(event_kind::kTempo, 0, tempo, 0, false, 0);
+}
+
 void storeDocumentSettings(OpenedDocument& document) {
-    if (document.master && document.composition()) document.master->storeChannelSettings();
+    Composition* composition = document.composition();
+    if (!document.master || !composition) return;
+    document.master->storeChannelSettings();
+    storeTempo(*composition);
 }
 
 std::string oneLine(const std::string& text) {

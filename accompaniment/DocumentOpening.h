@@ -53,6 +53,9 @@ struct OpeningRequest {
     std::function<int(const std::vector<int>& channels)> chooseMelodyChannel;
     // Loads a melody file into the master (formats beyond MIDI); unset: the MIDI reader.
     std::function<StatusCode(ChordMaster& master)> loadMelody;
+    // The options a melody starts from (a project brings its own): the user's saved defaults in
+    // the window, the factory values elsewhere.
+    HarmonyOptions melodyOptions = defaultOptions;
     // The previous document's volumes, which a MIDI file's channels 1..15 take over; the first
     // entry 0 means none.
     std::array<uint8_t, ChannelSettings::kChannels> savedVolumes{};
@@ -123,8 +126,12 @@ void restoreHarmony(ChordMaster& master, HarmonySnapshot snapshot);
 // After a successful harmonisation: the style the user chose for the piece stays its style.
 void keepChosenStyle(Composition& composition, const HarmonySnapshot& before);
 
-// Before a save or an export: the channel table's programs and volumes into the composition.
+// Before a save or an export: the channel table's programs and volumes into the composition,
+// and the tempo the user chose (`Composition::tempo`) into its tempo events.
 void storeDocumentSettings(OpenedDocument& document);
+// The composition's tempo into its tempo events: the first takes it, later ones keep their ratio
+// to the first, a piece without one gains one at its start. An unchanged tempo changes nothing.
+void storeTempo(Composition& composition);
 
 // The text of a message box for one line of a terminal: its "\n\r" breaks become spaces.
 std::string oneLine(const std::string& text);

@@ -178,8 +178,13 @@ void PlayerContext::playChord(ChordCode chord, int status) {
     }
 }
 
+PlayerContext::PreviewSetup PlayerContext::previewSetup() const {
+    return {*channelSettings,
+            composition && composition->accompanimentParts == accompaniment_part::kArrangement};
+}
+
 void PlayerContext::playPreview(const NoteTracks& tracks, int32_t tempo, int32_t division,
-                                std::array<uint8_t, 2> programs) {
+                                std::array<uint8_t, 2> programs, const PreviewSetup& setup) {
     if (isPlaying() || tempo <= 0 || division <= 0) return;
     const int64_t lengthMs =
         (int64_t{tempo} + int64_t{tempo} * tracks.melodyEndTick() / division) / 1000;
@@ -197,15 +202,15 @@ void PlayerContext::playPreview(const NoteTracks& tracks, int32_t tempo, int32_t
         }
         uint32_t used = 0;
         uint32_t events = 0;
-        preview.fill(words, used, events, *channelSettings, 1.0);
+        preview.fill(words, used, events, setup.channels, 1.0);
         header.data = words.data();
         header.bufferWords = static_cast<uint32_t>(words.size());
         header.wordsRecorded = used;
 
         withStream([&](MidiStream& s) { return s.setTimeDivision(division); });
         withStream([&](MidiStream& s) { return s.setTempo(tempo); });
-        const ChannelSettings& channels = *channelSettings;
-        if (composition && composition->accompanimentParts == accompaniment_part::kArrangement) {
+        const ChannelSettings& channels = setup.channels;
+        if (setup.arrangementOnly) {
             for (int channel : {3, 2, 9}) {
                 sendShortMessage(event_kind::kController | channel, kVolumeController,
                                  channels.volume[static_cast<size_t>(channel)]);

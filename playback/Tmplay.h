@@ -107,9 +107,21 @@ class PlayerContext {
     void sendShortMessage(int status, int data1, int data2);
     // Sounds (0x91) or silences (0x81) the chord's notes in the accompaniment octave.
     void playChord(ChordCode chord, int status);
+    // What a preview reads of the open document, copied where the document lives: a preview
+    // playing on another thread must not read the channel table the instruments window writes.
+    struct PreviewSetup {
+        ChannelSettings channels;
+        bool arrangementOnly = false;  // the composition plays exactly its arrangement part
+    };
+    PreviewSetup previewSetup() const;
     // Plays list 1 of `tracks` once and returns when it has played. Nothing while a worker plays.
     void playPreview(const NoteTracks& tracks, int32_t tempo, int32_t division,
-                     std::array<uint8_t, 2> programs);
+                     std::array<uint8_t, 2> programs, const PreviewSetup& setup);
+    // The same with the document as it is now, on the document's thread.
+    void playPreview(const NoteTracks& tracks, int32_t tempo, int32_t division,
+                     std::array<uint8_t, 2> programs) {
+        playPreview(tracks, tempo, division, programs, previewSetup());
+    }
     void openStream();
     bool isOpen() const;
     void closeStream();

@@ -23,7 +23,7 @@ struct HarmonyOptions {
     std::int16_t MaxNumCustomChords = 9;
     bool AutoKey = true;          // recognise the key rather than take it from file or user
     std::int8_t DefAccPatch = 0;  // General MIDI program of the chord channel without a style
-    bool AutoSaveOpt = true;      // "Save as Default"; stored and shown only
+    bool AutoSaveOpt = true;      // "Save as Default": the window's options OK keeps them
 
     bool operator==(const HarmonyOptions&) const = default;
 };
@@ -51,7 +51,8 @@ inline constexpr int kDraftIV = 4;
 
 // Draft I: the defaults. Draft II: the given options made plainer (Standard method, no
 // relative key, both filters, at most 5 custom chords), the rest kept. Draft III: the
-// defaults harmonised in the relative key. Draft IV: the defaults. False, options untouched, for any other number.
+// defaults harmonised in the relative key. Draft IV: the defaults. False, options untouched, for
+// any other number.
 bool applyDraft(int draft, HarmonyOptions& options);
 // The options a draft leads to from the given ones; the given ones for an unknown draft.
 HarmonyOptions draftOptions(int draft, const HarmonyOptions& from = currentOptions);

@@ -107,6 +107,27 @@ TEST(DocumentOpening, AFluteMelodyKeepsItsInstrumentInTheExport) {
     EXPECT_EQ(document.composition()->eventValue(event_kind::kProgramChange | 0, 0), 73);
 }
 
+TEST(DocumentOpening, TheUsersTempoGoesIntoTheTempoEventsAndLaterChangesKeepTheirRatio) {
+    // Unchanged, a piece without a tempo event gains none: an old project saves as before.
+    Composition plain;
+    storeTempo(plain);
+    EXPECT_EQ(plain.conductorEvents.count(), 0);
+    plain.tempo = 400000;
+    storeTempo(plain);
+    ASSERT_EQ(plain.conductorEvents.count(), 1);
+    EXPECT_EQ(plain.eventValue(event_kind::kTempo, 0), 400000);
+
+    // At 100 beats a minute, slowing to 50 later, played at 150: 150, then 75.
+    Composition piece;
+    piece.conductorEvents.append({event_kind::kTempo, 600000, 0, SongPosition{}});
+    piece.conductorEvents.append({event_kind::kTempo, 1200000, 0, SongPosition{4, 0, 0}});
+    piece.tempo = 400000;
+    storeTempo(piece);
+    EXPECT_EQ(piece.conductorEvents[0].value, 400000);
+    EXPECT_EQ(piece.conductorEvents[1].value, 800000);
+    EXPECT_EQ(piece.eventValue(event_kind::kTempo, 0), piece.tempo);
+}
+
 TEST(DocumentOpening, AProjectReopensWithItsOwnChordsAndAccompaniment) {
     BuiltLibraries libraries;
     TempDir dir;

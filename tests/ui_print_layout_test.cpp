@@ -141,6 +141,10 @@ TEST(PrintLayout, HeaderAndCellsShowTheDocumentAsTheUserGaveIt) {
     EXPECT_EQ(typed.title, "Waltz");
     EXPECT_EQ(typed.author, "Anna");
     EXPECT_EQ(typed.keyName, std::string(keyName(5)));
+
+    // A muted bar keeps its chord for later, but sounds none and so prints none.
+    composition.chordTrack[0].enabled = 0;
+    EXPECT_EQ(sheetOf(composition, "waltz.mid", "", "", "").chords[0], " - ");
 }
 
 TEST(PrintLayout, FooterEndsAtTheRightMarginAndNoRowReachesIt) {

@@ -191,7 +191,24 @@ void TfArrang::arrangementMouseDown(QLabel* text, Qt::MouseButton button) {
     highlighted_ = text;
 }
 
+void TfArrang::setCompositionArrangement(ArrangementId id) {
+    compositionArrangement_ = id;
+    const int meterKey = library_.currentMeterKey();
+    const ArrangementId automatic = library_.autoId();
+    // Another piece's choice never carries over.
+    if (model::arrangementSelectable(library_.groups(), meterKey, id))
+        selectedId_ = id;
+    else if (model::arrangementSelectable(library_.groups(), meterKey, automatic))
+        selectedId_ = automatic;
+    else
+        selectedId_ = kNoArrangement;
+}
+
 void TfArrang::done(int result) {
+    // OK applies only an arrangement of the piece's meter.
+    if (result == Accepted &&
+        !model::arrangementSelectable(library_.groups(), library_.currentMeterKey(), selectedId_))
+        selectedId_ = kNoArrangement;
     if (result != Accepted) {
         // Left clicks changed the library's current arrangement; the piece keeps its own.
         selectedId_ = shownSelectedId_;

@@ -32,9 +32,10 @@ class TfArrang : public QDialog {
     // Whether the main window applied an arrangement chosen here; cleared when a document closes.
     bool arrangementApplied() const { return applied_; }
     void setArrangementApplied(bool applied) { applied_ = applied; }
-    // The composition's arrangement: a left click makes another one the library's current one,
-    // so closing without OK selects this one again.
-    void setCompositionArrangement(ArrangementId id) { compositionArrangement_ = id; }
+    // The composition's arrangement, with the library's meter already the piece's: the dialog
+    // opens with it selected (Auto when the piece has none and no group has its meter), and
+    // closing without OK makes it the library's current one again after left clicks.
+    void setCompositionArrangement(ArrangementId id);
 
     // The row texts as built at the last show, by name ("mi_0_1", "lmg_0", "ma_3_0").
     QLabel* rowText(const QString& name) const;

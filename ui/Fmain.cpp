@@ -250,7 +250,8 @@ TfMain::~TfMain() {
         exit.maxRecentFiles = maxRecentFiles_;
         exit.placement = placement_;
         exit.maximised = maximised_;
-        model::writeExit(*store_, exit);
+        // The options of this session stay in it unless the user saved them as the defaults.
+        model::writeExit(*store_, exit, savedDefaults_);
     }
     store_.reset();
     // The dialogs, with the libraries they own, are children and go with the window.
@@ -707,6 +708,9 @@ void TfMain::setDocumentCaption(const QString& text) {
 void TfMain::clearPositionDisplay() {
     l_MelNt->clear();
     l_MelPos->clear();
+    // The cursor's position and the pointer's pixel in the status bar belong to the piece.
+    statusPanels_[1]->clear();
+    statusPanels_[2]->clear();
     me_From->setText(QString::fromLatin1(kEmptyPosition));
     me_To->setText(QString::fromLatin1(kEmptyPosition));
 }
@@ -764,6 +768,7 @@ bool TfMain::readSettings() {
     setGeometry(placement_.Left, placement_.Top, placement_.Width, placement_.Height);
     settings_ = startup.settings;
     showTips_ = settings_.showTips;
+    savedDefaults_ = currentOptions;
     return true;
 }
 

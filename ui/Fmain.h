@@ -96,6 +96,8 @@ class TfMain : public QMainWindow {
     void showDocumentSettings(DocumentKind kind);
     // The mode lights and the arrangement switches for the composition's parts.
     void showAccompanimentMode();
+    // Save is enabled exactly when the open document has changes a save would keep.
+    void showSaveState();
 
     // --- What tests and the other forms reach ---
     TfNotes_l* notesView() const { return notes_; }
@@ -110,6 +112,7 @@ class TfMain : public QMainWindow {
     SettingsStore* settingsStore() const { return store_.get(); }
     const AppSettings& settings() const { return settings_; }
     const model::StartupPlan& startupPlan() const { return plan_; }
+    const HarmonyOptions& savedDefaults() const { return savedDefaults_; }
     const model::InstrumentNames& instrumentNames() const { return instruments_; }
     std::uint8_t showTips() const { return showTips_; }
     TfStyle* styleDialog() const { return styleDialog_; }
@@ -174,6 +177,9 @@ class TfMain : public QMainWindow {
     void mnAOptionsClick();
     void mnHCreatemanClick();  // "Create manually ...": its dialog, then a note
     class TfOptions* optionsDialog_ = nullptr;
+    // The options a newly opened melody starts from: read at start, replaced only by OK with
+    // "Save as Default" ticked, and the options exit writes back.
+    HarmonyOptions savedDefaults_ = defaultOptions;
     class TfChrMan* chrManDialog_ = nullptr;  // made on first use
 
     struct ControlRef {

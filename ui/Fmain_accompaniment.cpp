@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -187,6 +188,10 @@ void TfMain::mnAPArranClick() {
     if (dialogs_.run(*arrangementDialog_) != QDialog::Accepted) return;
     const ArrangementId selection = arrangementDialog_->selectedId();
     if (selection == kNoArrangement) return;
+    // OK on the arrangement the piece already plays changes nothing.
+    if (selection == composition->arrangementId &&
+        (composition->accompanimentParts & accompaniment_part::kArrangement))
+        return;
     decide([selection](AccompanimentSetup& setup, Composition& c) {
         applyArrangementChoice(setup, c, selection);
     });
@@ -287,6 +292,7 @@ void TfMain::mnAPInstrClick() {
     patchsDialog_->placeBeside(QRect(top, QSize(p_MelG->width(), p_MelG->height())));
     ChannelSettings& channels = notes_ ? notes_->document().channels : *player_.channelSettings;
     patchsDialog_->showFor(channels, instruments_);
+    patchsDialog_->rebind(channels, notes_ ? QFileInfo(documentFileName_).fileName() : QString());
 }
 
 // --- Volumes --------------------------------------------------------------------------------
@@ -316,11 +322,11 @@ void TfMain::chb_MuteClick(QPushButton* button) {
 
 void TfMain::setChannelVolume(int volume, int channel) {
     Composition* composition = notes_ ? notes_->composition() : nullptr;
-    if (composition) setCommandState(model::command_mode::kChanged);
     player_.setVolume(volume, channel);
-    // 0 only silences: the stored volume stays.
+    // 0 only silences: the stored volume stays, and a mute is not saved.
     if (composition && volume > 0)
         varimel::setChannelVolume(notes_->document().setup, *composition, channel, volume);
+    if (composition) showSaveState();
     if (patchsDialog_ && patchsDialog_->isVisible() && volume > 0)
         patchsDialog_->showChannelVolume(channel, volume);
 }

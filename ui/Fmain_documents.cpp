@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -36,11 +37,13 @@
 #include "ui/Fchords1.h"
 #include "ui/Fmain.h"
 #include "ui/Fnotes_l1.h"
+#include "ui/Fpatchs1.h"
 #include "ui/Fsetchnl.h"
 #include "ui/Fstyle1.h"
 #include "ui/RecoveryKeeper.h"
 #include "ui/model/DocumentFlow.h"
 #include "ui/model/Msg_list.h"
+#include "ui/model/Transport.h"
 
 namespace varimel {
 
@@ -180,6 +183,8 @@ void TfMain::mnFLeadSheetClick() {
 
 void TfMain::addRecentFile(const QString& name) {
     recent_.add(toPath(name));
+    // Exit writes the list back only when it changed in this session.
+    if (recent_.changed()) recentFilesChanged_ = true;
     rebuildRecentFilesMenu();
 }
 
@@ -193,6 +198,8 @@ void TfMain::rebuildRecentFilesMenu() {
         const int index = static_cast<int>(i);
         connect(item, &QAction::triggered, this, [this, file, index] { openFile(file, index); });
     }
+    // An empty submenu would not open at all: it shows greyed instead.
+    mnRecentFiles->menuAction()->setEnabled(!names.empty());
 }
 
 void TfMain::pmntbOpenPopup() {
@@ -245,6 +252,7 @@ void TfMain::openFile(const QString& fileName, int origin) {
         return chooseMelodyChannel(channels);
     };
     request.savedVolumes = savedVolumes_;
+    request.melodyOptions = savedDefaults_;
     if (leadSheet) {
         request.loadMelody = [this](ChordMaster& master) {
             std::vector<std::string> warnings;
@@ -267,7 +275,9 @@ void TfMain::openFile(const QString& fileName, int origin) {
     document.master->status = 0;
     notes_->layoutDocument();
     documentKind_ = static_cast<std::uint8_t>(kind);
+    // The method goes back to Draft I with its check mark: never one without the other.
     checkDraftItem(0);
+    chordMethod_ = ChordMethod::kHarmonizer;
     // The options come from the project only once it opened.
     currentOptions = document.options;
     if (origin != 0) addRecentFile(documentFileName_);
@@ -276,6 +286,7 @@ void TfMain::openFile(const QString& fileName, int origin) {
     player_.composition = &composition;
     player_.channelSettings = &document.channels;
     player_.restartRequest = &notes_->restartRequest();
+    if (patchsDialog_) patchsDialog_->rebind(document.channels, QFileInfo(name).fileName());
 
     createChordsView();
     showDocumentSettings(kind);
@@ -426,7 +437,13 @@ void TfMain::showAccompanimentMode() {
     tb_Arng->setChecked(arrangement);
     if (styleDialog_)
         styleDialog_->setArrangementEnabled(notes_->document().setup.arrangementEnabled);
-    setCommandState(model::command_mode::kChanged);
+    showSaveState();
+}
+
+void TfMain::showSaveState() {
+    const Composition* composition = notes_ ? notes_->composition() : nullptr;
+    const bool changed = composition && composition->testStateFlags(state_flag::kNeedsSave);
+    setCommandState(changed ? model::command_mode::kChanged : model::command_mode::kSaved);
 }
 
 // --- Closing --------------------------------------------------------------------------------
@@ -452,6 +469,8 @@ bool TfMain::closeDocument() {
     player_.playRange = playerOwnRange_;
     player_.restartRequest = playerOwnRestart_;
     if (player_.isOpen()) player_.closeStream();
+    // The instruments window edits the player's own table from now on, never the closed one.
+    if (patchsDialog_) patchsDialog_->rebind(*playerOwnChannels_, QString());
     documentKind_ = 0;
     // The edits belong to the chord track that goes now.
     undoStack_->clear();
@@ -461,6 +480,10 @@ bool TfMain::closeDocument() {
     notes_ = nullptr;
     clearPositionDisplay();
     resetChordDisplay();
+    // The strips name no instrument without a document.
+    l_MelPatch->clear();
+    l_ChrPatch->clear();
+    cb_Patchs->hide();
     return true;
 }
 
@@ -499,6 +522,9 @@ void TfMain::saveDocument(model::SaveMode mode) {
 
     OpenedDocument& document = notes_->document();
     storeDocumentSettings(document);
+    // The tempo events now hold the user's tempo: the player scales them by nothing.
+    player_.tempoFactor =
+        model::tempoFactor(composition->tempo, composition->eventValue(event_kind::kTempo, 0));
     std::string error;
     bool written = false;
     if (mode == model::SaveMode::Export) {

@@ -28,6 +28,9 @@ void TfMain::mnAOptionsClick() {
     const int result = dialogs_.run(*optionsDialog_);
     optionsDialog_->clearPatchList();
     if (result != QDialog::Accepted) return;
+    // Ticked, "Save as Default" makes these the options every melody opened from now on starts
+    // from, kept for the next run; unticked, they last for this session.
+    if (currentOptions.AutoSaveOpt) savedDefaults_ = currentOptions;
     if (Composition* composition = notes_ ? notes_->composition() : nullptr)
         composition->setStateFlags(state_flag::kHarmonySettingsChanged, true);
 }

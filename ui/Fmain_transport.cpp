@@ -230,8 +230,12 @@ void TfMain::setTempoBpm(int bpm) {
     tempoBpm_ = bpm;
     const int32_t tempo = model::tempoOfBpm(bpm);
     if (Composition* composition = notes_ ? notes_->composition() : nullptr) {
-        composition->tempo = tempo;
-        if (recovery_) recovery_->documentChanged();
+        // The project keeps the tempo: a new one is a change to save.
+        if (composition->tempo != tempo) {
+            composition->tempo = tempo;
+            composition->setStateFlags(state_flag::kContentChanged, true);
+            showSaveState();
+        }
         player_.tempoFactor =
             model::tempoFactor(tempo, composition->eventValue(event_kind::kTempo, 0));
     }

@@ -258,6 +258,8 @@ void TfNotes_l::backward() {
         playRange_.set(PlayRange::kStart, 0);
         scrollToPixel(0);
     }
+    // The grid lights the bar the cursor now stands in, not the one playback left.
+    if (chords_) chords_->markPlayingBar(scale_->barAtPixel(cursorPixel_));
     canvas_->update();
 }
 
@@ -278,6 +280,7 @@ void TfNotes_l::forward() {
         const int lastBar = std::max(scale_->barCount() - 1, 0);
         scrollToPixel(cursorPixel_ - 2 * scale_->sectionWidth(lastBar));
     }
+    if (chords_) chords_->markPlayingBar(scale_->barAtPixel(cursorPixel_));
     canvas_->update();
 }
 

@@ -126,6 +126,14 @@ void TfPatchs::showFor(ChannelSettings& settings, const model::InstrumentNames& 
     show();
 }
 
+void TfPatchs::rebind(ChannelSettings& settings, const QString& documentName) {
+    hideEditors();
+    settings_ = &settings;
+    setWindowTitle(documentName.isEmpty() ? tr("Instruments")
+                                          : tr("Instruments - %1").arg(documentName));
+    if (names_ != nullptr) fillGrid();
+}
+
 void TfPatchs::placeBeside(const QRect& panel) {
     move(panel.right() - frameGeometry().width() + 1, panel.top());
 }

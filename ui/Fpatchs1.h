@@ -45,6 +45,11 @@ class TfPatchs : public QWidget {
 
     // Fills the chooser and the grid from the document's settings and shows the window.
     void showFor(ChannelSettings& settings, const model::InstrumentNames& names);
+    // Another channel table takes the place of the one shown: the document that owned it is
+    // closing, or another one opened. The grid shows the new values at once; `documentName`
+    // (empty without a document) goes into the caption.
+    void rebind(ChannelSettings& settings, const QString& documentName);
+    const ChannelSettings* channelSettings() const { return settings_; }
     // Top level with the panel's top, right edge with the panel's right edge (global pixels).
     void placeBeside(const QRect& panel);
 

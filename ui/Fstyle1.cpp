@@ -278,12 +278,14 @@ void TfStyle::clickSITimerTimer() {
     waitForPreview();
     PlayerContext* player = player_;
     // The preview blocks for the whole pattern: it plays on a helper thread while the dialog
-    // keeps painting, and its end comes back through the event loop.
-    previewThread_ = std::thread([this, player, preview] {
+    // keeps painting, and its end comes back through the event loop. The thread reads its own
+    // copy of the document's channels, which the instruments window may change meanwhile.
+    const PlayerContext::PreviewSetup setup = player->previewSetup();
+    previewThread_ = std::thread([this, player, preview, setup] {
         bool played = true;
         try {
             player->playPreview(*preview->notes, preview->tempo, preview->division,
-                                {preview->program, preview->program2});
+                                {preview->program, preview->program2}, setup);
         } catch (const std::exception&) {
             played = false;
         }

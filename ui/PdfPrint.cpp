@@ -29,24 +29,37 @@ QString statusText(StatusCode status) {
         .arg(QString::fromUtf8(statusMeaning(status)));
 }
 
-// Draft I, as the window's Harmony menu starts; "major or relative minor" is answered with the
-// key found, as the window's "No" does.
-StatusCode harmoniseWithDraftOne(OpenedDocument& document) {
+// The command line's default draft when none is named.
+constexpr int kDefaultPrintDraft = kDraftIV;
+const char* const kDraftNames[] = {"I", "II", "III", "IV"};
+
+// "Major or relative minor" is answered with the key found, as the window's "No" does. Draft IV
+// needs no key recognition and finds its key in any melody.
+StatusCode harmoniseWithDraft(OpenedDocument& document, int draft) {
     HarmonyOptions options = document.options;
-    applyDraft(kDraftI, options);
-    if (!document.keyRecognised) options.AutoKey = false;
+    applyDraft(draft, options);
+    if (!document.keyRecognised && draft != kDraftIV) options.AutoKey = false;
+    const ChordMethod method =
+        draft == kDraftIV ? ChordMethod::kDraftFour : ChordMethod::kHarmonizer;
     ChordMaster& master = *document.master;
-    StatusCode status = master.harmonise(options, ChordMethod::kHarmonizer);
+    StatusCode status = master.harmonise(options, method);
     if (status == status::kMajorOrRelativeMinor && isValidKey(master.key)) {
         setFileKey(*document.composition(), master.key, options);
-        status = master.harmonise(options, ChordMethod::kHarmonizer);
+        status = master.harmonise(options, method);
     }
     return status;
 }
 
+int draftOfName(const QString& name) {
+    for (int draft = kDraftI; draft <= kDraftIV; ++draft)
+        if (name == QLatin1String(kDraftNames[draft - 1])) return draft;
+    return 0;
+}
+
 }  // namespace
 
-QString printToPdf(const PdfPrintRequest& request) {
+QString printToPdf(const PdfPrintRequest& request, int* usedDraft) {
+    if (usedDraft) *usedDraft = 0;
     const std::string input = QFile::encodeName(request.input).toStdString();
     const std::string output = QFile::encodeName(request.output).toStdString();
     const DocumentKind kind = documentKindByExtension(input);
@@ -76,11 +89,13 @@ QString printToPdf(const PdfPrintRequest& request) {
         return QStringLiteral("cannot open %1: %2").arg(request.input, statusText(loaded));
     }
     Composition& composition = *document.composition();
-    if (kind != DocumentKind::kProject || !composition.hasChordTrack()) {
-        const StatusCode status = harmoniseWithDraftOne(document);
+    if (kind != DocumentKind::kProject || !composition.hasChordTrack() || request.draft != 0) {
+        const int draft = request.draft != 0 ? request.draft : kDefaultPrintDraft;
+        const StatusCode status = harmoniseWithDraft(document, draft);
         if (status != status::kOk && status != status::kManyKeys) {
             return QStringLiteral("cannot harmonise %1: %2").arg(request.input, statusText(status));
         }
+        if (usedDraft) *usedDraft = draft;
     }
 
     // The pages go to a temporary file beside the output, which replaces it only when complete.
@@ -124,14 +139,22 @@ QString printToPdf(const PdfPrintRequest& request) {
 
 int runPrintPdf(const QStringList& arguments) {
     QTextStream err(stderr);
-    const QString usage =
-        QStringLiteral("usage: varimel --print-pdf OUT.pdf FILE [--title TITLE] [--author AUTHOR]");
+    QTextStream out(stdout);
+    const QString usage = QStringLiteral(
+        "usage: varimel --print-pdf OUT.pdf FILE [--title TITLE] [--author AUTHOR] "
+        "[--draft I|II|III|IV]");
     PdfPrintRequest request;
     QStringList positional;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (argument == QLatin1String(kPrintPdfOption)) continue;
-        if (argument == QLatin1String("--title") || argument == QLatin1String("--author")) {
+        if (argument == QLatin1String("--draft")) {
+            request.draft = i + 1 < arguments.size() ? draftOfName(arguments[++i]) : 0;
+            if (request.draft == 0) {
+                err << "--draft needs I, II, III or IV\n" << usage << '\n';
+                return 2;
+            }
+        } else if (argument == QLatin1String("--title") || argument == QLatin1String("--author")) {
             if (i + 1 >= arguments.size()) {
                 err << argument << " needs a value\n" << usage << '\n';
                 return 2;
@@ -151,11 +174,16 @@ int runPrintPdf(const QStringList& arguments) {
     }
     request.output = positional[0];
     request.input = positional[1];
-    const QString failure = printToPdf(request);
+    int draft = 0;
+    const QString failure = printToPdf(request, &draft);
     if (!failure.isEmpty()) {
         err << "varimel: " << failure << '\n';
         return 1;
     }
+    if (draft != 0)
+        out << "Harmonised " << request.input << " with Draft " << kDraftNames[draft - 1] << '\n';
+    else
+        out << "Printed the chords saved in " << request.input << '\n';
     return 0;
 }
 

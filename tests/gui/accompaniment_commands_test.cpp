@@ -27,6 +27,7 @@
 #include "ui/Fnotes_l1.h"
 #include "ui/Fstyle1.h"
 #include "ui/ModeLightsView.h"
+#include "ui/model/ArrangementRows.h"
 
 using namespace varimel;
 namespace fs = std::filesystem;
@@ -236,7 +237,7 @@ class AccompanimentCommandsTest : public QObject, protected WindowFixture {
         QCOMPARE(window_->notesView()->document().channels.program, channels);
     }
 
-    void theArrangementDialogsChoiceSoundsWithItsBand() {
+    void theArrangementDialogsChoiceSoundsWithItsBandAndStaysWithItsPiece() {
         start();
         open(copySample("twinkle", "twinkle.mid"));
         create();
@@ -269,6 +270,68 @@ class AccompanimentCommandsTest : public QObject, protected WindowFixture {
         QVERIFY(wasSent(heard(), 0xB3, 7, part0.bassVolume));
         QCOMPARE(light(2), LightLook::On);
         QVERIFY(window_->arrangementDialog()->arrangementApplied());
+
+        // Reopened on the same piece, the dialog shows its own choice.
+        ArrangementId shown = -2;
+        dialogs_.onRun = [&shown](QDialog& dialog) {
+            shown = dynamic_cast<TfArrang&>(dialog).selectedId();
+            return int(QDialog::Rejected);
+        };
+        child<QAction>("mnAPArran")->trigger();
+        QCOMPARE(shown, rock);
+
+        // A slip jig next: OK without a click gives it nothing of the 4/4 piece's choice.
+        using namespace varimel::test;
+        std::vector<Step> steps;
+        const char* pitches[] = {"D5", "E5", "F#5", "G5", "A5", "B5", "A5", "F#5", "E5"};
+        for (int bar = 0; bar < 8; ++bar)
+            for (int note = 0; note < 9; ++note)
+                steps.push_back({pitches[(bar + note) % 9], 1_beat});
+        TempMidiFile file(melody("9/8", steps));
+        const QString jig = QString::fromStdString((dir_->path() / "jig.mid").string());
+        fs::copy_file(file.path(), jig.toStdString());
+        open(jig);
+        QVERIFY(window_->notesView() && window_->notesView()->composition());
+        create();
+        dialogs_.onRun = [&shown](QDialog& dialog) {
+            shown = dynamic_cast<TfArrang&>(dialog).selectedId();
+            return int(QDialog::Accepted);
+        };
+        child<QAction>("mnAPArran")->trigger();
+        QVERIFY(shown != rock);
+        QVERIFY(composition().arrangementId != rock);
+        // What it showed, and applied if anything, belongs to 9/8 (Auto when no group has it).
+        QVERIFY(shown == kNoArrangement ||
+                model::arrangementSelectable(library.groups(), (9 << 8) | 8, shown));
+        QVERIFY(composition().arrangementId == kNoArrangement ||
+                composition().arrangementId == shown);
+    }
+
+    void saveIsEnabledExactlyWhenThereIsSomethingToSave() {
+        const QString project = writeHarmonisedProject(
+            test::sampleMelodyPath("twinkle"), dir_->path() / "s.vml", accompaniment_part::kStyle);
+        QVERIFY(!project.isEmpty());
+        start();
+        open(project);
+        auto* save = child<QAction>("mnFSave");
+        QVERIFY(!save->isEnabled());
+        // Style... then Cancel, and a mute, change nothing a save would keep.
+        dialogs_.onRun = [](QDialog&) { return int(QDialog::Rejected); };
+        QTest::mouseClick(child<QPushButton>("b_StyleAcc"), Qt::LeftButton);
+        dialogs_.onRun = nullptr;
+        QVERIFY(!save->isEnabled());
+        QTest::mouseClick(child<QPushButton>("chb_MelOff"), Qt::LeftButton);
+        QVERIFY(!save->isEnabled());
+        QVERIFY(!composition().testStateFlags(state_flag::kNeedsSave));
+        // Another style does, and then Open asks.
+        chooseStyle(anotherFittingStyle(composition().styleId()), false);
+        QVERIFY(save->isEnabled());
+        QVERIFY(composition().testStateFlags(state_flag::kNeedsSave));
+        dialogs_.messages.clear();
+        dialogs_.answers = {QMessageBox::No};
+        open(copySample("twinkle", "next.mid"));
+        QCOMPARE(dialogs_.messages.size(), std::size_t{1});
+        QVERIFY(dialogs_.messages.front().text.startsWith(" Save changes to "));
     }
 
     void muteSilencesWithoutChangingTheStoredVolume() {

@@ -4,8 +4,13 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QToolButton>
 #include <QUndoStack>
 #include <QtTest>
 #include <filesystem>
@@ -24,8 +29,10 @@
 #include "ui/Fchords1.h"
 #include "ui/Fmain.h"
 #include "ui/Fnotes_l1.h"
+#include "ui/Fpatchs1.h"
 #include "ui/Fsetchnl.h"
 #include "ui/model/DocumentFlow.h"
+#include "ui/model/InstrumentsGrid.h"
 
 using namespace varimel;
 namespace fs = std::filesystem;
@@ -220,27 +227,67 @@ class DocumentsTest : public QObject, protected WindowFixture {
         QVERIFY(exported.noteChannels() & (1u << 1));
     }
 
-    void recentFilesKeepTheirOrderAndCapacity() {
+    void recentFilesKeepTheirOrderAndCapacityAndSurviveARestart() {
         start();
+        QMenu* recent = window_->findChild<QMenu*>("mnRecentFiles");
+        // Nothing yet: the submenu shows greyed instead of silently not opening.
+        QVERIFY(!recent->menuAction()->isEnabled());
         const int capacity = window_->recentFiles().capacity();
         QVERIFY(capacity >= 4);
-        std::vector<QString> files;
+        std::vector<std::string> opened;
         for (int i = 0; i <= capacity; ++i) {
-            files.push_back(copySample("twinkle", "r" + std::to_string(i) + ".mid"));
-            open(files.back());
+            opened.push_back(copySample("twinkle", "r" + std::to_string(i) + ".mid").toStdString());
+            open(QString::fromStdString(opened.back()));
         }
-        const auto& names = window_->recentFiles().names();
-        QCOMPARE(static_cast<int>(names.size()), capacity);
-        QCOMPARE(QString::fromStdString(names.front()), files[static_cast<size_t>(capacity)]);
-        QCOMPARE(QString::fromStdString(names.back()), files[1]);
-        // Item 3 goes to the top; item 0 changes nothing.
-        QMenu* recent = window_->findChild<QMenu*>("mnRecentFiles");
-        const QString third = recent->actions().at(3)->data().toString();
-        recent->actions().at(3)->trigger();
-        QCOMPARE(QString::fromStdString(window_->recentFiles().names().front()), third);
-        QCOMPARE(window_->documentFileName(), third);
+        // Newest first; the oldest fell off.
+        std::vector<std::string> expected(opened.rbegin(), opened.rbegin() + capacity);
+        QCOMPARE(window_->recentFiles().names(), expected);
+        QVERIFY(recent->menuAction()->isEnabled());
+        QCOMPARE(static_cast<int>(recent->actions().size()), capacity);
+
+        // C of A B C D goes to the top and the others keep their order: C A B D, no rotation.
+        recent->actions().at(2)->trigger();
+        QCOMPARE(window_->documentFileName().toStdString(), expected[2]);
+        std::vector<std::string> reordered{expected[2], expected[0], expected[1]};
+        reordered.insert(reordered.end(), expected.begin() + 3, expected.end());
+        QCOMPARE(window_->recentFiles().names(), reordered);
+        // The first item opens its file and changes nothing.
         recent->actions().at(0)->trigger();
-        QCOMPARE(QString::fromStdString(window_->recentFiles().names().front()), third);
+        QCOMPARE(window_->recentFiles().names(), reordered);
+
+        // Exit writes the list; the next start reads it back in the same order.
+        window_.reset();
+        window_ = std::make_unique<TfMain>(services(), QString());
+        QVERIFY(window_->started());
+        QCOMPARE(window_->recentFiles().names(), reordered);
+        recent = window_->findChild<QMenu*>("mnRecentFiles");
+        QCOMPARE(static_cast<int>(recent->actions().size()), capacity);
+        QCOMPARE(recent->actions().at(1)->data().toString().toStdString(), reordered[1]);
+
+        // The submenu opens from the keyboard, and its first item opens the newest file.
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        QMenu* file = window_->findChild<QMenu*>("mnFile");
+        QMenuBar* bar = window_->menuBar();
+        bar->setActiveAction(file->menuAction());
+        QTRY_VERIFY(file->isVisible());
+        QTest::keyClick(file, Qt::Key_R);
+        QTRY_VERIFY(recent->isVisible());
+        QTest::keyClick(recent, Qt::Key_Return);
+        QTRY_COMPARE(window_->documentFileName().toStdString(), reordered[0]);
+        QCOMPARE(window_->recentFiles().names(), reordered);
+        // And by mouse: a click on the submenu's entry opens it, a click on an item opens that
+        // file.
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          bar->actionGeometry(file->menuAction()).center());
+        QTRY_VERIFY(file->isVisible());
+        QTest::mouseClick(file, Qt::LeftButton, {},
+                          file->actionGeometry(recent->menuAction()).center());
+        QTRY_VERIFY(recent->isVisible());
+        QTest::mouseClick(recent, Qt::LeftButton, {},
+                          recent->actionGeometry(recent->actions().at(3)).center());
+        QTRY_COMPARE(window_->documentFileName().toStdString(), reordered[3]);
+        QCOMPARE(window_->recentFiles().names().front(), reordered[3]);
     }
 
     void chordEditsAreUndoneAndRedoneAndTheProjectHoldsWhatIsShown() {
@@ -400,6 +447,132 @@ class DocumentsTest : public QObject, protected WindowFixture {
         QVERIFY(dialogs_.ran.contains("TfSetChn"));
         QCOMPARE(window_->documentKind(), 1);
         QCOMPARE(composition()->noteTracks().count(0), 12);
+    }
+
+    void theDraftShownIsTheDraftCreateHarmonisesWith() {
+        start();
+        std::vector<ChordMethod> used;
+        window_->setHarmoniser(
+            [&used](ChordMaster& master, const HarmonyOptions& options, ChordMethod method) {
+                used.push_back(method);
+                return master.harmonise(options, method);
+            });
+        auto* draftOne = window_->findChild<QAction*>("mnHDraft1");
+        auto* draftFour = window_->findChild<QAction*>("mnHDraft4");
+        auto* create = window_->findChild<QPushButton*>("b_CreateAcc");
+        // Chosen on this document: Create uses it.
+        open(copySample("twinkle", "one.mid"));
+        draftFour->trigger();
+        QTest::mouseClick(create, Qt::LeftButton);
+        QCOMPARE(used, std::vector<ChordMethod>{ChordMethod::kDraftFour});
+        // Another document starts again from Draft I, in the menu and in Create alike.
+        open(copySample("greensleeves", "two.mid"));
+        QVERIFY(draftOne->isChecked());
+        QVERIFY(!draftFour->isChecked());
+        QTest::mouseClick(create, Qt::LeftButton);
+        QCOMPARE(used,
+                 (std::vector<ChordMethod>{ChordMethod::kDraftFour, ChordMethod::kHarmonizer}));
+    }
+
+    void theTempoIsKeptInTheProjectAndWrittenByTheExport() {
+        start();
+        open(copySample("twinkle", "t.mid"));
+        const int fileBpm = window_->tempoBpm();
+        QVERIFY(fileBpm != 140);
+        auto* save = window_->findChild<QAction*>("mnFSave");
+        QVERIFY(!save->isEnabled());
+        window_->findChild<QScrollBar*>("sb_Tempo")->setValue(140);
+        QCOMPARE(window_->tempoBpm(), 140);
+        // A new tempo is a change to save.
+        QVERIFY(save->isEnabled());
+        QVERIFY(composition()->testStateFlags(state_flag::kNeedsSave));
+
+        dialogs_.fileToSave = QString::fromStdString((dir_->path() / "t140").string());
+        window_->findChild<QAction*>("mnFSaveAs")->trigger();
+        QVERIFY(fs::exists(dir_->path() / "t140.vml"));
+        QVERIFY(!save->isEnabled());
+        // The stored tempo now is the piece's: playback no longer scales it.
+        QCOMPARE(window_->player().tempoFactor.load(), 1.0);
+        dialogs_.fileToSave = QString::fromStdString((dir_->path() / "t140").string());
+        window_->findChild<QAction*>("mnFExport")->trigger();
+        ChordMaster exported((dir_->path() / "t140.mid").string());
+        QCOMPARE(exported.loadMidi(), 0);
+        QCOMPARE(exported.composition()->eventValue(event_kind::kTempo, 0), 60000000 / 140);
+
+        // Reopened, the project plays and shows 140.
+        open(copySample("twinkle", "other.mid"));
+        QCOMPARE(window_->tempoBpm(), fileBpm);
+        open(QString::fromStdString((dir_->path() / "t140.vml").string()));
+        QCOMPARE(window_->tempoBpm(), 140);
+        QCOMPARE(window_->findChild<QLineEdit*>("t_Tempo")->text(), QString("140"));
+        QCOMPARE(composition()->tempo, 60000000 / 140);
+    }
+
+    void closeAndOpenLeaveNothingOfTheOldDocumentOnShow() {
+        const QString project =
+            harmonisedProject("twinkle", "a.vml", accompaniment_part::kBlockChords);
+        QVERIFY(!project.isEmpty());
+        QVERIFY(installWithLibraries(dir_->path(), numberedInstruments()));
+        window_ = std::make_unique<TfMain>(services(), QString());
+        QVERIFY(window_->started());
+        window_->show();
+        open(project);
+        ChannelSettings& first = window_->notesView()->channelSettings();
+        first.program[0] = 5;
+        first.program[1] = 6;
+
+        // The instruments window, open on the project.
+        window_->findChild<QAction*>("mnAPInstr")->trigger();
+        TfPatchs* instruments = window_->instrumentsDialog();
+        QVERIFY(instruments && instruments->isVisible());
+        QCOMPARE(instruments->channelSettings(), &first);
+        QCOMPARE(instruments->windowTitle(), QString("Instruments - a.vml"));
+        auto* grid = instruments->findChild<QTableWidget*>("sg_ChPs");
+        QCOMPARE(grid->item(1, model::InstrumentsGrid::kPatchColumn)->text(),
+                 QString("Instrument 5"));
+
+        // Positions in the status bar, the playing bar in the grid; Backward moves the light.
+        const int32_t barThree = 2 * 4 * composition()->ticksPerQuarter;
+        window_->notesView()->showPosition(barThree);
+        QCOMPARE(window_->chordsView()->playingBar(), 2);
+        QVERIFY(!window_->statusPanel(1)->text().isEmpty());
+        // A drag in the roll shows where it is in the status bar.
+        QWidget* roll = window_->notesView()->findChild<QWidget*>("plNts");
+        const QPoint from = roll->rect().center();
+        QTest::mousePress(roll, Qt::LeftButton, {}, from);
+        QTest::mouseMove(roll, from + QPoint(40, 0));
+        QTest::mouseRelease(roll, Qt::LeftButton, {}, from + QPoint(40, 0));
+        QVERIFY(!window_->statusPanel(2)->text().isEmpty());
+        QTest::mouseClick(window_->findChild<QToolButton*>("b_Back"), Qt::LeftButton);
+        QCOMPARE(window_->chordsView()->playingBar(), 0);
+        QVERIFY(!window_->findChild<QLabel*>("l_MelPatch")->text().isEmpty());
+
+        // Closed: nothing of the piece stays, and the instruments window holds no part of it.
+        window_->findChild<QAction*>("mnFClose")->trigger();
+        QVERIFY(window_->notesView() == nullptr);
+        QCOMPARE(window_->statusPanel(1)->text(), QString());
+        QCOMPARE(window_->statusPanel(2)->text(), QString());
+        QCOMPARE(window_->findChild<QLabel*>("l_MelPatch")->text(), QString());
+        QCOMPARE(window_->findChild<QLabel*>("l_ChrPatch")->text(), QString());
+        QCOMPARE(instruments->windowTitle(), QString("Instruments"));
+        QCOMPARE(instruments->channelSettings(),
+                 static_cast<const ChannelSettings*>(window_->player().channelSettings));
+        QCOMPARE(grid->item(1, model::InstrumentsGrid::kPatchColumn)->text(),
+                 QString("Instrument 0"));
+        // Clicks now reach the player's own table (under ASan a freed one would be reported).
+        instruments->sg_ChPsSelectCell(1, model::InstrumentsGrid::kMuteColumn);
+        instruments->sg_ChPsSelectCell(1, model::InstrumentsGrid::kMuteColumn);
+
+        // Another piece opened: the window shows and edits its table.
+        open(copySample("twinkle", "b.mid"));
+        ChannelSettings& second = window_->notesView()->channelSettings();
+        QCOMPARE(instruments->channelSettings(), &second);
+        QCOMPARE(instruments->windowTitle(), QString("Instruments - b.mid"));
+        QCOMPARE(grid->item(1, model::InstrumentsGrid::kPatchColumn)->text(),
+                 QString::fromStdString(window_->instrumentNames().programName(second.program[0])));
+        instruments->sg_ChPsSelectCell(1, model::InstrumentsGrid::kMuteColumn);
+        QCOMPARE(second.mute[0], uint8_t{1});
+        QCOMPARE(grid->item(1, model::InstrumentsGrid::kMuteColumn)->text(), QString("M"));
     }
 };
 

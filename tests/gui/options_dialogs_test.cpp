@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QtTest>
 #include <filesystem>
+#include <functional>
 
 #include "engine/Apperr.h"
 #include "scripted_services.h"
@@ -188,6 +189,88 @@ class OptionsDialogsTest : public QObject {
             expected.MinWT = 0.55f;
         }
         QCOMPARE(options, expected);
+    }
+
+    void everyControlLandsInItsOwnFieldAndComesBack() {
+        // One control at a time away from the defaults; only its own field may change.
+        struct Edit {
+            const char* control;
+            std::function<void(QWidget&)> change;
+            std::function<void(HarmonyOptions&)> expect;
+        };
+        const auto click = [](const char* name) {
+            return [name](QWidget& dialog) { child<QAbstractButton>(&dialog, name)->click(); };
+        };
+        const std::vector<Edit> edits{
+            {"chb_OnGetTon", click("chb_OnGetTon"), [](HarmonyOptions& o) { o.AutoKey = false; }},
+            {"cb_DAP", [](QWidget& d) { child<QComboBox>(&d, "cb_DAP")->setCurrentIndex(6); },
+             [](HarmonyOptions& o) { o.DefAccPatch = 6; }},
+            {"rb_Standart", click("rb_Standart"), [](HarmonyOptions& o) { o.SHBmode = 0; }},
+            {"chb_DSF", click("chb_DSF"), [](HarmonyOptions& o) { o.DSFilter = true; }},
+            {"chb_CSF", click("chb_CSF"), [](HarmonyOptions& o) { o.CSFilter = true; }},
+            {"mt_NCC", [](QWidget& d) { child<QLineEdit>(&d, "mt_NCC")->setText("6"); },
+             [](HarmonyOptions& o) { o.MaxNumCustomChords = 6; }},
+            {"cb_setdopt", click("cb_setdopt"), [](HarmonyOptions& o) { o.AutoSaveOpt = false; }},
+        };
+        for (const Edit& edit : edits) {
+            HarmonyOptions options = defaultOptions;
+            const auto dialog = shownOptions(options);
+            edit.change(*dialog);
+            press(dialog.get(), "b_Ok");
+            HarmonyOptions expected = defaultOptions;
+            edit.expect(expected);
+            QVERIFY2(options == expected, edit.control);
+            dialog->show();
+            QVERIFY2(dialog->controls() == model::optionsControls(expected, names_), edit.control);
+        }
+    }
+
+    void saveAsDefaultKeepsTheOptionsForLaterMelodiesAndTheNextRun() {
+        auto window = windowWithMelody();
+        QVERIFY(window);
+        const auto setOptions = [this](const char* customChords, bool asDefault) {
+            dialogs_.onRun = [customChords, asDefault](QDialog& dialog) {
+                dialog.show();
+                child<QLineEdit>(&dialog, "mt_NCC")->setText(customChords);
+                child<QCheckBox>(&dialog, "cb_setdopt")->setChecked(asDefault);
+                press(&dialog, "b_Ok");
+                return dialog.result();
+            };
+        };
+        const auto openMelody = [this, &window](const char* sample) {
+            dialogs_.fileToOpen = QString::fromStdString(test::sampleMelodyPath(sample).string());
+            window->findChild<QAction*>("mnFOpen")->trigger();
+            QVERIFY(composition(*window));
+        };
+        // Ticked: every melody opened from now on starts from these options.
+        setOptions("3", true);
+        window->findChild<QAction*>("mnAOptions")->trigger();
+        openMelody("twinkle");
+        QCOMPARE(currentOptions.MaxNumCustomChords, std::int16_t{3});
+        // Unticked: for this session only; the next melody starts from the saved ones again.
+        setOptions("2", false);
+        window->findChild<QAction*>("mnAOptions")->trigger();
+        QCOMPARE(currentOptions.MaxNumCustomChords, std::int16_t{2});
+        openMelody("ode_to_joy");
+        QCOMPARE(currentOptions.MaxNumCustomChords, std::int16_t{3});
+        // A draft changes the session's options, never the saved ones.
+        window->findChild<QAction*>("mnHDraft2")->trigger();
+        QCOMPARE(currentOptions.MaxNumCustomChords, std::int16_t{5});
+
+        // The next run starts from what was saved as the default.
+        window.reset();
+        currentOptions = defaultOptions;
+        window = std::make_unique<TfMain>(services(), QString());
+        QVERIFY(window->started());
+        QCOMPARE(currentOptions.MaxNumCustomChords, std::int16_t{3});
+        QVERIFY(currentOptions.AutoSaveOpt);
+        openMelody("twinkle");
+        QCOMPARE(currentOptions.MaxNumCustomChords, std::int16_t{3});
+        // A run that saved nothing writes nothing over them.
+        window->findChild<QAction*>("mnHDraft2")->trigger();
+        window.reset();
+        window = std::make_unique<TfMain>(services(), QString());
+        QCOMPARE(window->savedDefaults().MaxNumCustomChords, std::int16_t{3});
     }
 
     void typingTwelveStoresNineAndReopeningShowsNine() {

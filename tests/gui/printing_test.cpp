@@ -239,9 +239,24 @@ class PrintingTest : public QObject, protected WindowFixture {
         request.input = QString::fromStdString(melody.string());
         request.output = QString::fromStdString((dir_->path() / "sheet.pdf").string());
         request.title = "Twinkle";
-        QCOMPARE(printToPdf(request), QString());
+        // The command line's default draft harmonises a melody, unless another is named.
+        int draft = -1;
+        QCOMPARE(printToPdf(request, &draft), QString());
+        QCOMPARE(draft, kDraftIV);
         QVERIFY(startsAsPdf(request.output));
         QCOMPARE(pdfPageCount(request.output), 1);
+        request.draft = kDraftII;
+        QCOMPARE(printToPdf(request, &draft), QString());
+        QCOMPARE(draft, kDraftII);
+        request.draft = 0;
+        // A project prints the chords saved in it.
+        PdfPrintRequest saved = request;
+        saved.input = writeHarmonisedProject(melody, dir_->path() / "p.vml");
+        saved.output = QString::fromStdString((dir_->path() / "p.pdf").string());
+        QCOMPARE(printToPdf(saved, &draft), QString());
+        QCOMPARE(draft, 0);
+        fs::remove(dir_->path() / "p.vml");
+        fs::remove(dir_->path() / "p.pdf");
         // No temporary file is left beside it.
         int files = 0;
         for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_->path())) ++files;
@@ -263,6 +278,7 @@ class PrintingTest : public QObject, protected WindowFixture {
         // Wrong arguments are told apart from failures.
         QCOMPARE(runPrintPdf({"--print-pdf", "only-one.pdf"}), 2);
         QCOMPARE(runPrintPdf({"--print-pdf", "a.pdf", request.input, "--colour"}), 2);
+        QCOMPARE(runPrintPdf({"--print-pdf", "a.pdf", request.input, "--draft", "V"}), 2);
         QCOMPARE(runPrintPdf({"--print-pdf", request.output, request.input}), 1);
     }
 };

@@ -145,9 +145,11 @@ PrintSheet sheetOf(const Composition& composition, const std::string& fileName,
     sheet.chords.reserve(static_cast<size_t>(bars));
     for (int bar = 0; bar < bars; ++bar) {
         const auto index = static_cast<size_t>(bar);
-        sheet.chords.push_back(chordName(index < composition.chordTrack.size()
-                                             ? composition.chordTrack[index].chord
-                                             : kNoChord));
+        // A muted bar sounds no chord, so it prints none, as the grid shows it.
+        const bool sounding =
+            index < composition.chordTrack.size() && composition.chordTrack[index].enabled != 0;
+        sheet.chords.push_back(
+            chordName(sounding ? composition.chordTrack[index].chord : kNoChord));
     }
     sheet.timeStamp = timeStamp;
     return sheet;
