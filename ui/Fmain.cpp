@@ -472,6 +472,11 @@ void TfMain::createMiddlePanel() {
     imgSAM = new ModeLightsView(p_Middle);
     imgSAM->setObjectName(QStringLiteral("imgSAM"));
     imgSAM->setToolTip(tr("Style/Arrangement switchers"));
+    // Its place stays taken while it is hidden: the controls right of it do not move when it
+    // appears after Create.
+    QSizePolicy keepPlace = imgSAM->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    imgSAM->setSizePolicy(keepPlace);
     l_Beat = label(p_Middle, "l_Beat", tr("  1-beat"));
     l_Beat->setToolTip(tr("On/Off  Accompaniment 1-Beat  Mode"));
     l_Style = label(p_Middle, "l_Style", tr("  style"));

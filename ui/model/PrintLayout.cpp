@@ -135,9 +135,7 @@ PrintSheet sheetOf(const Composition& composition, const std::string& fileName,
     sheet.fileName = std::filesystem::path(fileName).filename().string();
     sheet.title = orUnnamed(title);
     sheet.author = orUnnamed(author);
-    const KeyIndex key = !composition.keys.empty() && isValidKey(composition.keys.front().key)
-                             ? composition.keys.front().key
-                             : composition.fileKey;
+    const KeyIndex key = composition.pieceKey();
     sheet.keyName = std::string(keyName(key));
     // A pick-up bar in a shorter meter of its own does not give the piece's meter.
     composition.meterMap().meterOfPiece(sheet.numerator, sheet.denominator);
@@ -145,9 +143,9 @@ PrintSheet sheetOf(const Composition& composition, const std::string& fileName,
     sheet.chords.reserve(static_cast<size_t>(bars));
     for (int bar = 0; bar < bars; ++bar) {
         const auto index = static_cast<size_t>(bar);
-        sheet.chords.push_back(chordName(index < composition.chordTrack.size()
-                                             ? composition.chordTrack[index].chord
-                                             : kNoChord));
+        sheet.chords.push_back(chordName(
+            index < composition.chordTrack.size() ? composition.chordTrack[index].chord : kNoChord,
+            key));
     }
     sheet.timeStamp = timeStamp;
     return sheet;
