@@ -27,6 +27,15 @@ QString messageTitle(MessageKind kind) {
     }
 }
 
+QWidget* messageOwner(QWidget* requested) {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    QWidget* active = QApplication::activeWindow();
+    if (active != nullptr && active != requested &&
+        active->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+        return active;
+    return requested;
+}
+
 QMessageBox::StandardButton DialogProvider::show(QWidget* parent, const model::MessageEntry& entry,
                                                  const QString& suffix) {
     const QMessageBox::StandardButtons buttons =
@@ -34,16 +43,18 @@ QMessageBox::StandardButton DialogProvider::show(QWidget* parent, const model::M
             ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
             : QMessageBox::StandardButtons(QMessageBox::Ok);
     const MessageKind kind = entry.kind == MessageKind::None ? MessageKind::Plain : entry.kind;
-    return message(parent, kind, displayText(entry.text) + displayText(suffix.toStdString()),
-                   buttons);
+    return message(messageOwner(parent), kind,
+                   displayText(entry.text) + displayText(suffix.toStdString()), buttons);
 }
 
 void DialogProvider::error(QWidget* parent, const QString& text) {
-    message(parent, MessageKind::Error, displayText(text.toStdString()), QMessageBox::Ok);
+    message(messageOwner(parent), MessageKind::Error, displayText(text.toStdString()),
+            QMessageBox::Ok);
 }
 
 void DialogProvider::plain(QWidget* parent, const QString& text) {
-    message(parent, MessageKind::Plain, displayText(text.toStdString()), QMessageBox::Ok);
+    message(messageOwner(parent), MessageKind::Plain, displayText(text.toStdString()),
+            QMessageBox::Ok);
 }
 
 QMessageBox::StandardButton QtDialogProvider::message(QWidget* parent, MessageKind kind,
@@ -66,7 +77,7 @@ QMessageBox::StandardButton QtDialogProvider::message(QWidget* parent, MessageKi
         default:
             break;
     }
-    QMessageBox box(icon, messageTitle(kind), text, buttons, parent);
+    QMessageBox box(icon, messageTitle(kind), text, buttons, messageOwner(parent));
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

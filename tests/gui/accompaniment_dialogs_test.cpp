@@ -504,13 +504,19 @@ void AccompanimentDialogsTest::arrangementRightClickOnAnotherMeterChangesNothing
     QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(0, 128, 0));
     QTest::mouseClick(rockText, Qt::RightButton);
     QCOMPARE(dialog.selectedId(), rock);
-    QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    // Selected: dark letters on its bright green, readable on the pale page.
+    QCOMPARE(rockText->palette().color(QPalette::Window), QColor(0, 255, 0));
+    QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QVERIFY(rockText->autoFillBackground());
 
     QLabel* waltzText = dialog.rowText(waltzName);
     QCOMPARE(waltzText->palette().color(QPalette::WindowText), QColor(128, 128, 128));
     QTest::mouseClick(waltzText, Qt::RightButton);
     QCOMPARE(dialog.selectedId(), rock);
-    QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    // Selected: dark letters on its bright green, readable on the pale page.
+    QCOMPARE(rockText->palette().color(QPalette::Window), QColor(0, 255, 0));
+    QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QVERIFY(rockText->autoFillBackground());
     QCOMPARE(dialog.library().loadedId(), rock);
 }
 
