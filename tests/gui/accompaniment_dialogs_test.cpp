@@ -329,6 +329,13 @@ void AccompanimentDialogsTest::instrumentsVolumeTextStopsAt127() {
     TfPatchs dialog(recorded.player, nullptr);
     dialog.showFor(settings, names);
     auto* grid = dialog.findChild<QTableWidget*>(QStringLiteral("sg_ChPs"));
+    // Every header fits its column, cell margins included.
+    const QFontMetrics metrics(grid->font());
+    for (int column = 0; column < grid->columnCount(); ++column) {
+        const QString header = grid->item(0, column)->text();
+        QVERIFY2(metrics.horizontalAdvance(header) + 8 <= grid->columnWidth(column),
+                 qPrintable(header));
+    }
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cellCentre(grid, 3, 4));
     auto* editor = dialog.findChild<QLineEdit*>(QStringLiteral("me_vol"));
     QVERIFY(editor->isVisible());
