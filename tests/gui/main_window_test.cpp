@@ -361,6 +361,24 @@ class MainWindowTest : public QObject {
         QCOMPARE(dialogs_.messages[0].kind, model::MessageKind::Plain);
         QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Visit www.belmora.com/varimel."));
         QVERIFY(launcher_.started.isEmpty());
+
+        // The desktop's opener is there, but no browser is set up for web addresses: the real
+        // launcher says it cannot open the site rather than starting an opener that shows nothing.
+        const fs::path bin = dir_->path() / "bin";
+        writeText(bin / "xdg-open", "#!/bin/sh\ntouch \"$0.ran\"\n");
+        writeText(bin / "xdg-mime", "#!/bin/sh\nexit 0\n");
+        for (const char* tool : {"xdg-open", "xdg-mime"})
+            fs::permissions(bin / tool, fs::perms::owner_all, fs::perm_options::add);
+        const QByteArray path = qgetenv("PATH");
+        const QByteArray browser = qgetenv("BROWSER");
+        qputenv("PATH", QByteArray::fromStdString(bin.string()));
+        qunsetenv("BROWSER");
+        DesktopLauncher desktop;
+        const bool opened = desktop.openUrl(QUrl(QStringLiteral("http://www.belmora.com/varimel")));
+        qputenv("PATH", path);
+        if (!browser.isEmpty()) qputenv("BROWSER", browser);
+        QVERIFY(!opened);
+        QVERIFY(!fs::exists(bin / "xdg-open.ran"));
     }
 
     void helpCommandsAndF1OpenTheirTopics() {
