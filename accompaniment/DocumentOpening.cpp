@@ -43,7 +43,7 @@ void tell(const DocumentReporter& report, const std::string& text) {
 
 DocumentKind documentKindByExtension(const std::string& path) {
     const std::string extension = lowerExtension(path);
-    if (extension == ".mid") return DocumentKind::kMidi;
+    if (extension == ".mid" || extension == ".midi") return DocumentKind::kMidi;
     if (extension == ".vml") return DocumentKind::kProject;
     return DocumentKind::kNone;
 }

@@ -55,10 +55,11 @@ std::string fitChart(const HarmoniseOutcome& outcome) {
         const double value = bar < fit.size() ? fit[bar] : -1.0;
         if (value >= 0) {
             std::snprintf(row, sizeof row, "%4zu  %-7s  %6.1f%%\n", bar + 1,
-                          chordName(c->chordTrack[bar].chord).c_str(), value * 100.0);
+                          chordName(c->chordTrack[bar].chord, c->pieceKey()).c_str(),
+                          value * 100.0);
         } else {
             std::snprintf(row, sizeof row, "%4zu  %-7s        -\n", bar + 1,
-                          chordName(c->chordTrack[bar].chord).c_str());
+                          chordName(c->chordTrack[bar].chord, c->pieceKey()).c_str());
         }
         out << row;
     }

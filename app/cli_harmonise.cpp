@@ -377,7 +377,7 @@ nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
             ordered_json item;
             item["bar"] = bar;
             item["chord"] = entry.chord;
-            item["chordName"] = chordName(entry.chord);
+            item["chordName"] = chordName(entry.chord, c->pieceKey());
             item["enabled"] = entry.enabled;
             item["mainCount"] = slot.mainCount;
             item["extraCount"] = slot.extraCount;
@@ -428,7 +428,7 @@ std::string chordChart(const HarmoniseOutcome& outcome) {
         for (size_t bar = 0; bar < c->chordTrack.size(); ++bar) {
             char cell[32];
             std::snprintf(cell, sizeof cell, "%4zu| %-7s", bar + 1,
-                          chordName(c->chordTrack[bar].chord).c_str());
+                          chordName(c->chordTrack[bar].chord, c->pieceKey()).c_str());
             out << cell;
             if ((bar + 1) % kBarsPerLine == 0 || bar + 1 == c->chordTrack.size()) out << '\n';
         }

@@ -182,6 +182,12 @@ class Composition {
     bool hasChordTrack() const { return !chordTrack.empty(); }
     // The style identifier lives in the chord track's first entry.
     int32_t styleId() const { return chordTrack.empty() ? -1 : chordTrack.front().extra; }
+    // The key the piece is written in: the recognised one, else the file's signature; chord
+    // names are spelled for it.
+    KeyIndex pieceKey() const {
+        if (!keys.empty() && isValidKey(keys.front().key)) return keys.front().key;
+        return isValidKey(fileKey) ? fileKey : kNoKey;
+    }
 
     uint8_t stateFlags = 0;
     int32_t tempo = kDefaultTempo;

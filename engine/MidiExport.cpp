@@ -48,7 +48,7 @@ void chordMarkers(const Composition& c, std::vector<Item>& items) {
     for (size_t bar = 0; bar < c.chordTrack.size(); ++bar) {
         const ChordTrackEntry& entry = c.chordTrack[bar];
         if (!entry.enabled || !isValidKey(chordKey(entry.chord))) continue;
-        std::string name = chordName(entry.chord);
+        std::string name = chordName(entry.chord, c.pieceKey());
         while (!name.empty() && name.back() == ' ') name.pop_back();
         items.push_back(
             {meter.tickOfBar(static_cast<int32_t>(bar)), 0, items.size(),

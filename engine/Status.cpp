@@ -17,7 +17,7 @@ const char* statusMeaning(StatusCode code) {
         case status::kTooLittleMaterial:
             return "too little material to recognise a key";
         case status::kTooLow:
-            return "the melody lies too low (mostly below C3, MIDI note 48)";
+            return "the melody lies too low (mostly below C4, MIDI note 48)";
         case status::kKeyNotRecognised:
             return "the key cannot be recognised";
         case status::kMajorOrRelativeMinor:

@@ -105,6 +105,38 @@ KeyIndex keyWithTonic(int pitchClass, bool minor) {
     return kNoKey;
 }
 
+// The seven letters C..B and their natural pitch classes.
+constexpr int kLetterCount = 7;
+constexpr std::array<char, kLetterCount> kLetters = {'C', 'D', 'E', 'F', 'G', 'A', 'B'};
+constexpr std::array<int, kLetterCount> kLetterPitch = {0, 2, 4, 5, 7, 9, 11};
+// The letter the key list writes each pitch class on (Cis, D, Es, E, F, Fis, G, As, A, B, H).
+constexpr std::array<int, kPitchClassCount> kKeyListLetter = {0, 0, 1, 2, 2, 3, 3, 4, 5, 5, 6, 6};
+
+int letterOf(int naturalPitch) {
+    for (int letter = 0; letter < kLetterCount; ++letter) {
+        if (kLetterPitch[static_cast<std::size_t>(letter)] == naturalPitch) return letter;
+    }
+    return -1;
+}
+
+int rootLetter(int pitchClass, KeyIndex pieceKey) {
+    const int natural = letterOf(pitchClass);
+    if (natural >= 0) return natural;
+    const SignatureAccidentals signature = signatureAccidentals(pieceKey);
+    if (signature.pitchClasses.empty()) return kKeyListLetter[static_cast<std::size_t>(pitchClass)];
+    return signature.sharps ? letterOf(pitchClass - 1) : letterOf(pitchClass + 1);
+}
+
+// The pitch class written on a letter with as many sharps or flats as it takes.
+std::string spelledOnLetter(int pitchClass, int letter) {
+    std::string name(1, kLetters[static_cast<std::size_t>(letter)]);
+    int offset = pitchClass - kLetterPitch[static_cast<std::size_t>(letter)];
+    if (offset > kPitchClassCount / 2) offset -= kPitchClassCount;
+    if (offset < -kPitchClassCount / 2) offset += kPitchClassCount;
+    name.append(static_cast<std::size_t>(std::abs(offset)), offset > 0 ? '#' : 'b');
+    return name;
+}
+
 }  // namespace
 
 std::string_view noteName(int pitchClass) {
@@ -203,20 +235,30 @@ ChordTones chordTones(KeyIndex key, int type, int basePitch, bool tagDegrees) {
     return tones;
 }
 
-std::string chordName(ChordCode code) {
+std::string spelledNoteName(int pitchClass, KeyIndex pieceKey) {
+    if (pitchClass < 0 || pitchClass >= kPitchClassCount) return {};
+    return spelledOnLetter(pitchClass, rootLetter(pitchClass, pieceKey));
+}
+
+std::string chordName(ChordCode code, KeyIndex pieceKey) {
     const KeyIndex key = chordKey(code);
     const int row = patternRow(key, chordType(code));
     if (row < 0) return " - ";
-    std::string name(noteName(tonicOf(key)));
+    std::string name = spelledNoteName(tonicOf(key), pieceKey);
     name += kChordSuffixes[static_cast<std::size_t>(row)];
     return name;
 }
 
-std::string chordToneNames(ChordCode code) {
+std::string chordToneNames(ChordCode code, KeyIndex pieceKey) {
+    const KeyIndex key = chordKey(code);
+    const int root = tonicOf(key);
+    if (root < 0) return {};
+    const int letter = rootLetter(root, pieceKey);
     std::string names;
-    for (const int pitch : chordTones(chordKey(code), chordType(code))) {
+    for (const int tone : chordTones(key, chordType(code), 0, true)) {
+        const int degree = std::abs(toneTag(tone)) - 1;
         names += ' ';
-        names += noteName(pitch);
+        names += spelledOnLetter(tonePitch(tone), (letter + degree) % kLetterCount);
         names += ' ';
     }
     return names;

@@ -102,11 +102,18 @@ constexpr int toneTag(int value) {
     return value >> 16;
 }
 
-// Root name and type suffix: "C ", "G7", "Cmaj7", "Am", "F#m7b5"; " - " for no chord (and for
-// a code that names no chord).
-std::string chordName(ChordCode code);
+// A pitch class as a piece in `pieceKey` writes it: black keys as sharps in a key with sharps in
+// its signature, as flats in a key with flats; without accidentals (C major, A minor) or without
+// a key, as the key list names them (C#, Eb, F#, Ab, Bb).
+std::string spelledNoteName(int pitchClass, KeyIndex pieceKey);
 
-// Each tone's note name between blanks: " C  E  G "; empty for no chord.
-std::string chordToneNames(ChordCode code);
+// Root name and type suffix: "C ", "G7", "Cmaj7", "Am", "F#m7b5", "Bb6"; the root spelled for a
+// piece in `pieceKey` (see spelledNoteName). " - " for no chord (and for a code that names no
+// chord).
+std::string chordName(ChordCode code, KeyIndex pieceKey = kNoKey);
+
+// Each tone's note name between blanks: " C  E  G ", " Bb  D  F "; the root as chordName spells
+// it, the other tones on the letters of their degrees above it. Empty for no chord.
+std::string chordToneNames(ChordCode code, KeyIndex pieceKey = kNoKey);
 
 }  // namespace varimel

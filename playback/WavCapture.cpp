@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -21,6 +22,24 @@ constexpr double kNanosecondsPerSecond = 1e9;
 
 double secondsBetween(ClockTime from, ClockTime to) {
     return static_cast<double>(to - from) / kNanosecondsPerSecond;
+}
+
+// Keeps the notes that sound after a message: note on adds one, note off (or note on at
+// velocity 0) ends it, "all notes off" and "all sound off" end a channel's.
+[[maybe_unused]] void trackSounding(uint32_t message, std::set<std::pair<int, int>>& sounding) {
+    constexpr int kAllSoundOff = 120;
+    constexpr int kAllNotesOff = 123;
+    const int status = static_cast<int>(message & 0xF0);
+    const int channel = static_cast<int>(message & 0x0F);
+    const int data1 = static_cast<int>((message >> 8) & 0x7F);
+    const int data2 = static_cast<int>((message >> 16) & 0x7F);
+    if (status == 0x90 && data2 > 0) {
+        sounding.insert({channel, data1});
+    } else if (status == 0x80 || status == 0x90) {
+        sounding.erase({channel, data1});
+    } else if (status == 0xB0 && (data1 == kAllSoundOff || data1 == kAllNotesOff)) {
+        std::erase_if(sounding, [channel](const auto& note) { return note.first == channel; });
+    }
 }
 
 }  // namespace
@@ -67,17 +86,31 @@ WavRenderResult renderCaptureToWav(const std::vector<CapturedStream>& streams,
         first = false;
         // Times only move forward, also if a clock was reset under a stream.
         ClockTime at = stream.opened;
+        // A stream stays open after a chord is auditioned: while nothing sounds, its idle is
+        // shortened as the idle between two streams is.
+        double idleCut = 0;
+        std::set<std::pair<int, int>> sounding;
         for (const RecordedMessage& message : stream.messages) {
+            const ClockTime previous = at;
             at = std::max(at, message.sent);
-            if (!writer->renderUntil(opening + secondsBetween(stream.opened, at))) return fail();
+            if (sounding.empty() && message.sent > previous) {
+                idleCut += std::max(secondsBetween(previous, at) - options.maxGapSeconds, 0.0);
+            }
+            if (!writer->renderUntil(opening + secondsBetween(stream.opened, at) - idleCut))
+                return fail();
             if (message.silence) {
                 writer->synth().silence();
+                sounding.clear();
             } else {
                 writer->synth().play(message.message);
+                trackSounding(message.message, sounding);
             }
         }
         previousClose = std::max(at, stream.closed);
-        opening += secondsBetween(stream.opened, previousClose);
+        if (sounding.empty()) {
+            idleCut += std::max(secondsBetween(at, previousClose) - options.maxGapSeconds, 0.0);
+        }
+        opening += secondsBetween(stream.opened, previousClose) - idleCut;
     }
     // The sound goes on up to the last stream's close.
     if (!writer->renderUntil(opening)) return fail();

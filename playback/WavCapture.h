@@ -33,7 +33,8 @@ struct CaptureRenderOptions {
     // After the last stream, the last notes ring out for at most this long.
     double tailSeconds = 3.0;
     // The silence between two streams is kept as timed, up to this long: a long idle between
-    // two playbacks is shortened to it.
+    // two playbacks is shortened to it, and so is one inside a stream while no note sounds (a
+    // stream stays open after a chord is auditioned).
     double maxGapSeconds = 2.0;
 };
 

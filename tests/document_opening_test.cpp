@@ -287,7 +287,8 @@ TEST(HarmonySnapshot, AFailedHarmonisationPutsThePreviousHarmonyBackAndASuccessK
 TEST(DocumentOpening, KindsFollowTheExtensionInAnyCase) {
     EXPECT_EQ(documentKindByExtension("SONG.MID"), DocumentKind::kMidi);
     EXPECT_EQ(documentKindByExtension("dir.v/song.Vml"), DocumentKind::kProject);
-    EXPECT_EQ(documentKindByExtension("song.midi"), DocumentKind::kNone);
+    EXPECT_EQ(documentKindByExtension("song.midi"), DocumentKind::kMidi);
+    EXPECT_EQ(documentKindByExtension("song.txt"), DocumentKind::kNone);
     EXPECT_EQ(documentKindByExtension("folder.mid/song"), DocumentKind::kNone);
     EXPECT_EQ(oneLine("There are no accompaniment style \n\r for meter 6/8 in our collection."),
               "There are no accompaniment style for meter 6/8 in our collection.");

@@ -394,7 +394,7 @@ TEST(LeadSheetExport, EveryChordTypeNamesAValidKind) {
             // Root and suffix give the chord's name back.
             std::string name = chordName(chord);
             while (!name.empty() && name.back() == ' ') name.pop_back();
-            EXPECT_EQ(std::string(noteName(tonicOf(key))) + chordSuffix(chord), name);
+            EXPECT_EQ(spelledNoteName(tonicOf(key), kNoKey) + chordSuffix(chord), name);
         }
         EXPECT_EQ(kinds.size(), 5u) << "each type its own kind in " << keyName(key);
     }

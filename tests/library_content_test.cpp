@@ -127,6 +127,7 @@ TEST(LibraryContent, StylesCoverEveryCategoryMeterAndBeatGroup) {
     StyleLibrary library((kCompiled / "styles" / "").string());
     ASSERT_TRUE(library.load());
     std::set<int> beatGroups;
+    std::set<int> compoundGroups;  // the dialog groups by beats: every 6/8 style in one group
     for (int category = 0; category < kStyleCategoryCount; ++category) {
         const auto& styles = library.styles(category);
         EXPECT_GE(styles.size(), 8u) << StyleLibrary::categoryName(category);
@@ -140,6 +141,8 @@ TEST(LibraryContent, StylesCoverEveryCategoryMeterAndBeatGroup) {
         }
         for (const Style& style : styles) {
             beatGroups.insert(style.beatsPerBar);
+            if (style.meterNum == 6 && style.meterDen == 8)
+                compoundGroups.insert(style.beatsPerBar);
             EXPECT_TRUE(style.valid);
             EXPECT_LT(style.program, 128);
             EXPECT_TRUE(meterFits(style.meters, style.meterNum, style.meterDen));
@@ -148,6 +151,7 @@ TEST(LibraryContent, StylesCoverEveryCategoryMeterAndBeatGroup) {
         }
     }
     for (int group : {2, 3, 4, 6}) EXPECT_TRUE(beatGroups.count(group)) << group;
+    EXPECT_EQ(compoundGroups, std::set<int>{6});
 }
 
 TEST(LibraryContent, ArrangementsCoverTheMetersAndTheThreeFourFourTempos) {

@@ -257,9 +257,35 @@ TEST(ChordName, JoinsRootAndSuffix) {
     EXPECT_EQ(chordName(makeChordCode(7, 2)), "Cmaj7");
     EXPECT_EQ(chordName(makeChordCode(7, 4)), "C ");
     EXPECT_EQ(chordName(makeChordCode(0, 3)), "C#6");
-    EXPECT_EQ(chordName(makeChordCode(12, 1)), "A#m7");
+    EXPECT_EQ(chordName(makeChordCode(12, 1)), "Bbm7");  // as the key list writes b-moll
     EXPECT_EQ(chordName(makeChordCode(21, 3)), "Bm7b5");
     EXPECT_EQ(chordName(makeChordCode(23, 4)), "C#dim7");
+}
+
+TEST(ChordName, SpellsTheRootForThePiecesKey) {
+    const KeyIndex cMajor = keyFromName("C-dur");
+    const KeyIndex fMajor = keyFromName("F-dur");
+    const KeyIndex bFlatMajor = keyFromName("B-dur");
+    const KeyIndex dMajor = keyFromName("D-dur");
+    const KeyIndex eMajor = keyFromName("E-dur");
+    const ChordCode bFlatSixth = makeChordCode(keyFromName("B-dur"), 3);
+    // Flat keys, and C major as its key list names the keys: flats.
+    EXPECT_EQ(chordName(bFlatSixth, cMajor), "Bb6");
+    EXPECT_EQ(chordName(bFlatSixth, fMajor), "Bb6");
+    EXPECT_EQ(chordName(makeChordCode(keyFromName("Es-dur"), 0), bFlatMajor), "Eb ");
+    EXPECT_EQ(chordName(makeChordCode(keyFromName("As-dur"), 1), bFlatMajor), "Ab7");
+    // Sharp keys: sharps, also for a chord whose own key the list writes with flats.
+    EXPECT_EQ(chordName(makeChordCode(keyFromName("Fis-dur"), 0), dMajor), "F# ");
+    EXPECT_EQ(chordName(makeChordCode(keyFromName("Cis-dur"), 1), eMajor), "C#7");
+    EXPECT_EQ(chordName(makeChordCode(keyFromName("as-moll"), 0), eMajor), "G#m");
+    EXPECT_EQ(chordName(makeChordCode(keyFromName("as-moll"), 0), bFlatMajor), "Abm");
+    // The tones follow the root's letter.
+    EXPECT_EQ(chordToneNames(bFlatSixth, cMajor), " Bb  D  F  G ");
+    EXPECT_EQ(chordToneNames(makeChordCode(keyFromName("as-moll"), 0), eMajor), " G#  B  D# ");
+    EXPECT_EQ(chordToneNames(makeChordCode(keyFromName("Es-dur"), 1), cMajor), " Eb  G  Bb  Db ");
+    EXPECT_EQ(spelledNoteName(3, eMajor), "D#");
+    EXPECT_EQ(spelledNoteName(3, kNoKey), "Eb");
+    EXPECT_EQ(spelledNoteName(4, bFlatMajor), "E");
 }
 
 TEST(ChordToneNames, WriteEachToneBetweenBlanks) {

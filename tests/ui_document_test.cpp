@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/melody.h"
+#include "support/smf_bytes.h"
 #include "ui/model/DocumentFlow.h"
 #include "ui/model/InstrumentNames.h"
 #include "ui/model/RecentFiles.h"
@@ -50,15 +52,32 @@ TEST(LoadStatus, AnUnresolvedChannelChoiceExplainsItselfUnlessTheUserCancelled) 
     EXPECT_TRUE(cancelled.text.empty());
 }
 
-TEST(ChannelChoice, LinesNameTheChannelFromZeroAndItsFirstInstrument) {
+TEST(ChannelChoice, TrackNamesBelongToTheChannelsOfTheirNotes) {
+    namespace s = varimel::test::smf;
+    const test::TempMidiFile file(
+        s::file(1, 480,
+                {s::cat({s::text(0, 3, "Tempo track"), s::endOfTrack()}),
+                 s::cat({s::text(0, 3, "Violin"), s::noteOn(0, 0, 72, 90), s::noteOff(480, 0, 72),
+                         s::endOfTrack()}),
+                 s::cat({s::text(0, 3, "Bass"), s::noteOn(0, 2, 48, 90), s::noteOff(480, 2, 48),
+                         s::text(0, 3, "renamed"), s::endOfTrack()})}));
+    const std::array<std::string, 16> names = trackNamesOfChannels(file.path().string());
+    EXPECT_EQ(names[0], "Violin");
+    EXPECT_EQ(names[2], "Bass");
+    EXPECT_EQ(names[1], "");
+    EXPECT_EQ(trackNamesOfChannels("/no/such/file.mid")[0], "");
+}
+
+TEST(ChannelChoice, LinesCountTheChannelFromOneAndNameItsInstrumentAndTrack) {
     InstrumentNames names;
     names.setNames({"Piano", "Bright Piano", "Grand"});
-    const std::vector<std::string> lines = channelCandidateLines({{2, 1}, {5, -1}, {9, 73}}, names);
+    const std::vector<std::string> lines =
+        channelCandidateLines({{2, 1, "Violin"}, {5, -1, ""}, {9, 73, ""}}, names);
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "2 - Bright Piano");
-    EXPECT_EQ(lines[1], "5 - Channel");
+    EXPECT_EQ(lines[0], "Channel 3 - Bright Piano - \"Violin\"");
+    EXPECT_EQ(lines[1], "Channel 6");
     // Program 73 has no name in a three-line list: its number shows, counted from 1.
-    EXPECT_EQ(lines[2], "9 - 74");
+    EXPECT_EQ(lines[2], "Channel 10 - 74");
 }
 
 TEST(SavePlan, SaveGoesWithoutADialogOnlyForAChangedProject) {

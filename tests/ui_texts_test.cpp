@@ -31,7 +31,7 @@ TEST(Messages, TextsAreByteForByteWithLineFeedCarriageReturn) {
               "Please, submit only monophonic melody - \n\r using only one note sounding at a "
               "time.");
     EXPECT_EQ(msg::msgTooLow.text,
-              "The melody lies too low: most of its notes are below C3 (MIDI note 48).\n\r "
+              "The melody lies too low: most of its notes are below C4 (MIDI note 48).\n\r "
               "Transpose it up an octave and load it again.");
     EXPECT_EQ(msg::msgCantSave.text, "Can't save file ");
 }

@@ -166,6 +166,20 @@ TEST_F(WavCaptureFixture, ALongIdleBetweenPlaybacksIsShortened) {
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_NEAR(result.musicSeconds, 1 + 1.5 + 1, 0.01);
     EXPECT_NEAR(readWav(output).seconds(), 3.5, 0.01);
+
+    // Chords auditioned in one open stream: the idle after each is shortened the same way, a
+    // note held as long is not.
+    const CapturedStream auditions{0,
+                                   at(40.5),
+                                   {{0, 0, noteOn(60), false},
+                                    {at(0.5), at(0.5), noteOff(60), false},
+                                    {at(20), at(20), noteOn(64), false},
+                                    {at(24), at(24), noteOff(64), false},
+                                    {at(40), at(40), noteOn(67), false},
+                                    {at(40.5), at(40.5), noteOff(67), false}}};
+    const WavRenderResult shortened = renderCaptureToWav({auditions}, options, output);
+    ASSERT_TRUE(shortened.ok) << shortened.error;
+    EXPECT_NEAR(shortened.musicSeconds, 0.5 + 1.5 + 4 + 1.5 + 0.5, 0.01);
 }
 
 // The player itself, on a clock that jumps to each due time: two playbacks, the whole piece and

@@ -5,7 +5,7 @@
 namespace varimel {
 
 ChordEditCommand::ChordEditCommand(TfChords& grid, const model::ChordEdit& edit)
-    : QUndoCommand(QString::fromStdString(model::describeChordEdit(edit))),
+    : QUndoCommand(QString::fromStdString(model::describeChordEdit(edit, grid.spellingKey()))),
       grid_(grid),
       edit_(edit) {}
 

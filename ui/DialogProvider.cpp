@@ -57,6 +57,15 @@ int DialogProvider::choose(QWidget* parent, MessageKind kind, const QString& tex
     return last;
 }
 
+QWidget* messageOwner(QWidget* requested) {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    QWidget* active = QApplication::activeWindow();
+    if (active != nullptr && active != requested &&
+        active->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+        return active;
+    return requested;
+}
+
 QMessageBox::StandardButton DialogProvider::show(QWidget* parent, const model::MessageEntry& entry,
                                                  const QString& suffix) {
     const QMessageBox::StandardButtons buttons =
@@ -64,28 +73,31 @@ QMessageBox::StandardButton DialogProvider::show(QWidget* parent, const model::M
             ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
             : QMessageBox::StandardButtons(QMessageBox::Ok);
     const MessageKind kind = entry.kind == MessageKind::None ? MessageKind::Plain : entry.kind;
-    return message(parent, kind, displayText(entry.text) + displayText(suffix.toStdString()),
-                   buttons);
+    return message(messageOwner(parent), kind,
+                   displayText(entry.text) + displayText(suffix.toStdString()), buttons);
 }
 
 void DialogProvider::error(QWidget* parent, const QString& text) {
-    message(parent, MessageKind::Error, displayText(text.toStdString()), QMessageBox::Ok);
+    message(messageOwner(parent), MessageKind::Error, displayText(text.toStdString()),
+            QMessageBox::Ok);
 }
 
 void DialogProvider::plain(QWidget* parent, const QString& text) {
-    message(parent, MessageKind::Plain, displayText(text.toStdString()), QMessageBox::Ok);
+    message(messageOwner(parent), MessageKind::Plain, displayText(text.toStdString()),
+            QMessageBox::Ok);
 }
 
 QMessageBox::StandardButton QtDialogProvider::message(QWidget* parent, MessageKind kind,
                                                       const QString& text,
                                                       QMessageBox::StandardButtons buttons) {
-    QMessageBox box(iconOf(kind), messageTitle(kind), text, buttons, parent);
+    QMessageBox box(iconOf(kind), messageTitle(kind), text, buttons, messageOwner(parent));
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 int QtDialogProvider::choose(QWidget* parent, MessageKind kind, const QString& text,
                              const QStringList& buttons) {
-    QMessageBox box(iconOf(kind), messageTitle(kind), text, QMessageBox::NoButton, parent);
+    QMessageBox box(iconOf(kind), messageTitle(kind), text, QMessageBox::NoButton,
+                    messageOwner(parent));
     std::vector<QAbstractButton*> added;
     for (const QString& caption : buttons)
         added.push_back(box.addButton(caption, QMessageBox::AcceptRole));

@@ -61,6 +61,10 @@ class QtDialogProvider final : public DialogProvider {
                const QStringList& buttons) override;
 };
 
+// Who owns a box asked for by `requested`: the modal dialog that is open, or an always-on-top
+// window that is active, so the box shows above it instead of behind it.
+QWidget* messageOwner(QWidget* requested);
+
 // The title of a box of this kind: "Error", "Warning", "Confirm", else the application title.
 QString messageTitle(model::MessageKind kind);
 // A message-table text as a box shows it ("\n\r" is one line break).

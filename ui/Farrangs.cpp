@@ -24,7 +24,12 @@ const char* const kTag = "tag";
 
 void paintText(QLabel* text, model::Rgb colour) {
     QPalette palette = text->palette();
-    palette.setColor(QPalette::WindowText, toQColor(colour));
+    // The selected entry's bright green is its background, behind dark letters: as letters on
+    // the pale page it could hardly be read.
+    const bool selected = colour == model::arrangement_colours::kSelected;
+    palette.setColor(QPalette::WindowText, selected ? QColor(Qt::black) : toQColor(colour));
+    palette.setColor(QPalette::Window, toQColor(colour));
+    text->setAutoFillBackground(selected);
     text->setPalette(palette);
 }
 
@@ -46,6 +51,7 @@ TfArrang::TfArrang(const QString& arrangementDir, const QString& importTool, Hel
       library_(QFile::encodeName(arrangementDir).toStdString()),
       importTool_(importTool) {
     setObjectName(QStringLiteral("TfArrang"));
+    new PlaceKeeper(this);
     setWindowTitle(tr("Arrangements of instrumental accompaniments"));
     setFixedSize(586, 330);
     for (QLabel* header : {StaticText1, StaticText2}) {

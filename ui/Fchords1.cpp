@@ -1,5 +1,6 @@
 #include "ui/Fchords1.h"
 
+#include <QApplication>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -7,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QTimer>
 #include <QToolTip>
 #include <algorithm>
 
@@ -34,8 +36,8 @@ const char* const kAppliedHint = "Play - Left click \n\rMute - Right click";
 const char* const kMuted = "muted";
 const char* const kNoChordText = "  -   ";
 
-QString name(ChordCode chord) {
-    return QString::fromStdString(chordName(chord));
+QString name(ChordCode chord, KeyIndex pieceKey) {
+    return QString::fromStdString(chordName(chord, pieceKey));
 }
 
 // Element names end in the bar ("AChr_12", "Chr_12_2").
@@ -140,6 +142,8 @@ bool TfChords::changesRefused() const {
 void TfChords::createGrid(Composition& composition, const model::NotesScale& scale) {
     clearGrid();
     composition_ = &composition;
+    // The pictures spell their roots for the piece's key.
+    pictures_ = {};
     const int bars = static_cast<int>(
         std::min<size_t>(composition.chordTrack.size(), static_cast<size_t>(scale.barCount())));
     columns_.resize(static_cast<size_t>(bars));
@@ -272,6 +276,10 @@ ChordCode TfChords::chordOf(const model::GridElement& element) const {
     return kNoChord;
 }
 
+KeyIndex TfChords::spellingKey() const {
+    return composition_ ? composition_->pieceKey() : kNoKey;
+}
+
 QString TfChords::elementText(const QString& elementName) const {
     const model::GridElement* e = findElement(elementName);
     if (!e) return {};
@@ -280,10 +288,11 @@ QString TfChords::elementText(const QString& elementName) const {
     switch (e->kind) {
         case model::GridElementKind::Applied:
             if (appliedMuted(bar)) return kMuted;
-            return appliedChord(bar) == kNoChord ? QString(kNoChordText) : name(appliedChord(bar));
+            return appliedChord(bar) == kNoChord ? QString(kNoChordText)
+                                                 : name(appliedChord(bar), spellingKey());
         case model::GridElementKind::Candidate:
             return QString::fromStdString(model::candidateCaption(
-                column.candidates.chordOfIndex(e->index), e->rect.width <= 41));
+                column.candidates.chordOfIndex(e->index), e->rect.width <= 41, spellingKey()));
         case model::GridElementKind::Other:
             return column.otherText;
         case model::GridElementKind::ListButton:
@@ -350,7 +359,7 @@ void TfChords::refreshColumn(int bar) {
     }
     for (int k = 1; k <= column.candidates.further; ++k) {
         if (column.candidates.lookup(-k) == applied) {
-            column.otherText = name(applied);
+            column.otherText = name(applied, spellingKey());
             column.otherIndex = column.candidates.buttons + k;
             return;
         }
@@ -409,8 +418,12 @@ void TfChords::commit() {
 
 void TfChords::toggleList(int bar) {
     if (!composition_ || bar < 0 || bar >= static_cast<int>(columns_.size())) return;
+    // A second click on the button closes the list; the press that closed it already did.
+    const bool closedByThisPress = dismissedBar_ == bar;
+    dismissedBar_ = -1;
+    if (closedByThisPress) return;
     if (cb_CustChr->isVisible() && listBar_ == bar) {
-        applyListChoice(cb_CustChr->currentRow());
+        hideList();
         return;
     }
     listBar_ = bar;
@@ -420,7 +433,7 @@ void TfChords::toggleList(int bar) {
     for (int k = 1;; ++k) {
         const ChordCode chord = column.candidates.lookup(-k);
         if (chord == kNoChord) break;
-        cb_CustChr->addItem(name(chord));
+        cb_CustChr->addItem(name(chord, spellingKey()));
     }
     cb_CustChr->setCurrentRow(0);
     const QRect other = element(QString("NCChr_%1").arg(bar));
@@ -430,10 +443,15 @@ void TfChords::toggleList(int bar) {
     cb_CustChr->setGeometry(other.left(), other.top() - 2 - listHeight, 90, listHeight);
     cb_CustChr->show();
     cb_CustChr->raise();
+    cb_CustChr->setFocus(Qt::PopupFocusReason);
+    // A press anywhere else closes the list, as a drop-down does.
+    qApp->installEventFilter(this);
 }
 
 void TfChords::hideList() {
-    if (cb_CustChr) cb_CustChr->hide();
+    if (!cb_CustChr) return;
+    qApp->removeEventFilter(this);
+    cb_CustChr->hide();
 }
 
 void TfChords::applyListChoice(int row) {
@@ -451,6 +469,15 @@ void TfChords::applyListChoice(int row) {
 }
 
 bool TfChords::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress && cb_CustChr->isVisible()) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget != cb_CustChr && !cb_CustChr->isAncestorOf(widget)) {
+            dismissedBar_ = listBar_;
+            hideList();
+            QTimer::singleShot(0, this, [this] { dismissedBar_ = -1; });
+            return false;
+        }
+    }
     if (watched != cb_CustChr && watched != cb_CustChr->viewport()) {
         return QWidget::eventFilter(watched, event);
     }
@@ -458,6 +485,10 @@ bool TfChords::eventFilter(QObject* watched, QEvent* event) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             applyListChoice(cb_CustChr->currentRow());
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            hideList();
             return true;
         }
     } else if (event->type() == QEvent::MouseButtonPress) {
@@ -488,10 +519,11 @@ bool TfChords::eventFilter(QObject* watched, QEvent* event) {
 
 void TfChords::showChordInLabels(ChordCode chord) {
     const bool none = chord == kNoChord;
-    if (bindings_.chordNameLabel) bindings_.chordNameLabel->setText(none ? QString() : name(chord));
+    if (bindings_.chordNameLabel)
+        bindings_.chordNameLabel->setText(none ? QString() : name(chord, spellingKey()));
     if (bindings_.chordNotesLabel) {
-        bindings_.chordNotesLabel->setText(none ? QString()
-                                                : QString::fromStdString(chordToneNames(chord)));
+        bindings_.chordNotesLabel->setText(
+            none ? QString() : QString::fromStdString(chordToneNames(chord, spellingKey())));
     }
 }
 
@@ -531,7 +563,8 @@ const QPixmap& TfChords::chordPicture(ChordCode chord) {
         font.setBold(true);
         font.setPixelSize(13);
         painter.setFont(font);
-        QString root = QString::fromUtf8(noteName(tonicOf(static_cast<KeyIndex>(key))).data());
+        QString root = QString::fromStdString(
+            spelledNoteName(tonicOf(static_cast<KeyIndex>(key)), spellingKey()));
         if (minor) root += "m";
         painter.drawText(QRect(0, 0, kPictureSize, kPictureSize), Qt::AlignCenter, root);
         slot = picture;

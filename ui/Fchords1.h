@@ -79,6 +79,8 @@ class TfChords : public QWidget {
     QColor elementColour(const QString& name) const;
     int elementCount() const { return static_cast<int>(elements_.size()); }
     int playingBar() const { return playingBar_; }
+    // The key chord names are spelled for: the piece's.
+    KeyIndex spellingKey() const;
 
     QWidget* p_wChr = nullptr;
     QListWidget* cb_CustChr = nullptr;
@@ -128,6 +130,7 @@ class TfChords : public QWidget {
 
     PlayerContext& player_;
     Composition* composition_ = nullptr;
+    int dismissedBar_ = -1;  // the list of this bar was closed by the press being delivered
     ChordsBindings bindings_;
     ChordsCanvas* canvas_ = nullptr;
     QWidget* gridArea_ = nullptr;  // clips the canvas at headerLeft_

@@ -31,6 +31,7 @@
 
 #include "engine/Apperr.h"
 #include "engine/Tonality.h"
+#include "settings/RegFile.h"
 #include "ui/DialogProvider.h"
 #include "ui/Fabout1.h"
 #include "ui/Farrangs.h"
@@ -190,7 +191,7 @@ TfMain::TfMain(const MainServices& services, const QString& commandLineTail, QWi
     imgSAM->hide();
     // 4. The open dialog's filter.
     openFilter_ =
-        tr("Midi Files (*.mid);;Varimel Project files (*.vml);;"
+        tr("Midi Files (*.mid *.midi);;Varimel Project files (*.vml);;"
            "Lead sheets (*.musicxml *.xml *.mxl *.abc)");
     // 5.
     showTips_ = 0;
@@ -475,6 +476,11 @@ void TfMain::createMiddlePanel() {
     imgSAM = new ModeLightsView(p_Middle);
     imgSAM->setObjectName(QStringLiteral("imgSAM"));
     imgSAM->setToolTip(tr("Style/Arrangement switchers"));
+    // Its place stays taken while it is hidden: the controls right of it do not move when it
+    // appears after Create.
+    QSizePolicy keepPlace = imgSAM->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    imgSAM->setSizePolicy(keepPlace);
     l_Beat = label(p_Middle, "l_Beat", tr("  1-beat"));
     l_Beat->setToolTip(tr("On/Off  Accompaniment 1-Beat  Mode"));
     l_Style = label(p_Middle, "l_Style", tr("  style"));
@@ -755,7 +761,11 @@ bool TfMain::readSettings() {
                                    screen.y() + (screen.height() - model::kDesignedHeight) / 2};
     plan_ = model::planStartup(*store_, designed);
     if (!plan_.rootKeyFound) {
-        dialogs_.show(this, model::msg::msgRunSetup);
+        // The command that writes the settings, and where they are looked for.
+        dialogs_.show(
+            this, model::msg::msgRunSetup,
+            QStringLiteral(":\n\r varimel-regsetup --install-path DIR\n\r writes %1")
+                .arg(QFile::decodeName(QByteArray::fromStdString(registryFilePath().string()))));
         return false;
     }
     const StartupSettings& startup = plan_.startup;
@@ -864,6 +874,11 @@ void TfMain::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    // The help, the instruments and the tips close with the program: a window left open would
+    // keep it running without its main window.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window != this && window->isVisible()) window->close();
+    }
 }
 
 bool TfMain::eventFilter(QObject* watched, QEvent* event) {

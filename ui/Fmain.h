@@ -424,6 +424,8 @@ class TfMain : public QMainWindow {
     void disconnectTransport();
     void showTempoText(int bpm);
     int outputDevice_ = PlayerContext::kDefaultDevice;
+    QString loopEditText_;  // the position shown before the editor opened; Escape restores it
+    bool loopEditCancelled_ = false;
     QObject* hoverCleaner_ = nullptr;
 
     // Printing

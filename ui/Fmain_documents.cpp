@@ -264,6 +264,16 @@ void TfMain::openFile(const QString& fileName, int origin) {
         };
     }
     const StatusCode status = notes_->openDocument(request);
+    // A MIDI file without notes, or with drums only, has no melody: said so, not "too short".
+    if (kind == DocumentKind::kMidi && !leadSheet && notes_->chordMaster() != nullptr) {
+        const std::string absent = model::noMelodyText(notes_->chordMaster()->noteChannels(),
+                                                       status, toPath(documentFileName_));
+        if (!absent.empty()) {
+            dialogs_.message(this, model::MessageKind::Error, displayText(absent), QMessageBox::Ok);
+            closeDocument();
+            return;
+        }
+    }
     if (status != status::kOk && !handleLoadStatus(status)) {
         closeDocument();
         return;
@@ -312,12 +322,15 @@ int TfMain::chooseMelodyChannel(const std::vector<int>& channels) {
     // Only channels whose notes would pass as a melody are offered.
     Composition* composition = notes_ ? notes_->composition() : nullptr;
     std::vector<model::ChannelCandidate> candidates;
+    const std::array<std::string, 16> trackNames =
+        model::trackNamesOfChannels(toPath(documentFileName_));
     for (const int channel : channels) {
         if (!composition || !notes_->channelCaption(channel).second) continue;
         const auto kind = static_cast<std::uint8_t>(event_kind::kProgramChange | channel);
         const int program =
             composition->findEvent(kind, 0, true) ? (composition->eventValue(kind, 0) & 0x7F) : -1;
-        candidates.push_back({channel, program});
+        candidates.push_back(
+            {channel, program, trackNames[static_cast<std::size_t>(channel & 0x0F)]});
     }
     if (candidates.empty()) return -1;
     if (candidates.size() == 1) return candidates.front().channel;
@@ -338,7 +351,9 @@ int TfMain::chooseMelodyChannel(const std::vector<int>& channels) {
 
 bool TfMain::handleLoadStatus(StatusCode status) {
     const std::string name = toPath(documentFileName_);
-    model::LoadStatusAnswer answer = model::answerLoadStatus(status, name);
+    ChordMaster* master = notes_ ? notes_->chordMaster() : nullptr;
+    model::LoadStatusAnswer answer =
+        model::answerLoadStatus(status, name, master ? master->readerMessage() : std::string());
     if (answer.action == model::LoadStatusAnswer::Action::ChooseChannel) {
         // The channel choice ran while the document opened; here it was not resolved.
         answer = model::unresolvedChannelAnswer(name, channelChoiceCancelled_);

@@ -64,9 +64,10 @@ void TfMain::connectTransport() {
         QRegularExpression(QStringLiteral("[0-9]{0,3}([.,][0-9]{0,2})?")), t_Tempo));
     connect(t_Tempo, &QLineEdit::editingFinished, this, &TfMain::t_TempoChange);
 
-    // An overwrite-mode editor: typing replaces the digit under the caret, so the caret keeps
-    // its place when the loop is rewritten after each digit.
+    // An overwrite-mode editor over five columns of bar; the loop changes on Enter or on leaving
+    // the field, not at every digit.
     me_FromTo->setInputMask(QStringLiteral("00000:00:000; "));
+    connect(me_FromTo, &QLineEdit::returnPressed, this, [this] { me_FromTo->clearFocus(); });
     hoverCleaner_ = new EventHook(this, [this](QObject* watched, QEvent* event) {
         switch (event->type()) {
             case QEvent::MouseMove:
@@ -88,6 +89,14 @@ void TfMain::connectTransport() {
             case QEvent::KeyRelease:
                 if (watched == me_FromTo) {
                     me_FromToKeyUp(static_cast<QKeyEvent*>(event)->key());
+                }
+                break;
+            case QEvent::KeyPress:
+                if (watched == me_FromTo &&
+                    static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                    loopEditCancelled_ = true;
+                    me_FromTo->clearFocus();
+                    return true;
                 }
                 break;
             case QEvent::FocusOut:
@@ -195,14 +204,16 @@ void TfMain::playTimerTimer() {
         const QSignalBlocker block(sb_Tempo);
         sb_Tempo->setValue(bpm);
     }
-    // A tempo being typed stays until the user applies or leaves it.
-    if (!t_Tempo->isModified()) showTempoText(sb_Tempo->value());
+    // A field the user is in, or has typed into, is theirs until Enter or leaving it.
+    if (!t_Tempo->isModified() && !t_Tempo->hasFocus()) showTempoText(sb_Tempo->value());
 }
 
 // --- Tempo ------------------------------------------------------------------------------------
 
 void TfMain::showTempoText(int bpm) {
-    t_Tempo->setText(QString::number(bpm));  // clears the user's modified mark
+    const QString text = QString::number(bpm);
+    if (t_Tempo->text() != text) t_Tempo->setText(text);  // clears the user's modified mark
+    t_Tempo->setModified(false);
 }
 
 void TfMain::sb_TempoScroll(int position) {
@@ -301,24 +312,32 @@ void TfMain::me_FromToClick(QLabel* edge) {
     me_FromTo->setGeometry(edge->geometry());
     me_FromTo->setProperty("Tag", edge->property("Tag"));
     me_FromTo->setText(QString::fromStdString(model::loopEditText(edge->text().toStdString())));
+    loopEditText_ = edge->text();
+    loopEditCancelled_ = false;
     me_FromTo->show();
     me_FromTo->raise();
     me_FromTo->setFocus(Qt::MouseFocusReason);
-    me_FromTo->setCursorPosition(0);
+    // The bar is selected: the first digit typed starts a new bar number.
+    me_FromTo->setSelection(0, model::kLoopBarColumns);
 }
 
 void TfMain::me_FromToKeyUp(int key) {
     if (!isDigitKey(key) || !notes_) return;
     QLabel* edge = me_FromTo->property("Tag").toInt() == 0 ? me_From : me_To;
-    // As shown, blanks included: a blank between digits reads as a zero.
     edge->setText(me_FromTo->displayText());
-    const int caret = me_FromTo->cursorPosition();
-    notes_->setLoopFromEdits();
-    me_FromTo->setCursorPosition(caret);
 }
 
 void TfMain::me_FromToExit() {
     me_FromTo->hide();
+    if (!notes_) return;
+    const bool editedFrom = me_FromTo->property("Tag").toInt() == 0;
+    QLabel* edge = editedFrom ? me_From : me_To;
+    if (loopEditCancelled_) {
+        edge->setText(loopEditText_);
+        return;
+    }
+    edge->setText(me_FromTo->displayText());
+    notes_->setLoopFromEdits(editedFrom);
 }
 
 }  // namespace varimel

@@ -331,7 +331,7 @@ void TfNotes_l::setLoopFromPixels(int a, int b) {
     canvas_->update();
 }
 
-void TfNotes_l::setLoopFromEdits() {
+void TfNotes_l::setLoopFromEdits(bool editedFrom) {
     Composition* c = composition();
     if (!c || !scale_) return;
     const auto read = [&](QLabel* label) {
@@ -339,8 +339,8 @@ void TfNotes_l::setLoopFromEdits() {
                                                label->text().toStdString())
                      : 0;
     };
-    loopRange_ = model::loopFromTicks(*scale_, c->meterMap(), read(bindings_.fromLabel),
-                                      read(bindings_.toLabel));
+    loopRange_ = model::loopFromEdit(*scale_, c->meterMap(), c->barCount, read(bindings_.fromLabel),
+                                     read(bindings_.toLabel), editedFrom);
     showLoopTexts();
     canvas_->update();
 }

@@ -76,7 +76,7 @@ class TfNotes_l : public QWidget {
     void backward();
     void forward();
     void insertMarker(int pixel);  // -1: half a beat before the cursor
-    void setLoopFromEdits();
+    void setLoopFromEdits(bool editedFrom);
     void setLoopFromPixels(int a, int b);
     void showLoop(bool shown);
     // "Dispose Loop Points" (1) and "Delete Loop Points" (2); the Looping button calls it too.

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QShortcut>
 #include <QShowEvent>
@@ -53,6 +54,7 @@ TfOptions::TfOptions(HarmonyOptions& options, HelpSink& help, QWidget* parent)
       b_Cancel(named<QPushButton>(this, "b_Cancel", tr("Cancel"))),
       b_Help(named<QPushButton>(this, "b_Help", tr("Help"))) {
     setObjectName(QStringLiteral("TfOptions"));
+    new PlaceKeeper(this);
     setWindowTitle(tr("Options"));
     setFixedSize(kWidth, kHeight);
     pgc_Options->addTab(oAcc, tr("Accompaniment"));
@@ -61,6 +63,8 @@ TfOptions::TfOptions(HarmonyOptions& options, HelpSink& help, QWidget* parent)
     Label1->setBuddy(cb_DAP);
     st_NCC->setBuddy(mt_NCC);
     mt_NCC->setMaxLength(kCustomChordsLength);
+    mt_NCC->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(kCustomChordsLength)), mt_NCC));
     mt_NCC->setFixedWidth(mt_NCC->fontMetrics().horizontalAdvance(QStringLiteral("000")) + 12);
     mt_NCC->setAlignment(Qt::AlignRight);
     b_Ok->setDefault(true);
@@ -162,6 +166,9 @@ void TfOptions::showEvent(QShowEvent* event) {
     if (event->spontaneous()) return;
     // Every show starts from the record, so a cancelled edit leaves no trace.
     FormActivate();
+    // Centred the first time; after that where the user left it.
+    if (property("placed").toBool()) return;
+    setProperty("placed", true);
     if (const QScreen* desktop = screen())
         move(desktop->availableGeometry().center() - rect().center());
 }

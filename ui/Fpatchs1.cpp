@@ -58,7 +58,7 @@ TfPatchs::TfPatchs(PlayerContext& player, QWidget* parent)
     sg_ChPs->setSelectionMode(QAbstractItemView::SingleSelection);
     sg_ChPs->setFrameStyle(QFrame::NoFrame);
     sg_ChPs->setMouseTracking(true);
-    // The small grid font of a tool window, so that "Volume" fits its 34 pixels.
+    // The small grid font of a tool window; "Volume" takes the widest column.
     QFont small = sg_ChPs->font();
     small.setPixelSize(11);
     sg_ChPs->setFont(small);

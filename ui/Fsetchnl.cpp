@@ -19,6 +19,8 @@ TfSetChn::TfSetChn(QWidget* parent)
       b_Cancel(named<QPushButton>(this, "b_Cancel", tr("Cancel"))) {
     setObjectName(QStringLiteral("TfSetChn"));
     setWindowTitle(tr("Select Channel of Melody"));
+    // Wide enough for its caption and for a line with a long track name.
+    setMinimumWidth(400);
     Label1->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label1);

@@ -49,6 +49,7 @@ TfStyle::TfStyle(const QString& styleDir, const QString& importTool, HelpSink& h
       library_(QFile::encodeName(styleDir).toStdString()),
       importTool_(importTool) {
     setObjectName(QStringLiteral("TfStyle"));
+    new PlaceKeeper(this);
     setWindowTitle(tr("Styles of instrumental accompaniments"));
     setFixedSize(594, 360);
 

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
@@ -101,7 +102,16 @@ class AccompanimentCommandsTest : public QObject, protected WindowFixture {
         start();
         open(copySample("twinkle", "twinkle.mid"));
         window_->player().openStream();
+        // The lights appear without moving the controls beside them.
+        const auto createButton = [this] {
+            child<QWidget>("p_Middle")->layout()->activate();
+            return child<QPushButton>("b_CreateAcc")->geometry();
+        };
+        const QRect before = createButton();
+        QVERIFY(!child<QWidget>("imgSAM")->isVisible());
         create();
+        QVERIFY(child<QWidget>("imgSAM")->isVisible());
+        QCOMPARE(createButton(), before);
         Composition& c = composition();
         QCOMPARE(c.accompanimentParts, accompaniment_part::kStyle);
         QVERIFY(c.style != nullptr);

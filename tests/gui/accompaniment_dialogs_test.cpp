@@ -352,6 +352,13 @@ void AccompanimentDialogsTest::instrumentsVolumeTextStopsAt127() {
     TfPatchs dialog(recorded.player, nullptr);
     dialog.showFor(settings, names);
     auto* grid = dialog.findChild<QTableWidget*>(QStringLiteral("sg_ChPs"));
+    // Every header fits its column, cell margins included.
+    const QFontMetrics metrics(grid->font());
+    for (int column = 0; column < grid->columnCount(); ++column) {
+        const QString header = grid->item(0, column)->text();
+        QVERIFY2(metrics.horizontalAdvance(header) + 8 <= grid->columnWidth(column),
+                 qPrintable(header));
+    }
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cellCentre(grid, 3, 4));
     auto* editor = dialog.findChild<QLineEdit*>(QStringLiteral("me_vol"));
     QVERIFY(editor->isVisible());
@@ -527,13 +534,19 @@ void AccompanimentDialogsTest::arrangementRightClickOnAnotherMeterChangesNothing
     QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(0, 128, 0));
     QTest::mouseClick(rockText, Qt::RightButton);
     QCOMPARE(dialog.selectedId(), rock);
-    QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    // Selected: dark letters on its bright green, readable on the pale page.
+    QCOMPARE(rockText->palette().color(QPalette::Window), QColor(0, 255, 0));
+    QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QVERIFY(rockText->autoFillBackground());
 
     QLabel* waltzText = dialog.rowText(waltzName);
     QCOMPARE(waltzText->palette().color(QPalette::WindowText), QColor(128, 128, 128));
     QTest::mouseClick(waltzText, Qt::RightButton);
     QCOMPARE(dialog.selectedId(), rock);
-    QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    // Selected: dark letters on its bright green, readable on the pale page.
+    QCOMPARE(rockText->palette().color(QPalette::Window), QColor(0, 255, 0));
+    QCOMPARE(rockText->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QVERIFY(rockText->autoFillBackground());
     QCOMPARE(dialog.library().loadedId(), rock);
 }
 

@@ -14,6 +14,7 @@
 #include <QUndoStack>
 #include <QtTest>
 #include <filesystem>
+#include <fstream>
 
 #include "accompaniment/StyleRenderer.h"
 #include "engine/Apperr.h"
@@ -26,6 +27,7 @@
 #include "settings/Tmyregistry.h"
 #include "support/melody.h"
 #include "support/samples.h"
+#include "support/smf_bytes.h"
 #include "ui/Fchords1.h"
 #include "ui/Fmain.h"
 #include "ui/Fnotes_l1.h"
@@ -105,11 +107,56 @@ class DocumentsTest : public QObject, protected WindowFixture {
         QVERIFY(window_->notesView() != nullptr);
         QVERIFY(window_->windowTitle().endsWith(" - SONG.MID"));
 
-        const QString midi = copySample("twinkle", "song.midi");
-        open(midi);
+        open(copySample("twinkle", "song.midi"));
+        QCOMPARE(window_->documentKind(), 1);
+        QVERIFY(window_->windowTitle().endsWith(" - song.midi"));
+
+        const QString text = copySample("twinkle", "song.txt");
+        open(text);
         QCOMPARE(window_->documentKind(), 0);
-        QCOMPARE(texts().back(), "Can't open file " + midi);
+        QCOMPARE(texts().back(), "Can't open file " + text);
         QVERIFY(window_->notesView() == nullptr);
+    }
+
+    void filesWithoutAMelodySayWhatIsWrongWithThem() {
+        namespace smf = varimel::test::smf;
+        start();
+        const auto write = [this](const char* name, const std::vector<std::uint8_t>& bytes) {
+            const QString path = QString::fromStdString((dir_->path() / name).string());
+            std::ofstream(path.toStdString(), std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()),
+                       static_cast<std::streamsize>(bytes.size()));
+            return path;
+        };
+        std::vector<std::uint8_t> drums;
+        {
+            smf::Bytes body;
+            for (int beat = 0; beat < 32; ++beat) {
+                body = smf::cat({body, smf::noteOn(0, 9, 36 + beat % 3, 100),
+                                 smf::noteOff(480, 9, 36 + beat % 3)});
+            }
+            drums = smf::file(0, 480, {smf::cat({body, smf::endOfTrack()})});
+        }
+        const struct {
+            QString path;
+            QString says;
+        } cases[] = {
+            {write("broken.mid", {'R', 'I', 'F', 'X', 0, 0}), "missing midi header MThd"},
+            {write("empty.mid",
+                   smf::file(0, 480, {smf::cat({smf::tempo(0, 500000), smf::endOfTrack(1920)})})),
+             "The file holds no notes"},
+            {write("drums.mid", drums), "drums (MIDI channel 10)"},
+        };
+        for (const auto& refused : cases) {
+            dialogs_.messages.clear();
+            open(refused.path);
+            QCOMPARE(window_->documentKind(), 0);
+            QVERIFY(window_->notesView() == nullptr);
+            QVERIFY2(!texts().isEmpty() &&
+                         texts().back().startsWith("Can't open file " + refused.path) &&
+                         texts().back().contains(refused.says),
+                     qPrintable(texts().join('|')));
+        }
     }
 
     void aProjectOpensWithItsChordsAndAccompaniment() {
@@ -442,9 +489,19 @@ class DocumentsTest : public QObject, protected WindowFixture {
         const QString path = QString::fromStdString((dir_->path() / "two.mid").string());
         fs::copy_file(file.path(), path.toStdString());
         start();
+        QStringList lines;
+        dialogs_.onRun = [&lines](QDialog& dialog) {
+            if (auto* list = dialog.findChild<QComboBox*>("cb_CM")) {
+                for (int i = 0; i < list->count(); ++i) lines.append(list->itemText(i));
+            }
+            return int(QDialog::Accepted);
+        };
         open(path);
         // Both channels are melodies: the dialog ran, its first line was taken.
         QVERIFY(dialogs_.ran.contains("TfSetChn"));
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith("Channel 1") && lines[1].startsWith("Channel 6"),
+                 qPrintable(lines.join('|')));
         QCOMPARE(window_->documentKind(), 1);
         QCOMPARE(composition()->noteTracks().count(0), 12);
     }

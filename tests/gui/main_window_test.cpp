@@ -4,20 +4,24 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "engine/Apperr.h"
@@ -117,7 +121,12 @@ class MainWindowTest : public QObject {
         QVERIFY(!loopRan);
         QCOMPARE(dialogs_.messages.size(), std::size_t{1});
         QCOMPARE(dialogs_.messages[0].kind, model::MessageKind::Error);
-        QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Please run setup again"));
+        // The box names the command that writes the settings, and where they are looked for.
+        const QString& text = dialogs_.messages[0].text;
+        QVERIFY2(text.startsWith(QStringLiteral("Please run setup again")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("varimel-regsetup --install-path DIR")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QString::fromStdString(registry_.string())), qPrintable(text));
         QVERIFY(!fs::exists(registry_));    // nothing written at exit
         QCoreApplication::processEvents();  // let the guard timer go
     }
@@ -352,6 +361,24 @@ class MainWindowTest : public QObject {
         QCOMPARE(dialogs_.messages[0].kind, model::MessageKind::Plain);
         QCOMPARE(dialogs_.messages[0].text, QStringLiteral("Visit www.belmora.com/varimel."));
         QVERIFY(launcher_.started.isEmpty());
+
+        // The desktop's opener is there, but no browser is set up for web addresses: the real
+        // launcher says it cannot open the site rather than starting an opener that shows nothing.
+        const fs::path bin = dir_->path() / "bin";
+        writeText(bin / "xdg-open", "#!/bin/sh\ntouch \"$0.ran\"\n");
+        writeText(bin / "xdg-mime", "#!/bin/sh\nexit 0\n");
+        for (const char* tool : {"xdg-open", "xdg-mime"})
+            fs::permissions(bin / tool, fs::perms::owner_all, fs::perm_options::add);
+        const QByteArray path = qgetenv("PATH");
+        const QByteArray browser = qgetenv("BROWSER");
+        qputenv("PATH", QByteArray::fromStdString(bin.string()));
+        qunsetenv("BROWSER");
+        DesktopLauncher desktop;
+        const bool opened = desktop.openUrl(QUrl(QStringLiteral("http://www.belmora.com/varimel")));
+        qputenv("PATH", path);
+        if (!browser.isEmpty()) qputenv("BROWSER", browser);
+        QVERIFY(!opened);
+        QVERIFY(!fs::exists(bin / "xdg-open.ran"));
     }
 
     void helpCommandsAndF1OpenTheirTopics() {
@@ -444,6 +471,138 @@ class MainWindowTest : public QObject {
         QVERIFY(window.browser()->toPlainText().contains("Contents"));
         window.showHelp(model::help_topic::kSupport);
         QVERIFY(window.browser()->toPlainText().contains("topic-30.html"));
+    }
+
+    void helpFromAModalDialogIsUsableAboveItAndFitsTheScreen() {
+        const fs::path help = dir_->path() / "help";
+        writeText(help / "index.html", "<h1>Contents</h1>");
+        writeText(help / "topic-26.html", "<h1>Options</h1>");
+        HelpWindow window;
+        window.setHelpPath(QString::fromStdString(help.string()) + "/");
+        QDialog dialog;
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QRect screen = dialog.screen()->availableGeometry();
+        // Left low on the screen, as a window manager may place it.
+        window.move(screen.left(), screen.bottom() - 100);
+
+        window.showHelp(model::help_topic::kOptionsDialog);
+        QVERIFY(window.isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY2(screen.contains(window.frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(window.frameGeometry().x())
+                                .arg(window.frameGeometry().y())
+                                .arg(window.frameGeometry().width())
+                                .arg(window.frameGeometry().height())));
+        // Its buttons answer clicks while the dialog is open: Contents, then Back.
+        auto* home = window.findChild<QToolButton*>("b_HelpHome");
+        auto* back = window.findChild<QToolButton*>("b_HelpBack");
+        QVERIFY(home && back);
+        QTest::mouseClick(home, Qt::LeftButton);
+        QTRY_VERIFY(window.browser()->toPlainText().contains("Contents"));
+        QVERIFY(back->isEnabled());
+        QTest::mouseClick(back, Qt::LeftButton);
+        QTRY_VERIFY(window.browser()->toPlainText().contains("Options"));
+
+        // The dialog closes; the help stays open on its own.
+        dialog.hide();
+        QVERIFY(window.isVisible());
+        QVERIFY(window.parentWidget() == nullptr);
+    }
+
+    void aBoxRaisedUnderAModalDialogIsOwnedByIt() {
+        // An arrangement library whose files cannot be read.
+        const fs::path broken = dir_->path() / "arrangements";
+        fs::copy(std::string(VARIMEL_BUILD_LIBRARY_DIR) + "arrangements", broken);
+        for (const auto& entry : fs::directory_iterator(broken)) {
+            if (entry.path().extension() == ".art") writeText(entry.path(), "bad");
+        }
+        install(true);
+        {
+            RegistryFile registry(registry_);
+            InstallLayout layout;
+            layout.installPath = root_.string();
+            layout.styleDir = std::string(VARIMEL_BUILD_LIBRARY_DIR) + "styles/";
+            layout.arrangementDir = (broken / "").string();
+            QVERIFY(writeInstallation(registry, layout, true));
+        }
+        TfMain window(services(), QString());
+        QVERIFY(window.started());
+        window.show();
+        TfArrang* dialog = window.arrangementDialog();
+        dialog->setWindowModality(Qt::ApplicationModal);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QLabel* entry = nullptr;
+        for (QLabel* text : dialog->findChildren<QLabel*>()) {
+            if (text->objectName().startsWith("mi_")) entry = text;
+        }
+        QVERIFY(entry != nullptr);
+        QTest::mouseClick(entry, Qt::LeftButton);
+        QTRY_VERIFY(!dialogs_.messages.empty());
+        QCOMPARE(dialogs_.messages.back().text, QStringLiteral("Can't Load selected Arrangement?"));
+        QVERIFY(dialogs_.messages.back().owner == dialog);
+        dialog->hide();
+    }
+
+    void exitClosesTheOtherWindowsAndDialogsReopenWhereTheyWere() {
+        install(false);
+        TfMain window(services(), QString());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        auto* options = window.findChild<QDialog*>("TfOptions");
+        QVERIFY(options != nullptr);
+        options->show();
+        options->move(options->pos() + QPoint(37, 41));
+        const QPoint place = options->pos();
+        options->hide();
+        options->show();
+        QCOMPARE(options->pos(), place);
+        options->hide();
+
+        HelpWindow help;
+        help.show();
+        window.findChild<QAction*>("mnTips")->trigger();
+        QVERIFY(window.tipsDialog() && window.tipsDialog()->isVisible());
+        window.findChild<QAction*>("mnFExit")->trigger();
+        QVERIFY(!window.isVisible());
+        QVERIFY(!help.isVisible());
+        QVERIFY(!window.tipsDialog()->isVisible());
+    }
+
+    void everyMenuCommandIsDescribedInTheHelp() {
+        install(false);
+        TfMain window(services(), QString());
+        QString help;
+        const QDir pages(QStringLiteral(VARIMEL_SOURCE_DIR "/data/help"));
+        for (const QFileInfo& page : pages.entryInfoList({QStringLiteral("*.html")})) {
+            QFile file(page.filePath());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QTextDocument document;
+            document.setHtml(QString::fromUtf8(file.readAll()));
+            help += document.toPlainText() + QLatin1Char(' ');
+        }
+        help = help.simplified();
+        QStringList missing;
+        std::function<void(QMenu*)> walk = [&](QMenu* menu) {
+            for (QAction* action : menu->actions()) {
+                if (action->isSeparator() || !action->isVisible()) continue;
+                QString caption = action->text().remove(QLatin1Char('&')).section('\t', 0, 0);
+                caption = caption.trimmed();
+                if (caption.endsWith(QLatin1String("..."))) caption.chop(3);
+                caption = caption.trimmed();
+                if (!caption.isEmpty() && !help.contains(caption, Qt::CaseInsensitive))
+                    missing.append(caption);
+                if (action->menu()) walk(action->menu());
+            }
+        };
+        for (QAction* top : window.menuBar()->actions()) {
+            if (top->isVisible() && top->menu()) walk(top->menu());
+        }
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QStringLiteral(", "))));
     }
 
     void exitWritesTheNormalBoundsAndTheMaximisedState() {

@@ -32,13 +32,15 @@ namespace varimel {
 struct ShownMessage {
     model::MessageKind kind;
     QString text;
+    QWidget* owner = nullptr;
 };
 
 class ScriptedDialogs final : public DialogProvider {
   public:
-    QMessageBox::StandardButton message(QWidget*, model::MessageKind kind, const QString& text,
+    QMessageBox::StandardButton message(QWidget* owner, model::MessageKind kind,
+                                        const QString& text,
                                         QMessageBox::StandardButtons) override {
-        messages.push_back({kind, text});
+        messages.push_back({kind, text, owner});
         if (answers.empty()) return QMessageBox::Ok;
         const QMessageBox::StandardButton answer = answers.front();
         answers.pop_front();

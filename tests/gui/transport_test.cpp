@@ -338,6 +338,11 @@ class TransportTest : public QObject, protected WindowFixture {
         const ClockTime gap = played[count + 2].due - played[count + 1].due;
         QVERIFY2(std::abs(gap - ClockTime{60000000 / 255} * 1000) < 1000000,
                  qPrintable(QString::number(gap)));
+        // A field the user clicked into keeps its caret while the timer ticks.
+        field->setFocus();
+        field->setCursorPosition(1);
+        QTest::qWait(3 * playTimer()->interval());
+        QCOMPARE(field->cursorPosition(), 1);
         // A tempo being typed while the piece plays stays as typed and changes nothing until
         // Enter, however many timer ticks pass.
         field->setFocus();
@@ -355,52 +360,65 @@ class TransportTest : public QObject, protected WindowFixture {
         stopAndWait();
     }
 
-    void theLoopEditorKeepsItsCaretAndTakesOnlyDigits() {
+    void theLoopEditorAppliesOnEnterOrLeavingAndTakesOnlyDigits() {
         start();
         open(scaleMelody());
         auto* from = child<QLabel>("me_From");
         auto* to = child<QLabel>("me_To");
         auto* editor = child<QLineEdit>("me_FromTo");
+        const model::LoopRange before = notes()->loop();
 
-        QTest::mouseClick(to, Qt::LeftButton);
+        // With no loop yet, a bar typed in From gives a loop of that bar; nothing changes
+        // while the digits are typed.
+        QTest::mouseClick(from, Qt::LeftButton);
         QVERIFY(editor->isVisible());
-        QCOMPARE(editor->property("Tag").toInt(), 1);
-        QCOMPARE(editor->geometry(), to->geometry());
+        QCOMPARE(editor->property("Tag").toInt(), 0);
+        QCOMPARE(editor->geometry(), from->geometry());
         QCOMPARE(editor->displayText().size(), 12);
         QCOMPARE(editor->displayText().indexOf(':'), 5);
-        editor->setCursorPosition(4);
-        QTest::keyClick(editor, Qt::Key_6);
-        QCOMPARE(to->text(), QStringLiteral("  6:01:000"));
-        QCOMPARE(notes()->loop().endTick, 5 * 1920);
+        QTest::keyClick(editor, Qt::Key_3);
+        QCOMPARE(notes()->loop().startTick, before.startTick);
+        QCOMPARE(notes()->loop().endTick, before.endTick);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(!editor->isVisible());
+        QCOMPARE(notes()->loop().startTick, 2 * 1920);
+        QCOMPARE(notes()->loop().endTick, 3 * 1920);
+        QCOMPARE(from->text(), QStringLiteral("  3:01:000"));
+        QCOMPARE(to->text(), QStringLiteral("  4:01:000"));
 
-        QTest::mouseClick(from, Qt::LeftButton);
-        QCOMPARE(editor->property("Tag").toInt(), 0);
-        editor->setCursorPosition(3);
-        // Two digits in a row land side by side: the rewrite after the first kept the caret.
+        // Two digits make one bar number; the loop follows when the field is left.
+        QTest::mouseClick(to, Qt::LeftButton);
+        QCOMPARE(editor->property("Tag").toInt(), 1);
         QTest::keyClick(editor, Qt::Key_0);
-        QTest::keyClick(editor, Qt::Key_2, Qt::KeypadModifier);
-        QCOMPARE(from->text(), QStringLiteral("  2:01:000"));
-        QCOMPARE(notes()->loop().startTick, 1920);
-        QCOMPARE(editor->displayText(), QStringLiteral("    2:01:000"));
-
-        // Other keys leave both positions alone.
-        editor->setCursorPosition(4);
-        QTest::keyClick(editor, Qt::Key_Space);
-        QTest::keyClick(editor, Qt::Key_Right);
-        QCOMPARE(from->text(), QStringLiteral("  2:01:000"));
+        QTest::keyClick(editor, Qt::Key_6, Qt::KeypadModifier);
+        QCOMPARE(notes()->loop().endTick, 3 * 1920);
+        child<QLineEdit>("t_Tempo")->setFocus();
+        QTRY_VERIFY(!editor->isVisible());
+        QCOMPARE(notes()->loop().endTick, 5 * 1920);
         QCOMPARE(to->text(), QStringLiteral("  6:01:000"));
+
+        // Other keys leave the position alone; Escape closes without applying.
+        QTest::mouseClick(from, Qt::LeftButton);
+        QTest::keyClick(editor, Qt::Key_Right);
+        QTest::keyClick(editor, Qt::Key_A);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(!editor->isVisible());
+        QCOMPARE(notes()->loop().startTick, 2 * 1920);
+        QTest::mouseClick(from, Qt::LeftButton);
+        QTest::keyClick(editor, Qt::Key_1);
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QTRY_VERIFY(!editor->isVisible());
+        QCOMPARE(from->text(), QStringLiteral("  3:01:000"));
+        QCOMPARE(notes()->loop().startTick, 2 * 1920);
 
         // A beat beyond the last bar stops at the end of the piece.
         QTest::mouseClick(to, Qt::LeftButton);
-        editor->setCursorPosition(4);
         QTest::keyClicks(editor, "8");
         editor->setCursorPosition(6);
         QTest::keyClicks(editor, "9");
-        QCOMPARE(notes()->loop().endTick, 8 * 1920);
-
-        // Leaving the editor hides it.
-        child<QLineEdit>("t_Tempo")->setFocus();
+        QTest::keyClick(editor, Qt::Key_Enter);
         QTRY_VERIFY(!editor->isVisible());
+        QCOMPARE(notes()->loop().endTick, 8 * 1920);
     }
 
     void commandsAreRefusedWhilePlayingAndTheGridMarksTheBar() {

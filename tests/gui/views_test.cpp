@@ -170,17 +170,66 @@ class ViewsTest : public QObject {
         QCOMPARE(changes_, 0);
     }
 
-    void noneWithoutCandidatesLeavesNoChord() {
+    void theFurtherChordsListTakesTheKeysAndClosesWithoutApplying() {
         open("twinkle");
         Composition& c = *notes_->composition();
-        c.slots[1].mainCount = 0;
-        c.slots[1].extraCount = 0;
+        HarmonySlot& slot = c.slots[1];
+        slot.mainCount = 1;
+        slot.extraCount = 2;
+        slot.candidates[0] = makeChordCode(7, 0);   // C
+        slot.candidates[1] = makeChordCode(4, 3);   // Eb6, spelled as C major's key list does
+        slot.candidates[2] = makeChordCode(18, 0);  // Dm
+        c.chordTrack[1].chord = slot.candidates[0];
+        chords_->createGrid(c, *notes_->scale());
+        QListWidget* list = chords_->cb_CustChr;
+        const auto track = c.chordTrack;
+
+        // It opens with the focus; arrows move in it; Escape closes it, applying nothing.
+        click("SCChr_1", Qt::LeftButton);
+        QVERIFY(list->isVisible());
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->item(1)->text(), QString("Eb6"));
+        QTRY_VERIFY(list->hasFocus());
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(list->currentRow(), 1);
+        QTest::keyClick(list, Qt::Key_Escape);
+        QVERIFY(!list->isVisible());
+        QCOMPARE(c.chordTrack, track);
+
+        // Auditioning an entry sounds it only; a second click on the button, or a click
+        // elsewhere, closes the list without applying it.
+        click("SCChr_1", Qt::LeftButton);
+        const QRect second = list->visualItemRect(list->item(2));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+        QCOMPARE(list->currentRow(), 2);
+        click("SCChr_1", Qt::LeftButton);
+        QVERIFY(!list->isVisible());
+        QCOMPARE(c.chordTrack, track);
+        click("SCChr_1", Qt::LeftButton);
+        QVERIFY(list->isVisible());
+        QTest::mouseClick(canvas(), Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(!list->isVisible());
+        QCOMPARE(c.chordTrack, track);
+        QCOMPARE(changes_, 0);
+
+        // Enter applies the entry the keys chose.
+        click("SCChr_1", Qt::LeftButton);
+        QTRY_VERIFY(list->hasFocus());
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Return);
+        QVERIFY(!list->isVisible());
+        QCOMPARE(c.chordTrack[1].chord, slot.candidates[1]);
+        QCOMPARE(chords_->elementText("AChr_1"), QString("Eb6"));
+
+        // Without candidates the list holds only "None", which leaves no chord.
+        slot.mainCount = 0;
+        slot.extraCount = 0;
         chords_->createGrid(c, *notes_->scale());
         click("SCChr_1", Qt::LeftButton);
-        QVERIFY(chords_->cb_CustChr->isVisible());
-        QCOMPARE(chords_->cb_CustChr->count(), 1);
-        QCOMPARE(chords_->cb_CustChr->item(0)->text(), QString("None"));
-        click("SCChr_1", Qt::LeftButton);  // applies "None"
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), QString("None"));
+        QTRY_VERIFY(list->hasFocus());
+        QTest::keyClick(list, Qt::Key_Return);
         QCOMPARE(c.chordTrack[1].chord, kNoChord);
         QCOMPARE(chords_->elementText("AChr_1"), QString("  -   "));
     }

@@ -36,13 +36,13 @@ bool applyChordEdit(Composition& composition, const ChordEdit& edit, bool forwar
     return true;
 }
 
-std::string describeChordEdit(const ChordEdit& edit) {
+std::string describeChordEdit(const ChordEdit& edit, KeyIndex pieceKey) {
     const std::string bar = std::to_string(edit.bar + 1);
     if (edit.before.chord == edit.after.chord && edit.before.enabled != edit.after.enabled) {
         return (edit.after.enabled ? "Unmute bar " : "Mute bar ") + bar;
     }
     if (edit.after.chord == kNoChord) return "No chord in bar " + bar;
-    return "Chord " + trimmed(chordName(edit.after.chord)) + " in bar " + bar;
+    return "Chord " + trimmed(chordName(edit.after.chord, pieceKey)) + " in bar " + bar;
 }
 
 }  // namespace varimel::model

@@ -36,6 +36,6 @@ std::optional<ChordEdit> makeChordEdit(const Composition& composition, int bar,
 bool applyChordEdit(Composition& composition, const ChordEdit& edit, bool forward);
 // What the Edit menu calls the change: "Chord G7 in bar 12", "Mute bar 5", "Unmute bar 5",
 // "No chord in bar 3" (bars counted from 1).
-std::string describeChordEdit(const ChordEdit& edit);
+std::string describeChordEdit(const ChordEdit& edit, KeyIndex pieceKey = kNoKey);
 
 }  // namespace varimel::model

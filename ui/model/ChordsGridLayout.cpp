@@ -58,8 +58,8 @@ BarCandidates barCandidates(const HarmonySlot& slot) {
     return bar;
 }
 
-std::string candidateCaption(ChordCode code, bool narrow) {
-    std::string name = chordName(code);
+std::string candidateCaption(ChordCode code, bool narrow, KeyIndex pieceKey) {
+    std::string name = chordName(code, pieceKey);
     if (name.size() < 8) name.append(8 - name.size(), ' ');
     return narrow ? "  " + name : name;
 }

@@ -66,6 +66,6 @@ BarCandidates barCandidates(const HarmonySlot& slot);
 
 // A candidate's caption: its name padded with blanks to eight characters (narrow columns
 // indent it by two blanks).
-std::string candidateCaption(ChordCode code, bool narrow);
+std::string candidateCaption(ChordCode code, bool narrow, KeyIndex pieceKey = kNoKey);
 
 }  // namespace varimel::model

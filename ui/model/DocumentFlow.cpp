@@ -1,5 +1,6 @@
 #include "ui/model/DocumentFlow.h"
 
+#include "alg/midi/midi_rw.h"
 #include "ui/model/InstrumentNames.h"
 
 namespace varimel::model {
@@ -33,7 +34,8 @@ std::string fileNameOnly(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-LoadStatusAnswer answerLoadStatus(int status, const std::string& fileName) {
+LoadStatusAnswer answerLoadStatus(int status, const std::string& fileName,
+                                  const std::string& reason) {
     LoadStatusAnswer answer;
     switch (status) {
         case 92:
@@ -52,9 +54,23 @@ LoadStatusAnswer answerLoadStatus(int status, const std::string& fileName) {
         case 93:
             return failure(std::string(msg::msgTooLow.text));
         default:
+            // The reader's own words say what is wrong with the file; the number does not.
             return failure(std::string(msg::msgCantOpenFile.text) + fileName + " \n\r" +
-                           std::to_string(status));
+                           (reason.empty() ? std::to_string(status) : reason));
     }
+}
+
+std::string noMelodyText(std::uint16_t noteChannels, int status, const std::string& fileName) {
+    constexpr std::uint16_t kDrumChannel = 1u << 9;
+    constexpr int kUnreadable = 101;
+    if (status == kUnreadable) return {};
+    const std::string head = std::string(msg::msgCantOpenFile.text) + fileName + " \n\r";
+    if (noteChannels == 0)
+        return head + "The file holds no notes: there is no melody to harmonise.";
+    if (noteChannels == kDrumChannel) {
+        return head + "All its notes are drums (MIDI channel 10): there is no melody to harmonise.";
+    }
+    return {};
 }
 
 LoadStatusAnswer unresolvedChannelAnswer(const std::string& fileName, bool userCancelled) {
@@ -67,12 +83,10 @@ std::vector<std::string> channelCandidateLines(const std::vector<ChannelCandidat
     std::vector<std::string> lines;
     lines.reserve(candidates.size());
     for (const ChannelCandidate& candidate : candidates) {
-        std::string line = std::to_string(candidate.channel);
-        if (candidate.program >= 0) {
-            line += " - " + names.programName(candidate.program);
-        } else {
-            line += " - Channel";
-        }
+        // Channels are counted from 1, as instruments and sequencers count them.
+        std::string line = "Channel " + std::to_string(candidate.channel + 1);
+        if (candidate.program >= 0) line += " - " + names.programName(candidate.program);
+        if (!candidate.trackName.empty()) line += " - \"" + candidate.trackName + "\"";
         lines.push_back(std::move(line));
     }
     return lines;
@@ -106,6 +120,47 @@ std::string saveQuestion(const std::string& workName) {
 
 std::string cantSaveText(const std::string& fileName, const std::string& reason) {
     return std::string(msg::msgCantSave.text) + fileName + "\n\r" + reason;
+}
+
+namespace {
+
+// Collects each track's name (text type 3) and the channels its notes use.
+class TrackNameReader final : public MidiFileReader {
+  public:
+    explicit TrackNameReader(const std::string& file) : MidiFileReader(file, 0) {}
+    std::array<std::string, 16> names;
+
+  protected:
+    void onTrackStart(int, std::int64_t, int) override {
+        trackName_.clear();
+        channels_ = 0;
+    }
+    void onTextEvent(int type, int length, const char*, const std::uint8_t* data) override {
+        if (type == kTrackNameType && trackName_.empty() && data != nullptr && length > 0)
+            trackName_.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    }
+    void onNoteOn(int channel, int, int velocity) override {
+        if (velocity > 0 && channel >= 0 && channel < 16) channels_ |= 1u << channel;
+    }
+    void onTrackEnd(int) override {
+        for (size_t channel = 0; channel < names.size(); ++channel) {
+            if ((channels_ >> channel & 1u) != 0 && names[channel].empty())
+                names[channel] = trackName_;
+        }
+    }
+
+  private:
+    static constexpr int kTrackNameType = 3;
+    std::string trackName_;
+    std::uint32_t channels_ = 0;
+};
+
+}  // namespace
+
+std::array<std::string, 16> trackNamesOfChannels(const std::string& midiFile) {
+    TrackNameReader reader(midiFile);
+    reader.run();
+    return reader.names;
 }
 
 }  // namespace varimel::model

@@ -3,6 +3,7 @@
 // melody-channel choice. (Which files open, and how, is the document opening's business.)
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,7 +22,13 @@ struct LoadStatusAnswer {
     std::string text;                      // its text
     bool keyUnrecognised = false;          // 92: AutoKey goes off for this document
 };
-LoadStatusAnswer answerLoadStatus(int status, const std::string& fileName);
+// The refusal of a MIDI file read without an error (`status` not 101) that holds no melody: no
+// notes at all, or notes on the General MIDI drum channel (10) only. Empty when it has one.
+std::string noMelodyText(std::uint16_t noteChannels, int status, const std::string& fileName);
+
+// `reason` is the reader's account of an unreadable file, shown instead of the status number.
+LoadStatusAnswer answerLoadStatus(int status, const std::string& fileName,
+                                  const std::string& reason = {});
 // The report after status 89 could not be resolved: with no candidate channel the user learns
 // why; after the user's own Cancel nothing more is said.
 LoadStatusAnswer unresolvedChannelAnswer(const std::string& fileName, bool userCancelled);
@@ -30,8 +37,12 @@ LoadStatusAnswer unresolvedChannelAnswer(const std::string& fileName, bool userC
 // change>", or "<channel> - Channel" when the channel has none. Channels count from 0.
 struct ChannelCandidate {
     int channel = 0;
-    int program = -1;  // -1: no program change on the channel
+    int program = -1;       // -1: no program change on the channel
+    std::string trackName;  // of the first track whose notes use the channel; may be empty
 };
+// The name of the first track with notes on each of the 16 channels, read from a MIDI file;
+// empty names where there is none (or the file cannot be read).
+std::array<std::string, 16> trackNamesOfChannels(const std::string& midiFile);
 std::vector<std::string> channelCandidateLines(const std::vector<ChannelCandidate>& candidates,
                                                const InstrumentNames& names);
 

@@ -17,7 +17,7 @@ class InstrumentsGrid {
     static constexpr int kRows = 6;  // the header row and five channels
     static constexpr int kColumns = 5;
     static constexpr int kRowHeight = 18;
-    static constexpr std::array<int, kColumns> kColumnWidths{20, 215, 34, 34, 34};
+    static constexpr std::array<int, kColumns> kColumnWidths{20, 195, 36, 36, 50};
     static constexpr std::array<std::string_view, kColumns> kHeaders{"#", "Patch", "Mute", "Solo",
                                                                      "Volume"};
     enum Column { kNumberColumn, kPatchColumn, kMuteColumn, kSoloColumn, kVolumeColumn };

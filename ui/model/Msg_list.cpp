@@ -43,7 +43,7 @@ const MessageEntry msgNotMonophonic{
     "Please, submit only monophonic melody - \n\r using only one note sounding at a time.", Error,
     Ok};
 const MessageEntry msgTooLow{"msgTooLow",
-                             "The melody lies too low: most of its notes are below C3 (MIDI note "
+                             "The melody lies too low: most of its notes are below C4 (MIDI note "
                              "48).\n\r Transpose it up an octave and load it again.",
                              Error, Ok};
 const MessageEntry msgCantApplyStyle{"msgCantApplyStyle", "   Can't apply selected style   "};

@@ -135,9 +135,7 @@ PrintSheet sheetOf(const Composition& composition, const std::string& fileName,
     sheet.fileName = std::filesystem::path(fileName).filename().string();
     sheet.title = orUnnamed(title);
     sheet.author = orUnnamed(author);
-    const KeyIndex key = !composition.keys.empty() && isValidKey(composition.keys.front().key)
-                             ? composition.keys.front().key
-                             : composition.fileKey;
+    const KeyIndex key = composition.pieceKey();
     sheet.keyName = std::string(keyName(key));
     // A pick-up bar in a shorter meter of its own does not give the piece's meter.
     composition.meterMap().meterOfPiece(sheet.numerator, sheet.denominator);
@@ -149,7 +147,7 @@ PrintSheet sheetOf(const Composition& composition, const std::string& fileName,
         const bool sounding =
             index < composition.chordTrack.size() && composition.chordTrack[index].enabled != 0;
         sheet.chords.push_back(
-            chordName(sounding ? composition.chordTrack[index].chord : kNoChord));
+            chordName(sounding ? composition.chordTrack[index].chord : kNoChord, key));
     }
     sheet.timeStamp = timeStamp;
     return sheet;

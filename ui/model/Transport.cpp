@@ -10,7 +10,22 @@ namespace varimel::model {
 namespace {
 
 constexpr std::size_t kTempoTextLength = 6;
-constexpr std::size_t kBarColumns = 5;
+constexpr std::size_t kBarColumns = kLoopBarColumns;
+
+// Digits typed from the left of a cleared field leave blanks behind them: those are not zeros.
+std::string withoutTrailingBlanks(std::string_view text) {
+    std::string result;
+    std::size_t fieldStart = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != ':') continue;
+        std::string_view field = text.substr(fieldStart, i - fieldStart);
+        while (!field.empty() && field.back() == ' ') field.remove_suffix(1);
+        result += field;
+        if (i < text.size()) result += ':';
+        fieldStart = i + 1;
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -71,10 +86,20 @@ std::string loopEditText(std::string_view positionText) {
 }
 
 int32_t loopPositionTick(const MeterMap& meters, int32_t barCount, std::string_view text) {
-    const int32_t tick = parsePosition(meters, barCount, text).tick;
+    const int32_t tick = parsePosition(meters, barCount, withoutTrailingBlanks(text)).tick;
     SongPosition end;
     end.bar = static_cast<uint16_t>(std::clamp<int32_t>(barCount, 0, 0xFFFF));
     return std::min(tick, meters.tickOfPosition(end));
+}
+
+LoopRange loopFromEdit(const NotesScale& scale, const MeterMap& meters, int32_t barCount,
+                       int32_t from, int32_t to, bool editedFrom) {
+    if (editedFrom && to <= from) {
+        // A start typed at or past the end: the loop is the bar that starts there.
+        const int32_t bar = meters.positionOfTick(from).bar;
+        to = std::min(meters.tickOfBar(bar + 1), meters.tickOfBar(std::max(barCount, bar + 1)));
+    }
+    return loopFromTicks(scale, meters, from, to);
 }
 
 }  // namespace varimel::model

@@ -53,12 +53,21 @@ LoopingAction loopingAction(bool playing, bool playingLoop, bool buttonDown);
 // Where playback resumes after a pause: the cursor's pixel as a tick (never before the start).
 int32_t pauseTick(const NotesScale& scale, int cursorPixel);
 
+// The loop editor's columns of bar before the first ':'.
+inline constexpr int kLoopBarColumns = 5;
+
 // A position text for the loop editor, whose mask holds five columns of bar: the bar is padded
 // on the left ("  3:02:120" becomes "    3:02:120").
 std::string loopEditText(std::string_view positionText);
 
-// A typed loop position as a tick. A beat or tick that spills beyond its bar could land past the
-// piece: the tick is then the end of the piece (the start of bar `barCount`).
+// A typed loop position as a tick. Blanks after the digits of a field are ignored ("3    " is bar
+// 3), blanks between them read as zeros. A beat or tick that spills beyond its bar could land
+// past the piece: the tick is then the end of the piece (the start of bar `barCount`).
 int32_t loopPositionTick(const MeterMap& meters, int32_t barCount, std::string_view text);
+
+// The loop after one of its ends was typed. A start typed at or past the end gives a loop of the
+// bar that starts there; otherwise the two ends are ordered (see loopFromTicks).
+LoopRange loopFromEdit(const NotesScale& scale, const MeterMap& meters, int32_t barCount,
+                       int32_t from, int32_t to, bool editedFrom);
 
 }  // namespace varimel::model
