@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -249,8 +250,19 @@ HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& reque
     context.styles.style(kNoStyle);  // a previous file's selection is no choice for this one
     context.arrangements.choiceMade = false;
 
+    // The file is opened and read once: what it is shows in its first bytes, and the MIDI
+    // reader takes the same bytes.
+    std::vector<uint8_t> content;
     std::string warning;
-    const DocumentKind kind = documentKind(path, &warning);
+    DocumentKind kind;
+    if (readDocumentOnce(path, content)) {
+        const std::string head(content.begin(),
+                               content.begin() + std::min<ptrdiff_t>(std::ssize(content), 4));
+        kind = documentKind(path, head, &warning);
+        if (kind == DocumentKind::kProject) std::vector<uint8_t>().swap(content);
+    } else {
+        kind = documentKind(path, &warning);
+    }
     if (!warning.empty()) outcome.warnings.push_back(warning);
     OpeningRequest opening;
     opening.path = path;
@@ -266,7 +278,11 @@ HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& reque
                    : -1;
     };
     // Melodies of every format the program reads (MIDI, MusicXML, ABC) load alike.
-    opening.loadMelody = [](ChordMaster& master) { return loadMelody(master); };
+    opening.loadMelody = [&content](ChordMaster& master) {
+        if (!content.empty()) master.provideContent(std::move(content));
+        content.clear();
+        return loadMelody(master);
+    };
     outcome.document = std::make_unique<OpenedDocument>();
     OpenedDocument& document = *outcome.document;
     // The candidates of status 89 are kept for the message that offers --channel.
@@ -603,6 +619,73 @@ Outputs batchOutputs(const BatchOptions& options, const std::string& input) {
     return outputs;
 }
 
+// What a batch keeps of one tune until its line is written.
+struct BatchResult {
+    std::string line;
+    StatusCode status = 0;
+    bool failed = false;
+};
+
+// One tune of a batch, harmonised and written; one bad file never stops the batch.
+BatchResult harmoniseInBatch(const std::string& file, const BatchOptions& options,
+                             const HarmoniseRequest& request,
+                             const std::shared_ptr<AccompanimentContext>& libraries) {
+    BatchResult result;
+    try {
+        HarmoniseOutcome outcome = harmoniseFile(file, request, libraries);
+        result.status = outcome.status;
+        nlohmann::ordered_json json = outcomeJson(outcome);
+        if (options.explain) addFit(json, outcome);
+        result.line = json.dump();
+        result.failed = exitStatus(outcome) != 0 || !outcome.requestError.empty();
+        if (!result.failed && (options.project || options.exportMidi || options.wav)) {
+            result.failed = writeOutputs(outcome, batchOutputs(options, file), true) != 0;
+        }
+    } catch (const std::exception& failure) {
+        result.status = status::kUnreadableFile;
+        result.failed = true;
+        nlohmann::ordered_json json;
+        json["file"] = std::filesystem::path(file).filename().string();
+        json["status"] = status::kUnreadableFile;
+        json["error"] = failure.what();
+        result.line = json.dump();
+    }
+    return result;
+}
+
+// The counts a batch reports at its end, and the first few files that failed.
+class BatchSummary {
+  public:
+    void add(const std::string& file, StatusCode status, bool failed) {
+        ++statuses_[status];
+        if (!failed) return;
+        if (named_.size() < kNamedFailures) {
+            named_.push_back(file + " (status " + std::to_string(status) + ")");
+        }
+        ++failures_;
+    }
+
+    int report(size_t fileCount) const {
+        std::cerr << fileCount << " files:";
+        for (const auto& [code, count] : statuses_)
+            std::cerr << "  status " << code << ": " << count;
+        std::cerr << '\n';
+        if (failures_ == 0) return 0;
+        std::cerr << failures_ << " failed:";
+        for (size_t i = 0; i < named_.size(); ++i) std::cerr << (i ? ", " : " ") << named_[i];
+        if (failures_ > kNamedFailures)
+            std::cerr << ", and " << failures_ - kNamedFailures << " more";
+        std::cerr << '\n';
+        return 1;
+    }
+
+  private:
+    static constexpr size_t kNamedFailures = 10;
+    std::map<StatusCode, size_t> statuses_;
+    std::vector<std::string> named_;
+    size_t failures_ = 0;
+};
+
 int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
     std::vector<std::string> files;
     if (!options.filesFrom.empty()) {
@@ -618,81 +701,79 @@ int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
                   << (options.filesFrom.empty() ? options.folder : options.filesFrom) << '\n';
         return 1;
     }
-    const bool writes = options.project || options.exportMidi || options.wav;
-    std::vector<std::string> planned;
-    for (const std::string& file : files) {
-        for (const std::string& name : batchOutputs(options, file).names()) {
-            if (!name.empty()) planned.push_back(name);
+    {
+        std::vector<std::string> planned;
+        for (const std::string& file : files) {
+            for (const std::string& name : batchOutputs(options, file).names()) {
+                if (!name.empty()) planned.push_back(name);
+            }
         }
+        if (!options.jsonl.empty() && options.jsonl != kStandardOutputName) {
+            planned.push_back(options.jsonl);
+        }
+        if (const int refused = refuseSameFiles(files, planned)) return refused;
     }
-    if (!options.jsonl.empty() && options.jsonl != kStandardOutputName) {
-        planned.push_back(options.jsonl);
-    }
-    if (const int refused = refuseSameFiles(files, planned)) return refused;
 
-    std::vector<std::string> lines(files.size());
-    std::vector<StatusCode> statuses(files.size(), 0);
-    std::vector<char> failed(files.size(), 0);
+    // The lines go out as the tunes finish, in file order: a worker that runs ahead waits
+    // rather than piling up lines, so memory stays flat however many files there are.
+    OutputFile jsonl;
+    if (!jsonl.open(options.jsonl.empty() ? std::string(kStandardOutputName) : options.jsonl)) {
+        std::cerr << "varimel-cli: " << jsonl.error() << '\n';
+        return 1;
+    }
+    const unsigned jobs =
+        std::clamp<unsigned>(options.jobs, 1, static_cast<unsigned>(files.size()));
+    const size_t window = size_t{4} * jobs;
+    std::mutex mutex;
+    std::condition_variable written;
+    std::map<size_t, BatchResult> waiting;  // finished, not yet written
+    size_t nextToWrite = 0;
+    BatchSummary summary;
+    bool writeFailed = false;
+
+    auto finish = [&](size_t i, BatchResult result) {
+        std::unique_lock lock(mutex);
+        waiting.emplace(i, std::move(result));
+        bool moved = false;
+        for (auto first = waiting.begin(); first != waiting.end() && first->first == nextToWrite;
+             first = waiting.begin()) {
+            BatchResult& done = first->second;
+            done.line += '\n';
+            if (std::fwrite(done.line.data(), 1, done.line.size(), jsonl.handle()) !=
+                done.line.size()) {
+                writeFailed = true;
+            }
+            summary.add(files[nextToWrite], done.status, done.failed);
+            waiting.erase(first);
+            ++nextToWrite;
+            moved = true;
+        }
+        if (moved) written.notify_all();
+    };
     std::atomic<size_t> next{0};
     auto worker = [&] {
         // Each worker opens the libraries once: documents point into them while they work.
         const std::shared_ptr<AccompanimentContext> libraries = openLibraries();
         for (size_t i = next++; i < files.size(); i = next++) {
-            // One bad file never stops the batch.
-            try {
-                HarmoniseOutcome outcome = harmoniseFile(files[i], request, libraries);
-                statuses[i] = outcome.status;
-                nlohmann::ordered_json json = outcomeJson(outcome);
-                if (options.explain) addFit(json, outcome);
-                lines[i] = json.dump();
-                failed[i] = exitStatus(outcome) != 0 || !outcome.requestError.empty();
-                if (!failed[i] && writes) {
-                    failed[i] = writeOutputs(outcome, batchOutputs(options, files[i]), true) != 0;
-                }
-            } catch (const std::exception& failure) {
-                statuses[i] = status::kUnreadableFile;
-                failed[i] = 1;
-                nlohmann::ordered_json json;
-                json["file"] = std::filesystem::path(files[i]).filename().string();
-                json["status"] = status::kUnreadableFile;
-                json["error"] = failure.what();
-                lines[i] = json.dump();
+            {
+                std::unique_lock lock(mutex);
+                written.wait(lock, [&] { return i < nextToWrite + window; });
             }
+            finish(i, harmoniseInBatch(files[i], options, request, libraries));
         }
     };
-    const unsigned jobs =
-        std::clamp<unsigned>(options.jobs, 1, static_cast<unsigned>(files.size()));
     std::vector<std::thread> threads;
     for (unsigned j = 1; j < jobs; ++j) threads.emplace_back(worker);
     worker();
     for (std::thread& thread : threads) thread.join();
 
-    std::string text;
-    for (const std::string& line : lines) text += line + '\n';
-    std::string error;
-    if (!writeFileAtomically(
-            options.jsonl.empty() ? std::string(kStandardOutputName) : options.jsonl, text,
-            &error)) {
-        std::cerr << "varimel-cli: " << error << '\n';
+    if (!jsonl.commit() || writeFailed) {
+        std::cerr << "varimel-cli: "
+                  << (jsonl.error().empty() ? "cannot write the JSON lines" : jsonl.error())
+                  << '\n';
         return 1;
     }
-
-    std::map<StatusCode, int> summary;
-    for (StatusCode s : statuses) ++summary[s];
-    std::cerr << files.size() << " files:";
-    for (const auto& [code, count] : summary) std::cerr << "  status " << code << ": " << count;
-    std::cerr << '\n';
-    constexpr size_t kNamedFailures = 10;
-    const auto failures = static_cast<size_t>(std::count(failed.begin(), failed.end(), 1));
-    if (failures == 0) return 0;
-    std::cerr << failures << " failed:";
-    for (size_t i = 0, named = 0; i < files.size() && named < kNamedFailures; ++i) {
-        if (!failed[i]) continue;
-        std::cerr << (named++ ? ", " : " ") << files[i] << " (status " << statuses[i] << ")";
-    }
-    if (failures > kNamedFailures) std::cerr << ", and " << failures - kNamedFailures << " more";
-    std::cerr << '\n';
-    return 1;
+    return summary.report(files.size());
 }
 
 }  // namespace

@@ -32,6 +32,11 @@ StatusCode ChordMaster::composeNames() {
     return status;
 }
 
+void ChordMaster::provideContent(std::vector<uint8_t> bytes) {
+    content_ = std::move(bytes);
+    haveContent_ = true;
+}
+
 StatusCode ChordMaster::loadMidi() {
     return loadMidiFrom(fileName_);
 }
@@ -54,7 +59,10 @@ StatusCode ChordMaster::loadMidiFrom(const std::string& midiFile) {
         return status;
     }
 
-    CompositionLoader loader(midiFile);
+    const bool fromContent = haveContent_ && midiFile == fileName_;
+    haveContent_ = false;
+    CompositionLoader loader =
+        fromContent ? CompositionLoader(std::move(content_)) : CompositionLoader(midiFile);
     if (loader.attach(*composition_) != 0 || loader.run() != 1) {
         readerMessage_ = loader.messageText();
         return status;

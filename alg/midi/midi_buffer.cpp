@@ -43,6 +43,19 @@ MidiFileBuffer::MidiFileBuffer(std::FILE* handle, int mode)
     openBuffers();
 }
 
+MidiFileBuffer::MidiFileBuffer(std::vector<std::uint8_t> bytes)
+    : mode_(kModeWholeFile), owned_(std::move(bytes)) {
+    inMemory_ = true;
+    fileSize_ = static_cast<std::int64_t>(owned_.size());
+    if (owned_.empty()) {
+        useWindowBuffer();
+        return;
+    }
+    buffer_ = owned_.data();
+    bufferSize_ = fileSize_;
+    windowLength_ = fileSize_;
+}
+
 MidiFileBuffer::~MidiFileBuffer() {
     closeFile();
 }

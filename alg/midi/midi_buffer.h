@@ -29,6 +29,8 @@ class MidiFileBuffer {
     MidiFileBuffer(const std::string& fileName, int mode);
     // Works on a handle the caller opened; it is left open.
     MidiFileBuffer(std::FILE* handle, int mode);
+    // Reads bytes the caller already holds, as the whole file.
+    explicit MidiFileBuffer(std::vector<std::uint8_t> bytes);
     virtual ~MidiFileBuffer();
     MidiFileBuffer(const MidiFileBuffer&) = delete;
     MidiFileBuffer& operator=(const MidiFileBuffer&) = delete;
@@ -36,7 +38,7 @@ class MidiFileBuffer {
     virtual void error(const char* text);
     virtual void warning(const char* text);
 
-    bool isOpen() const { return file_ != nullptr; }
+    bool isOpen() const { return file_ != nullptr || inMemory_; }
     // Read modes: the bytes that could be read. Write mode: the highest offset written.
     std::int64_t fileSize() const { return fileSize_; }
     const char* messageText() const { return message_.data(); }
@@ -71,6 +73,7 @@ class MidiFileBuffer {
 
     std::FILE* file_ = nullptr;
     bool ownsFile_ = false;
+    bool inMemory_ = false;
     int mode_ = kModeWindow;
 
     std::vector<std::uint8_t> owned_;

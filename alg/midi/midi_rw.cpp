@@ -102,6 +102,9 @@ MidiFileReader::MidiFileReader(const std::string& fileName, int mode)
 MidiFileReader::MidiFileReader(std::FILE* handle, int mode)
     : MidiFileBuffer(handle, readMode(mode)) {}
 
+MidiFileReader::MidiFileReader(std::vector<std::uint8_t> bytes)
+    : MidiFileBuffer(std::move(bytes)) {}
+
 // ---- primitive reads ----
 
 const std::uint8_t* MidiFileReader::readBytes(std::int64_t n) {
@@ -943,6 +946,11 @@ MergedMidiReader::MergedMidiReader(const std::string& fileName, int mode)
 }
 
 MergedMidiReader::MergedMidiReader(std::FILE* handle, int mode) : MidiFileReader(handle, mode) {
+    allocateTracks();
+}
+
+MergedMidiReader::MergedMidiReader(std::vector<std::uint8_t> bytes)
+    : MidiFileReader(std::move(bytes)) {
     allocateTracks();
 }
 

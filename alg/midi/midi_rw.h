@@ -20,6 +20,7 @@ class MidiFileReader : public MidiFileBuffer {
   public:
     MidiFileReader(const std::string& fileName, int mode);
     MidiFileReader(std::FILE* handle, int mode);
+    explicit MidiFileReader(std::vector<std::uint8_t> bytes);
     ~MidiFileReader() override = default;
 
     // The callback table. Everything does nothing unless said otherwise.
@@ -205,6 +206,7 @@ class MergedMidiReader : public MidiFileReader {
   public:
     MergedMidiReader(const std::string& fileName, int mode);
     MergedMidiReader(std::FILE* handle, int mode);
+    explicit MergedMidiReader(std::vector<std::uint8_t> bytes);
 
     int run() override;
     int initTracks() override;
