@@ -21,10 +21,6 @@ namespace varimel::cli {
 DocumentKind documentKind(const std::string& path, std::string* warning = nullptr);
 // The same from the file's first bytes, already read (fewer than four: none to tell by).
 DocumentKind documentKind(const std::string& path, const std::string& head, std::string* warning);
-
-// Reads a regular file whole with one open, when it is no larger than any melody file may be;
-// false (and nothing read) otherwise, so that the readers can refuse it in their own words.
-bool readDocumentOnce(const std::string& path, std::vector<uint8_t>& bytes);
 bool isProjectFile(const std::string& path);
 
 // Why a file could not be loaded: missing, a folder, or the reader's own reason.

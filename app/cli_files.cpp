@@ -6,7 +6,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -42,30 +41,6 @@ std::string leadingBytes(const std::string& path) {
 }
 
 }  // namespace
-
-bool readDocumentOnce(const std::string& path, std::vector<uint8_t>& bytes) {
-    bytes.clear();
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) return false;
-    struct stat info {};
-    bool whole = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-                 static_cast<uint64_t>(info.st_size) <= limits::kMaxMidiFileSize;
-    if (whole) {
-        bytes.resize(static_cast<size_t>(info.st_size));
-        size_t have = 0;
-        while (have < bytes.size()) {
-            const ssize_t got = ::read(descriptor, bytes.data() + have, bytes.size() - have);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            have += static_cast<size_t>(got);
-        }
-        // A file that shrank while being read is read the ordinary way.
-        whole = have == bytes.size();
-    }
-    ::close(descriptor);
-    if (!whole) bytes.clear();
-    return whole;
-}
 
 DocumentKind documentKind(const std::string& path, std::string* warning) {
     return documentKind(path, leadingBytes(path), warning);

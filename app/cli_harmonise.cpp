@@ -17,6 +17,8 @@
 #include "cli_common.h"
 #include "cli_leadsheet.h"
 #include "cli_play.h"
+#include "engine/ByteIO.h"
+#include "engine/Limits.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
 #include "engine/SafeWrite.h"
@@ -255,7 +257,9 @@ HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& reque
     std::vector<uint8_t> content;
     std::string warning;
     DocumentKind kind;
-    if (readDocumentOnce(path, content)) {
+    // A file the readers would refuse (too large, a folder, missing) is left to them, so that
+    // they say why in their own words.
+    if (readWholeFile(path, limits::kMaxMidiFileSize, content) && !content.empty()) {
         const std::string head(content.begin(),
                                content.begin() + std::min<ptrdiff_t>(std::ssize(content), 4));
         kind = documentKind(path, head, &warning);
