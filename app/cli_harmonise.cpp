@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -359,75 +360,167 @@ HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& 
     return openFile(path, request, true, std::move(libraries));
 }
 
-nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
-    using nlohmann::ordered_json;
+namespace {
+
+constexpr auto kReplaceBadBytes = nlohmann::ordered_json::error_handler_t::replace;
+
+// One JSON object written as text in the order its fields are given: the bytes an ordered_json
+// tree would dump, without building and freeing the tree (in a batch that was a third of the
+// time). Strings and floating-point numbers go through the library's own formatting.
+class JsonLine {
+  public:
+    JsonLine& key(std::string_view name) {
+        separate();
+        text_ += '"';
+        text_ += name;
+        text_ += "\":";
+        afterKey_ = true;
+        return *this;
+    }
+    template <typename T>
+    JsonLine& value(const T& item) {
+        separate();
+        if constexpr (std::is_same_v<T, std::nullptr_t>) {
+            text_ += "null";
+        } else if constexpr (std::is_same_v<T, bool>) {
+            text_ += item ? "true" : "false";
+        } else if constexpr (std::is_integral_v<T>) {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, item).ptr;
+            text_.append(digits, end);
+        } else {
+            // A file name need not be UTF-8; its undecodable bytes show as U+FFFD rather than
+            // ending the run.
+            text_ += nlohmann::ordered_json(item).dump(-1, ' ', false, kReplaceBadBytes);
+        }
+        return *this;
+    }
+    JsonLine& open(char bracket) {
+        separate();
+        text_ += bracket;
+        first_.push_back(true);
+        return *this;
+    }
+    JsonLine& close(char bracket) {
+        text_ += bracket;
+        first_.pop_back();
+        return *this;
+    }
+    std::string take() { return std::move(text_); }
+
+  private:
+    void separate() {
+        if (afterKey_) {
+            afterKey_ = false;
+            return;
+        }
+        if (first_.empty()) return;
+        if (!first_.back()) text_ += ',';
+        first_.back() = false;
+    }
+
+    std::string text_;
+    std::vector<bool> first_;
+    bool afterKey_ = false;
+};
+
+}  // namespace
+
+std::string outcomeLine(const HarmoniseOutcome& outcome, bool explain) {
     const ChordMaster& master = *outcome.master;
     const Composition* c = master.composition();
-    ordered_json json;
-    json["file"] = std::filesystem::path(outcome.file).filename().string();
-    json["status"] = outcome.status;
-    json["stage"] = outcome.harmonised ? "harmonise" : "load";
-    json["melodyChannel"] = master.melodyChannel;
+    JsonLine json;
+    json.open('{');
+    json.key("file").value(std::filesystem::path(outcome.file).filename().string());
+    json.key("status").value(outcome.status);
+    json.key("stage").value(outcome.harmonised ? "harmonise" : "load");
+    json.key("melodyChannel").value(master.melodyChannel);
     int numerator = 4, denominator = 4;
     if (c) c->meterMap().meterOfPiece(numerator, denominator);
-    json["division"] = c ? c->ticksPerQuarter : 480;
-    json["barCount"] = c ? c->barCount : 0;
-    json["meter"] = {numerator, denominator};
-    json["tempo"] = c ? c->eventValue(event_kind::kTempo, 0) : Composition::kDefaultTempo;
-    json["upbeat"] = c ? c->noteTracks().cachedUpbeat() : -1;
-    json["fileKey"] = c ? c->fileKey : -1;
-    json["accompanimentOctave"] = c ? c->accompanimentOctave : -1;
+    json.key("division").value(c ? c->ticksPerQuarter : 480);
+    json.key("barCount").value(c ? c->barCount : 0);
+    json.key("meter").open('[').value(numerator).value(denominator).close(']');
+    json.key("tempo").value(c ? c->eventValue(event_kind::kTempo, 0) : Composition::kDefaultTempo);
+    json.key("upbeat").value(c ? c->noteTracks().cachedUpbeat() : -1);
+    json.key("fileKey").value(c ? c->fileKey : -1);
+    json.key("accompanimentOctave").value(c ? c->accompanimentOctave : -1);
     const KeyIndex key = outcome.harmonised ? master.key : kNoKey;
-    json["key"] = isValidKey(key) ? key : -1;
-    json["keyName"] =
-        isValidKey(key) ? ordered_json(std::string(keyName(key))) : ordered_json(nullptr);
-    ordered_json marks = ordered_json::array();
-    for (int k = 0; k < kKeyCount; ++k)
-        marks.push_back(c ? c->keyMarks[static_cast<size_t>(k)] : 0);
-    json["keyMarks"] = marks;
+    json.key("key").value(isValidKey(key) ? key : -1);
+    json.key("keyName");
+    if (isValidKey(key)) {
+        json.value(std::string(keyName(key)));
+    } else {
+        json.value(nullptr);
+    }
+    json.key("keyMarks").open('[');
+    for (int k = 0; k < kKeyCount; ++k) json.value(c ? c->keyMarks[static_cast<size_t>(k)] : 0);
+    json.close(']');
     if (c && c->hasChordTrack()) {
-        ordered_json bars = ordered_json::array();
+        const std::vector<double> fit = explain ? chordFitOf(outcome) : std::vector<double>{};
+        json.key("bars").open('[');
         for (size_t bar = 0; bar < c->chordTrack.size(); ++bar) {
             const ChordTrackEntry& entry = c->chordTrack[bar];
             const HarmonySlot slot = bar < c->slots.size() ? c->slots[bar] : HarmonySlot{};
-            ordered_json candidates = ordered_json::array();
+            json.open('{');
+            json.key("bar").value(bar);
+            json.key("chord").value(entry.chord);
+            json.key("chordName").value(chordName(entry.chord));
+            json.key("enabled").value(entry.enabled);
+            json.key("mainCount").value(slot.mainCount);
+            json.key("extraCount").value(slot.extraCount);
+            json.key("candidates").open('[');
             for (int i = 0; i < slot.mainCount + slot.extraCount && i < 12; ++i) {
-                candidates.push_back(slot.candidates[static_cast<size_t>(i)]);
+                json.value(slot.candidates[static_cast<size_t>(i)]);
             }
-            ordered_json item;
-            item["bar"] = bar;
-            item["chord"] = entry.chord;
-            item["chordName"] = chordName(entry.chord);
-            item["enabled"] = entry.enabled;
-            item["mainCount"] = slot.mainCount;
-            item["extraCount"] = slot.extraCount;
-            item["candidates"] = candidates;
-            item["cadenceKind"] = slot.cadenceKind;
-            bars.push_back(item);
+            json.close(']');
+            json.key("cadenceKind").value(slot.cadenceKind);
+            if (explain) {
+                json.key("fit");
+                if (bar < fit.size() && fit[bar] >= 0) {
+                    json.value(roundedFit(fit[bar]));
+                } else {
+                    json.value(nullptr);
+                }
+            }
+            json.close('}');
         }
-        json["bars"] = bars;
+        json.close(']');
     }
     if (c && outcome.harmonised && c->hasChordTrack() && outcome.accompaniment) {
         const AccompanimentContext& context = *outcome.accompaniment;
-        ordered_json accompaniment;
-        accompaniment["parts"] = c->accompanimentParts;
+        json.key("accompaniment").open('{');
+        json.key("parts").value(c->accompanimentParts);
         // The style that plays, chosen automatically or by name.
         const StyleId styleId = appliedStyle(context.styles, c->style);
-        accompaniment["styleId"] = styleId;
+        json.key("styleId").value(styleId);
         const std::string styleName = styleId >= 0 ? context.styles.entryName(styleId) : "";
-        accompaniment["styleName"] =
-            styleName.empty() ? ordered_json(nullptr) : ordered_json(styleName);
-        accompaniment["arrangementId"] = c->arrangementId;
+        json.key("styleName");
+        if (styleName.empty()) {
+            json.value(nullptr);
+        } else {
+            json.value(styleName);
+        }
+        json.key("arrangementId").value(c->arrangementId);
         const ArrangementEntry* entry =
             c->arrangement ? context.arrangements.entry(c->arrangementId) : nullptr;
-        accompaniment["arrangementName"] =
-            entry ? ordered_json(entry->name) : ordered_json(nullptr);
-        ordered_json notes;
-        for (int list : {1, 2, 3, 9}) notes[std::to_string(list)] = c->noteTracks().count(list);
-        accompaniment["notes"] = notes;
-        json["accompaniment"] = accompaniment;
+        json.key("arrangementName");
+        if (entry) {
+            json.value(entry->name);
+        } else {
+            json.value(nullptr);
+        }
+        json.key("notes").open('{');
+        for (int list : {1, 2, 3, 9})
+            json.key(std::to_string(list)).value(c->noteTracks().count(list));
+        json.close('}');
+        json.close('}');
     }
-    return json;
+    json.close('}');
+    return json.take();
+}
+
+nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
+    return nlohmann::ordered_json::parse(outcomeLine(outcome, false));
 }
 
 std::string chordChart(const HarmoniseOutcome& outcome) {
@@ -558,9 +651,7 @@ int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
     const bool fileOnStdout = options.outputs.onStandardOutput();
     std::ostream& report = fileOnStdout ? std::cerr : std::cout;
     if (options.json) {
-        nlohmann::ordered_json json = outcomeJson(outcome);
-        if (options.explain) addFit(json, outcome);
-        report << json.dump() << '\n';
+        report << outcomeLine(outcome, options.explain) << '\n';
     } else {
         report << (options.explain ? fitChart(outcome) : chordChart(outcome));
     }
@@ -638,9 +729,7 @@ BatchResult harmoniseInBatch(const std::string& file, const BatchOptions& option
     try {
         HarmoniseOutcome outcome = harmoniseFile(file, request, libraries);
         result.status = outcome.status;
-        nlohmann::ordered_json json = outcomeJson(outcome);
-        if (options.explain) addFit(json, outcome);
-        result.line = json.dump();
+        result.line = outcomeLine(outcome, options.explain);
         result.failed = exitStatus(outcome) != 0 || !outcome.requestError.empty();
         if (!result.failed && (options.project || options.exportMidi || options.wav)) {
             result.failed = writeOutputs(outcome, batchOutputs(options, file), true) != 0;
@@ -652,7 +741,7 @@ BatchResult harmoniseInBatch(const std::string& file, const BatchOptions& option
         json["file"] = std::filesystem::path(file).filename().string();
         json["status"] = status::kUnreadableFile;
         json["error"] = failure.what();
-        result.line = json.dump();
+        result.line = json.dump(-1, ' ', false, kReplaceBadBytes);
     }
     return result;
 }

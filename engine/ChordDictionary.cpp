@@ -113,12 +113,6 @@ int codeOf(ChordDescriptor descriptor) {
     return shape * kChordTypeCount + type;
 }
 
-ChordDescriptor descriptorOfCode(int code) {
-    const int shape = code / kChordTypeCount;
-    return (shape / 2 + 1) << kDegreeShift | (shape % 2 ? kMinorChordBit : 0) |
-           code % kChordTypeCount;
-}
-
 EntryMatch findIn(std::span<const DictionaryEntry> table, ChordDescriptor descriptor,
                   int fromEntry) {
     for (int entry = fromEntry < 0 ? 0 : fromEntry; entry < static_cast<int>(table.size());
@@ -147,18 +141,26 @@ int followIn(std::span<const DictionaryEntry> table, ChordDescriptor candidate,
 struct DictionaryAnswers {
     std::array<std::array<int8_t, kCodes>, kCodes> follow{};  // [candidate][previous]
     std::array<bool, kShapes> known{};
+    // The same answers as the search in followIn, entry by entry: a pair's answer is the first
+    // entry where the previous chord stands at or before the candidate's last place.
     explicit DictionaryAnswers(std::span<const DictionaryEntry> table) {
-        for (int candidate = 0; candidate < kCodes; ++candidate) {
-            for (int previous = 0; previous < kCodes; ++previous) {
-                follow[static_cast<std::size_t>(candidate)][static_cast<std::size_t>(previous)] =
-                    static_cast<int8_t>(
-                        followIn(table, descriptorOfCode(candidate), descriptorOfCode(previous)));
+        for (auto& row : follow) row.fill(-1);
+        for (std::size_t entry = 0; entry < table.size(); ++entry) {
+            const DictionaryEntry& e = table[entry];
+            for (int place = 1; place <= e.count; ++place) {
+                const ChordDescriptor candidate = e.places[static_cast<std::size_t>(place - 1)];
+                const int candidateCode = codeOf(candidate);
+                known[static_cast<std::size_t>(shapeOf(candidate))] = true;
+                // Its last place in the entry is what the search finds.
+                if (placeIn(e, candidate, -1) != place) continue;
+                for (int earlier = 1; earlier <= place; ++earlier) {
+                    const int previousCode =
+                        codeOf(e.places[static_cast<std::size_t>(earlier - 1)]);
+                    int8_t& answer = follow[static_cast<std::size_t>(candidateCode)]
+                                           [static_cast<std::size_t>(previousCode)];
+                    if (answer < 0) answer = static_cast<int8_t>(entry);
+                }
             }
-        }
-        for (int shape = 0; shape < kShapes; ++shape) {
-            const ChordDescriptor any =
-                descriptorOfCode(shape * kChordTypeCount) | ChordDictionary::kAnyType;
-            known[static_cast<std::size_t>(shape)] = findIn(table, any, 0).entry >= 0;
         }
     }
 };
