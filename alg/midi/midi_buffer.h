@@ -31,6 +31,8 @@ class MidiFileBuffer {
     MidiFileBuffer(std::FILE* handle, int mode);
     // Reads bytes the caller already holds, as the whole file.
     explicit MidiFileBuffer(std::vector<std::uint8_t> bytes);
+    // Writes into `sink` (emptied first) instead of a file, patches included.
+    explicit MidiFileBuffer(std::vector<std::uint8_t>* sink);
     virtual ~MidiFileBuffer();
     MidiFileBuffer(const MidiFileBuffer&) = delete;
     MidiFileBuffer& operator=(const MidiFileBuffer&) = delete;
@@ -38,7 +40,7 @@ class MidiFileBuffer {
     virtual void error(const char* text);
     virtual void warning(const char* text);
 
-    bool isOpen() const { return file_ != nullptr || inMemory_; }
+    bool isOpen() const { return file_ != nullptr || inMemory_ || sink_ != nullptr; }
     // Read modes: the bytes that could be read. Write mode: the highest offset written.
     std::int64_t fileSize() const { return fileSize_; }
     const char* messageText() const { return message_.data(); }
@@ -74,6 +76,7 @@ class MidiFileBuffer {
     std::FILE* file_ = nullptr;
     bool ownsFile_ = false;
     bool inMemory_ = false;
+    std::vector<std::uint8_t>* sink_ = nullptr;
     int mode_ = kModeWindow;
 
     std::vector<std::uint8_t> owned_;
