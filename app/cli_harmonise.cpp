@@ -264,7 +264,10 @@ HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& reque
         const std::string head(content.begin(),
                                content.begin() + std::min<ptrdiff_t>(std::ssize(content), 4));
         kind = documentKind(path, head, &warning);
-        if (kind == DocumentKind::kProject) std::vector<uint8_t>().swap(content);
+        // Projects, MusicXML and ABC have readers of their own.
+        if (kind == DocumentKind::kProject || melodyFormatOf(path) != MelodyFormat::kMidi) {
+            std::vector<uint8_t>().swap(content);
+        }
     } else {
         kind = documentKind(path, &warning);
     }
