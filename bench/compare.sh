@@ -71,7 +71,8 @@ EOF
 usage() {
     local report="$WORK/time.txt"
     /usr/bin/time -f "%U %S %e %M" -o "$report" "$@" >/dev/null 2>&1 || true
-    awk '{ printf "%.2f %.2f %d\n", $1 + $2, $3, $4 }' "$report"
+    # The last line: GNU time puts "Command exited with non-zero status" before it.
+    tail -n 1 "$report" | awk '{ printf "%.2f %.2f %d\n", $1 + $2, $3, $4 }'
 }
 batch() {  # CLI FOLDER JOBS [flags...]: "cpu wall peak"
     local cli="$1" folder="$2" jobs="$3"

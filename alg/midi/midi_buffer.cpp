@@ -117,7 +117,7 @@ void MidiFileBuffer::useWindowBuffer() {
     windowLength_ = 0;
 }
 
-const std::uint8_t* MidiFileBuffer::fetch(std::int64_t pos, std::int64_t n) {
+const std::uint8_t* MidiFileBuffer::fetchElsewhere(std::int64_t pos, std::int64_t n) {
     if (pos < 0 || n < 0 || bufferSize_ <= 0) return nullptr;
     if (n == 0) return buffer_;
     if (n > bufferSize_ || pos > fileSize_ - n) return nullptr;

@@ -51,7 +51,13 @@ class MidiFileBuffer {
   protected:
     // The bytes [pos, pos + n) of the file, moving the window when needed; nullptr when they cannot
     // be had (beyond the file, larger than the buffer, nothing open). Reports nothing.
-    const std::uint8_t* fetch(std::int64_t pos, std::int64_t n);
+    // Inline for the bytes at hand, which is almost every read of a MIDI file.
+    const std::uint8_t* fetch(std::int64_t pos, std::int64_t n) {
+        if (n > 0 && pos >= windowStart_ && pos + n <= windowStart_ + windowLength_) {
+            return buffer_ + (pos - windowStart_);
+        }
+        return fetchElsewhere(pos, n);
+    }
 
     // Write side: puts n bytes at filePosition_ and advances it. False once the file cannot be
     // written.
@@ -68,6 +74,7 @@ class MidiFileBuffer {
     std::int64_t eventStart_ = 0;    // offset at which the current event began
 
   private:
+    const std::uint8_t* fetchElsewhere(std::int64_t pos, std::int64_t n);
     void openBuffers();
     bool readWholeFile(std::int64_t claimedSize);
     void useWindowBuffer();

@@ -107,7 +107,7 @@ MidiFileReader::MidiFileReader(std::vector<std::uint8_t> bytes)
 
 // ---- primitive reads ----
 
-const std::uint8_t* MidiFileReader::readBytes(std::int64_t n) {
+const std::uint8_t* MidiFileReader::readBytesOrFail(std::int64_t n) {
     if (fatal_ || n < 0) return nullptr;
     if (const std::uint8_t* bytes = fetch(filePosition_, n)) {
         filePosition_ += n;
@@ -121,11 +121,6 @@ const std::uint8_t* MidiFileReader::readBytes(std::int64_t n) {
         fail("unexpected end of file");
     }
     return nullptr;
-}
-
-int MidiFileReader::readByte() {
-    const std::uint8_t* byte = readBytes(1);
-    return byte != nullptr ? *byte : -1;
 }
 
 std::uint32_t MidiFileReader::read16() {
