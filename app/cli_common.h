@@ -19,6 +19,8 @@ namespace varimel::cli {
 // What a file is by its first bytes ("MThd" or "RIFF": MIDI, "VVml": a project); by its
 // extension when the bytes say neither. `warning` is set when the extension disagrees.
 DocumentKind documentKind(const std::string& path, std::string* warning = nullptr);
+// The same from the file's first bytes, already read (fewer than four: none to tell by).
+DocumentKind documentKind(const std::string& path, const std::string& head, std::string* warning);
 bool isProjectFile(const std::string& path);
 
 // Why a file could not be loaded: missing, a folder, or the reader's own reason.

@@ -21,22 +21,22 @@ ChordMethod chordMethod(int draft) {
     return draft == kDraftIV ? ChordMethod::kDraftFour : ChordMethod::kHarmonizer;
 }
 
-namespace {
-
-std::vector<double> fitOf(const HarmoniseOutcome& outcome) {
+std::vector<double> chordFitOf(const HarmoniseOutcome& outcome) {
     const Composition* c = outcome.master ? outcome.master->composition() : nullptr;
     return c && outcome.harmonised ? chordFit(*c) : std::vector<double>{};
 }
 
-}  // namespace
+double roundedFit(double fit) {
+    return std::round(fit * 1000.0) / 1000.0;
+}
 
 void addFit(nlohmann::ordered_json& json, const HarmoniseOutcome& outcome) {
     if (!json.contains("bars")) return;
-    const std::vector<double> fit = fitOf(outcome);
+    const std::vector<double> fit = chordFitOf(outcome);
     for (auto& bar : json["bars"]) {
         const size_t index = bar["bar"].get<size_t>();
         if (index < fit.size() && fit[index] >= 0) {
-            bar["fit"] = std::round(fit[index] * 1000.0) / 1000.0;
+            bar["fit"] = roundedFit(fit[index]);
         } else {
             bar["fit"] = nullptr;
         }
@@ -49,7 +49,7 @@ std::string fitChart(const HarmoniseOutcome& outcome) {
     if (!c || !c->hasChordTrack()) return chart;
     std::ostringstream out;
     out << chart << "\n bar  chord      fit   (share of the bar's melody on the chord's tones)\n";
-    const std::vector<double> fit = fitOf(outcome);
+    const std::vector<double> fit = chordFitOf(outcome);
     for (size_t bar = 0; bar < c->chordTrack.size(); ++bar) {
         char row[64];
         const double value = bar < fit.size() ? fit[bar] : -1.0;

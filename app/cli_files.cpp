@@ -1,4 +1,8 @@
 // Commands on files: info, save (project), export (MIDI).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
@@ -10,6 +14,7 @@
 #include "cli_common.h"
 #include "cli_harmonise.h"
 #include "cli_leadsheet.h"
+#include "engine/Limits.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
 #include "engine/SafeWrite.h"
@@ -38,7 +43,10 @@ std::string leadingBytes(const std::string& path) {
 }  // namespace
 
 DocumentKind documentKind(const std::string& path, std::string* warning) {
-    const std::string head = leadingBytes(path);
+    return documentKind(path, leadingBytes(path), warning);
+}
+
+DocumentKind documentKind(const std::string& path, const std::string& head, std::string* warning) {
     const bool projectName = hasExtension(path, ".vml");
     DocumentKind kind = projectName ? DocumentKind::kProject : DocumentKind::kMidi;
     if (head == "VVml") kind = DocumentKind::kProject;

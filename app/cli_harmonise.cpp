@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <charconv>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -16,6 +18,8 @@
 #include "cli_common.h"
 #include "cli_leadsheet.h"
 #include "cli_play.h"
+#include "engine/ByteIO.h"
+#include "engine/Limits.h"
 #include "engine/Mas_file.h"
 #include "engine/MidiExport.h"
 #include "engine/SafeWrite.h"
@@ -249,8 +253,24 @@ HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& reque
     context.styles.style(kNoStyle);  // a previous file's selection is no choice for this one
     context.arrangements.choiceMade = false;
 
+    // The file is opened and read once: what it is shows in its first bytes, and the MIDI
+    // reader takes the same bytes.
+    std::vector<uint8_t> content;
     std::string warning;
-    const DocumentKind kind = documentKind(path, &warning);
+    DocumentKind kind;
+    // A file the readers would refuse (too large, a folder, missing) is left to them, so that
+    // they say why in their own words.
+    if (readWholeFile(path, limits::kMaxMidiFileSize, content) && !content.empty()) {
+        const std::string head(content.begin(),
+                               content.begin() + std::min<ptrdiff_t>(std::ssize(content), 4));
+        kind = documentKind(path, head, &warning);
+        // Projects, MusicXML and ABC have readers of their own.
+        if (kind == DocumentKind::kProject || melodyFormatOf(path) != MelodyFormat::kMidi) {
+            std::vector<uint8_t>().swap(content);
+        }
+    } else {
+        kind = documentKind(path, &warning);
+    }
     if (!warning.empty()) outcome.warnings.push_back(warning);
     OpeningRequest opening;
     opening.path = path;
@@ -266,7 +286,11 @@ HarmoniseOutcome openFile(const std::string& path, const HarmoniseRequest& reque
                    : -1;
     };
     // Melodies of every format the program reads (MIDI, MusicXML, ABC) load alike.
-    opening.loadMelody = [](ChordMaster& master) { return loadMelody(master); };
+    opening.loadMelody = [&content](ChordMaster& master) {
+        if (!content.empty()) master.provideContent(std::move(content));
+        content.clear();
+        return loadMelody(master);
+    };
     outcome.document = std::make_unique<OpenedDocument>();
     OpenedDocument& document = *outcome.document;
     // The candidates of status 89 are kept for the message that offers --channel.
@@ -339,75 +363,167 @@ HarmoniseOutcome harmoniseFile(const std::string& path, const HarmoniseRequest& 
     return openFile(path, request, true, std::move(libraries));
 }
 
-nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
-    using nlohmann::ordered_json;
+namespace {
+
+constexpr auto kReplaceBadBytes = nlohmann::ordered_json::error_handler_t::replace;
+
+// One JSON object written as text in the order its fields are given: the bytes an ordered_json
+// tree would dump, without building and freeing the tree (in a batch that was a third of the
+// time). Strings and floating-point numbers go through the library's own formatting.
+class JsonLine {
+  public:
+    JsonLine& key(std::string_view name) {
+        separate();
+        text_ += '"';
+        text_ += name;
+        text_ += "\":";
+        afterKey_ = true;
+        return *this;
+    }
+    template <typename T>
+    JsonLine& value(const T& item) {
+        separate();
+        if constexpr (std::is_same_v<T, std::nullptr_t>) {
+            text_ += "null";
+        } else if constexpr (std::is_same_v<T, bool>) {
+            text_ += item ? "true" : "false";
+        } else if constexpr (std::is_integral_v<T>) {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, item).ptr;
+            text_.append(digits, end);
+        } else {
+            // A file name need not be UTF-8; its undecodable bytes show as U+FFFD rather than
+            // ending the run.
+            text_ += nlohmann::ordered_json(item).dump(-1, ' ', false, kReplaceBadBytes);
+        }
+        return *this;
+    }
+    JsonLine& open(char bracket) {
+        separate();
+        text_ += bracket;
+        first_.push_back(true);
+        return *this;
+    }
+    JsonLine& close(char bracket) {
+        text_ += bracket;
+        first_.pop_back();
+        return *this;
+    }
+    std::string take() { return std::move(text_); }
+
+  private:
+    void separate() {
+        if (afterKey_) {
+            afterKey_ = false;
+            return;
+        }
+        if (first_.empty()) return;
+        if (!first_.back()) text_ += ',';
+        first_.back() = false;
+    }
+
+    std::string text_;
+    std::vector<bool> first_;
+    bool afterKey_ = false;
+};
+
+}  // namespace
+
+std::string outcomeLine(const HarmoniseOutcome& outcome, bool explain) {
     const ChordMaster& master = *outcome.master;
     const Composition* c = master.composition();
-    ordered_json json;
-    json["file"] = std::filesystem::path(outcome.file).filename().string();
-    json["status"] = outcome.status;
-    json["stage"] = outcome.harmonised ? "harmonise" : "load";
-    json["melodyChannel"] = master.melodyChannel;
+    JsonLine json;
+    json.open('{');
+    json.key("file").value(std::filesystem::path(outcome.file).filename().string());
+    json.key("status").value(outcome.status);
+    json.key("stage").value(outcome.harmonised ? "harmonise" : "load");
+    json.key("melodyChannel").value(master.melodyChannel);
     int numerator = 4, denominator = 4;
     if (c) c->meterMap().meterOfPiece(numerator, denominator);
-    json["division"] = c ? c->ticksPerQuarter : 480;
-    json["barCount"] = c ? c->barCount : 0;
-    json["meter"] = {numerator, denominator};
-    json["tempo"] = c ? c->eventValue(event_kind::kTempo, 0) : Composition::kDefaultTempo;
-    json["upbeat"] = c ? c->noteTracks().cachedUpbeat() : -1;
-    json["fileKey"] = c ? c->fileKey : -1;
-    json["accompanimentOctave"] = c ? c->accompanimentOctave : -1;
+    json.key("division").value(c ? c->ticksPerQuarter : 480);
+    json.key("barCount").value(c ? c->barCount : 0);
+    json.key("meter").open('[').value(numerator).value(denominator).close(']');
+    json.key("tempo").value(c ? c->eventValue(event_kind::kTempo, 0) : Composition::kDefaultTempo);
+    json.key("upbeat").value(c ? c->noteTracks().cachedUpbeat() : -1);
+    json.key("fileKey").value(c ? c->fileKey : -1);
+    json.key("accompanimentOctave").value(c ? c->accompanimentOctave : -1);
     const KeyIndex key = outcome.harmonised ? master.key : kNoKey;
-    json["key"] = isValidKey(key) ? key : -1;
-    json["keyName"] =
-        isValidKey(key) ? ordered_json(std::string(keyName(key))) : ordered_json(nullptr);
-    ordered_json marks = ordered_json::array();
-    for (int k = 0; k < kKeyCount; ++k)
-        marks.push_back(c ? c->keyMarks[static_cast<size_t>(k)] : 0);
-    json["keyMarks"] = marks;
+    json.key("key").value(isValidKey(key) ? key : -1);
+    json.key("keyName");
+    if (isValidKey(key)) {
+        json.value(std::string(keyName(key)));
+    } else {
+        json.value(nullptr);
+    }
+    json.key("keyMarks").open('[');
+    for (int k = 0; k < kKeyCount; ++k) json.value(c ? c->keyMarks[static_cast<size_t>(k)] : 0);
+    json.close(']');
     if (c && c->hasChordTrack()) {
-        ordered_json bars = ordered_json::array();
+        const std::vector<double> fit = explain ? chordFitOf(outcome) : std::vector<double>{};
+        json.key("bars").open('[');
         for (size_t bar = 0; bar < c->chordTrack.size(); ++bar) {
             const ChordTrackEntry& entry = c->chordTrack[bar];
             const HarmonySlot slot = bar < c->slots.size() ? c->slots[bar] : HarmonySlot{};
-            ordered_json candidates = ordered_json::array();
+            json.open('{');
+            json.key("bar").value(bar);
+            json.key("chord").value(entry.chord);
+            json.key("chordName").value(chordName(entry.chord, c->pieceKey()));
+            json.key("enabled").value(entry.enabled);
+            json.key("mainCount").value(slot.mainCount);
+            json.key("extraCount").value(slot.extraCount);
+            json.key("candidates").open('[');
             for (int i = 0; i < slot.mainCount + slot.extraCount && i < 12; ++i) {
-                candidates.push_back(slot.candidates[static_cast<size_t>(i)]);
+                json.value(slot.candidates[static_cast<size_t>(i)]);
             }
-            ordered_json item;
-            item["bar"] = bar;
-            item["chord"] = entry.chord;
-            item["chordName"] = chordName(entry.chord, c->pieceKey());
-            item["enabled"] = entry.enabled;
-            item["mainCount"] = slot.mainCount;
-            item["extraCount"] = slot.extraCount;
-            item["candidates"] = candidates;
-            item["cadenceKind"] = slot.cadenceKind;
-            bars.push_back(item);
+            json.close(']');
+            json.key("cadenceKind").value(slot.cadenceKind);
+            if (explain) {
+                json.key("fit");
+                if (bar < fit.size() && fit[bar] >= 0) {
+                    json.value(roundedFit(fit[bar]));
+                } else {
+                    json.value(nullptr);
+                }
+            }
+            json.close('}');
         }
-        json["bars"] = bars;
+        json.close(']');
     }
     if (c && outcome.harmonised && c->hasChordTrack() && outcome.accompaniment) {
         const AccompanimentContext& context = *outcome.accompaniment;
-        ordered_json accompaniment;
-        accompaniment["parts"] = c->accompanimentParts;
+        json.key("accompaniment").open('{');
+        json.key("parts").value(c->accompanimentParts);
         // The style that plays, chosen automatically or by name.
         const StyleId styleId = appliedStyle(context.styles, c->style);
-        accompaniment["styleId"] = styleId;
+        json.key("styleId").value(styleId);
         const std::string styleName = styleId >= 0 ? context.styles.entryName(styleId) : "";
-        accompaniment["styleName"] =
-            styleName.empty() ? ordered_json(nullptr) : ordered_json(styleName);
-        accompaniment["arrangementId"] = c->arrangementId;
+        json.key("styleName");
+        if (styleName.empty()) {
+            json.value(nullptr);
+        } else {
+            json.value(styleName);
+        }
+        json.key("arrangementId").value(c->arrangementId);
         const ArrangementEntry* entry =
             c->arrangement ? context.arrangements.entry(c->arrangementId) : nullptr;
-        accompaniment["arrangementName"] =
-            entry ? ordered_json(entry->name) : ordered_json(nullptr);
-        ordered_json notes;
-        for (int list : {1, 2, 3, 9}) notes[std::to_string(list)] = c->noteTracks().count(list);
-        accompaniment["notes"] = notes;
-        json["accompaniment"] = accompaniment;
+        json.key("arrangementName");
+        if (entry) {
+            json.value(entry->name);
+        } else {
+            json.value(nullptr);
+        }
+        json.key("notes").open('{');
+        for (int list : {1, 2, 3, 9})
+            json.key(std::to_string(list)).value(c->noteTracks().count(list));
+        json.close('}');
+        json.close('}');
     }
-    return json;
+    json.close('}');
+    return json.take();
+}
+
+nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome) {
+    return nlohmann::ordered_json::parse(outcomeLine(outcome, false));
 }
 
 std::string chordChart(const HarmoniseOutcome& outcome) {
@@ -539,9 +655,7 @@ int runSingle(const SingleOptions& options, const HarmoniseRequest& request) {
         options.outputs.onStandardOutput() || leadSheetOutput() == kStandardOutputName;
     std::ostream& report = fileOnStdout ? std::cerr : std::cout;
     if (options.json) {
-        nlohmann::ordered_json json = outcomeJson(outcome);
-        if (options.explain) addFit(json, outcome);
-        report << json.dump() << '\n';
+        report << outcomeLine(outcome, options.explain) << '\n';
     } else {
         report << (options.explain ? fitChart(outcome) : chordChart(outcome));
     }
@@ -604,6 +718,71 @@ Outputs batchOutputs(const BatchOptions& options, const std::string& input) {
     return outputs;
 }
 
+// What a batch keeps of one tune until its line is written.
+struct BatchResult {
+    std::string line;
+    StatusCode status = 0;
+    bool failed = false;
+};
+
+// One tune of a batch, harmonised and written; one bad file never stops the batch.
+BatchResult harmoniseInBatch(const std::string& file, const BatchOptions& options,
+                             const HarmoniseRequest& request,
+                             const std::shared_ptr<AccompanimentContext>& libraries) {
+    BatchResult result;
+    try {
+        HarmoniseOutcome outcome = harmoniseFile(file, request, libraries);
+        result.status = outcome.status;
+        result.line = outcomeLine(outcome, options.explain);
+        result.failed = exitStatus(outcome) != 0 || !outcome.requestError.empty();
+        if (!result.failed && (options.project || options.exportMidi || options.wav)) {
+            result.failed = writeOutputs(outcome, batchOutputs(options, file), true) != 0;
+        }
+    } catch (const std::exception& failure) {
+        result.status = status::kUnreadableFile;
+        result.failed = true;
+        nlohmann::ordered_json json;
+        json["file"] = std::filesystem::path(file).filename().string();
+        json["status"] = status::kUnreadableFile;
+        json["error"] = failure.what();
+        result.line = json.dump(-1, ' ', false, kReplaceBadBytes);
+    }
+    return result;
+}
+
+// The counts a batch reports at its end, and the first few files that failed.
+class BatchSummary {
+  public:
+    void add(const std::string& file, StatusCode status, bool failed) {
+        ++statuses_[status];
+        if (!failed) return;
+        if (named_.size() < kNamedFailures) {
+            named_.push_back(file + " (status " + std::to_string(status) + ")");
+        }
+        ++failures_;
+    }
+
+    int report(size_t fileCount) const {
+        std::cerr << fileCount << " files:";
+        for (const auto& [code, count] : statuses_)
+            std::cerr << "  status " << code << ": " << count;
+        std::cerr << '\n';
+        if (failures_ == 0) return 0;
+        std::cerr << failures_ << " failed:";
+        for (size_t i = 0; i < named_.size(); ++i) std::cerr << (i ? ", " : " ") << named_[i];
+        if (failures_ > kNamedFailures)
+            std::cerr << ", and " << failures_ - kNamedFailures << " more";
+        std::cerr << '\n';
+        return 1;
+    }
+
+  private:
+    static constexpr size_t kNamedFailures = 10;
+    std::map<StatusCode, size_t> statuses_;
+    std::vector<std::string> named_;
+    size_t failures_ = 0;
+};
+
 int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
     std::vector<std::string> files;
     if (!options.filesFrom.empty()) {
@@ -619,81 +798,79 @@ int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
                   << (options.filesFrom.empty() ? options.folder : options.filesFrom) << '\n';
         return 1;
     }
-    const bool writes = options.project || options.exportMidi || options.wav;
-    std::vector<std::string> planned;
-    for (const std::string& file : files) {
-        for (const std::string& name : batchOutputs(options, file).names()) {
-            if (!name.empty()) planned.push_back(name);
+    {
+        std::vector<std::string> planned;
+        for (const std::string& file : files) {
+            for (const std::string& name : batchOutputs(options, file).names()) {
+                if (!name.empty()) planned.push_back(name);
+            }
         }
+        if (!options.jsonl.empty() && options.jsonl != kStandardOutputName) {
+            planned.push_back(options.jsonl);
+        }
+        if (const int refused = refuseSameFiles(files, planned)) return refused;
     }
-    if (!options.jsonl.empty() && options.jsonl != kStandardOutputName) {
-        planned.push_back(options.jsonl);
-    }
-    if (const int refused = refuseSameFiles(files, planned)) return refused;
 
-    std::vector<std::string> lines(files.size());
-    std::vector<StatusCode> statuses(files.size(), 0);
-    std::vector<char> failed(files.size(), 0);
+    // The lines go out as the tunes finish, in file order: a worker that runs ahead waits
+    // rather than piling up lines, so memory stays flat however many files there are.
+    OutputFile jsonl;
+    if (!jsonl.open(options.jsonl.empty() ? std::string(kStandardOutputName) : options.jsonl)) {
+        std::cerr << "varimel-cli: " << jsonl.error() << '\n';
+        return 1;
+    }
+    const unsigned jobs =
+        std::clamp<unsigned>(options.jobs, 1, static_cast<unsigned>(files.size()));
+    const size_t window = size_t{4} * jobs;
+    std::mutex mutex;
+    std::condition_variable written;
+    std::map<size_t, BatchResult> waiting;  // finished, not yet written
+    size_t nextToWrite = 0;
+    BatchSummary summary;
+    bool writeFailed = false;
+
+    auto finish = [&](size_t i, BatchResult result) {
+        std::unique_lock lock(mutex);
+        waiting.emplace(i, std::move(result));
+        bool moved = false;
+        for (auto first = waiting.begin(); first != waiting.end() && first->first == nextToWrite;
+             first = waiting.begin()) {
+            BatchResult& done = first->second;
+            done.line += '\n';
+            if (std::fwrite(done.line.data(), 1, done.line.size(), jsonl.handle()) !=
+                done.line.size()) {
+                writeFailed = true;
+            }
+            summary.add(files[nextToWrite], done.status, done.failed);
+            waiting.erase(first);
+            ++nextToWrite;
+            moved = true;
+        }
+        if (moved) written.notify_all();
+    };
     std::atomic<size_t> next{0};
     auto worker = [&] {
         // Each worker opens the libraries once: documents point into them while they work.
         const std::shared_ptr<AccompanimentContext> libraries = openLibraries();
         for (size_t i = next++; i < files.size(); i = next++) {
-            // One bad file never stops the batch.
-            try {
-                HarmoniseOutcome outcome = harmoniseFile(files[i], request, libraries);
-                statuses[i] = outcome.status;
-                nlohmann::ordered_json json = outcomeJson(outcome);
-                if (options.explain) addFit(json, outcome);
-                lines[i] = json.dump();
-                failed[i] = exitStatus(outcome) != 0 || !outcome.requestError.empty();
-                if (!failed[i] && writes) {
-                    failed[i] = writeOutputs(outcome, batchOutputs(options, files[i]), true) != 0;
-                }
-            } catch (const std::exception& failure) {
-                statuses[i] = status::kUnreadableFile;
-                failed[i] = 1;
-                nlohmann::ordered_json json;
-                json["file"] = std::filesystem::path(files[i]).filename().string();
-                json["status"] = status::kUnreadableFile;
-                json["error"] = failure.what();
-                lines[i] = json.dump();
+            {
+                std::unique_lock lock(mutex);
+                written.wait(lock, [&] { return i < nextToWrite + window; });
             }
+            finish(i, harmoniseInBatch(files[i], options, request, libraries));
         }
     };
-    const unsigned jobs =
-        std::clamp<unsigned>(options.jobs, 1, static_cast<unsigned>(files.size()));
     std::vector<std::thread> threads;
     for (unsigned j = 1; j < jobs; ++j) threads.emplace_back(worker);
     worker();
     for (std::thread& thread : threads) thread.join();
 
-    std::string text;
-    for (const std::string& line : lines) text += line + '\n';
-    std::string error;
-    if (!writeFileAtomically(
-            options.jsonl.empty() ? std::string(kStandardOutputName) : options.jsonl, text,
-            &error)) {
-        std::cerr << "varimel-cli: " << error << '\n';
+    if (!jsonl.commit() || writeFailed) {
+        std::cerr << "varimel-cli: "
+                  << (jsonl.error().empty() ? "cannot write the JSON lines" : jsonl.error())
+                  << '\n';
         return 1;
     }
-
-    std::map<StatusCode, int> summary;
-    for (StatusCode s : statuses) ++summary[s];
-    std::cerr << files.size() << " files:";
-    for (const auto& [code, count] : summary) std::cerr << "  status " << code << ": " << count;
-    std::cerr << '\n';
-    constexpr size_t kNamedFailures = 10;
-    const auto failures = static_cast<size_t>(std::count(failed.begin(), failed.end(), 1));
-    if (failures == 0) return 0;
-    std::cerr << failures << " failed:";
-    for (size_t i = 0, named = 0; i < files.size() && named < kNamedFailures; ++i) {
-        if (!failed[i]) continue;
-        std::cerr << (named++ ? ", " : " ") << files[i] << " (status " << statuses[i] << ")";
-    }
-    if (failures > kNamedFailures) std::cerr << ", and " << failures - kNamedFailures << " more";
-    std::cerr << '\n';
-    return 1;
+    return summary.report(files.size());
 }
 
 }  // namespace

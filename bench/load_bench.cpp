@@ -1,5 +1,5 @@
-// Load + melody check + analysis, load + harmonise (Draft I and Draft IV), and harmonising
-// alone, over a folder of MIDI files.
+// Load + melody check + analysis (reading each file, or from bytes read beforehand), load +
+// harmonise (Drafts I, II and IV), and harmonising alone, over a folder of MIDI files.
 //   load_bench [FOLDER] [benchmark flags]     (default folder: the bundled samples)
 // Reports files and notes per second, and the bytes a loaded composition holds against the
 // 14 bytes per note of its note records.
@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/ByteIO.h"
+#include "engine/Limits.h"
 #include "engine/Wchordmaster.h"
 
 namespace {
@@ -85,15 +87,36 @@ void loadFolder(benchmark::State& state, const std::vector<std::string>& files) 
         noteBytes ? static_cast<double>(heldBytes) / static_cast<double>(noteBytes) : 0.0;
 }
 
-// Load + key recognition + harmonisation + chord track, per file, by Draft I (the harmonizer
-// with the default options) or Draft IV.
-void harmoniseFolder(benchmark::State& state, const std::vector<std::string>& files,
-                     varimel::ChordMethod method) {
+// The same with the files' bytes read beforehand, as a parser handed a buffer works.
+void loadFromMemory(benchmark::State& state, const std::vector<std::string>& files) {
+    std::vector<std::vector<uint8_t>> contents(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        varimel::readWholeFile(files[i], varimel::limits::kMaxMidiFileSize, contents[i]);
+    }
+    for (auto _ : state) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            varimel::ChordMaster master(files[i]);
+            master.provideContent(contents[i]);
+            benchmark::DoNotOptimize(master.loadMidi());
+        }
+    }
+    state.counters["files/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * files.size()), benchmark::Counter::kIsRate);
+}
+
+// Load + key recognition + harmonisation + chord track, per file, by a draft: Draft I (the
+// harmonizer with the default options), Draft II (the harmonizer with its own options) or
+// Draft IV.
+void harmoniseFolder(benchmark::State& state, const std::vector<std::string>& files, int draft) {
+    varimel::HarmonyOptions options = varimel::defaultOptions;
+    varimel::applyDraft(draft, options);
+    const auto method =
+        draft == 4 ? varimel::ChordMethod::kDraftFour : varimel::ChordMethod::kHarmonizer;
     for (auto _ : state) {
         for (const std::string& file : files) {
             varimel::ChordMaster master(file);
             if (master.loadMidi() == 0) {
-                benchmark::DoNotOptimize(master.harmonise(varimel::defaultOptions, method));
+                benchmark::DoNotOptimize(master.harmonise(options, method));
             }
         }
     }
@@ -161,12 +184,14 @@ int main(int argc, char** argv) {
     std::cout << "folder: " << folder << " (" << files.size() << " files)\n";
     benchmark::RegisterBenchmark("LoadCheckAnalyse/folder", loadFolder, files)
         ->Unit(benchmark::kMillisecond);
-    using varimel::ChordMethod;
-    benchmark::RegisterBenchmark("LoadHarmonise/folder", harmoniseFolder, files,
-                                 ChordMethod::kHarmonizer)
+    benchmark::RegisterBenchmark("LoadCheckAnalyseFromMemory/folder", loadFromMemory, files)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("LoadDraftIV/folder", harmoniseFolder, files,
-                                 ChordMethod::kDraftFour)
+    using varimel::ChordMethod;
+    benchmark::RegisterBenchmark("LoadHarmonise/folder", harmoniseFolder, files, 1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("LoadDraftII/folder", harmoniseFolder, files, 2)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("LoadDraftIV/folder", harmoniseFolder, files, 4)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("HarmoniseDraftI/folder", harmoniseLoaded, files,
                                  ChordMethod::kHarmonizer)

@@ -1,7 +1,13 @@
 #include "engine/ByteIO.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 
 #include "engine/SafeWrite.h"
 
@@ -9,16 +15,29 @@ namespace varimel {
 
 bool readWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& out) {
     out.clear();
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return false;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error || size > limit) return false;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    out.resize(static_cast<size_t>(size));
-    const size_t read = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), file);
-    std::fclose(file);
-    if (read != out.size()) {
+    // One open, sized by the open handle: a batch reads thousands of files. Without blocking,
+    // so that a FIFO is refused rather than waited on.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    struct stat info {};
+    bool whole = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+                 static_cast<uint64_t>(info.st_size) <= limit;
+    if (whole) {
+        try {
+            out.resize(static_cast<size_t>(info.st_size));
+        } catch (const std::bad_alloc&) {
+            whole = false;
+        }
+    }
+    size_t have = 0;
+    while (whole && have < out.size()) {
+        const ssize_t got = ::read(descriptor, out.data() + have, out.size() - have);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        have += static_cast<size_t>(got);
+    }
+    ::close(descriptor);
+    if (!whole || have != out.size()) {
         out.clear();
         return false;
     }

@@ -80,6 +80,119 @@ constexpr auto kMajorTable = parseTable(kMajorRows);
 constexpr auto kMinorTable = parseTable(kMinorRows);
 static_assert(kMajorTable.size() == 60 && kMinorTable.size() == 54);
 
+// The place (1..count) of the descriptor in the entry, searching from lastPosition down.
+int placeIn(const DictionaryEntry& e, ChordDescriptor descriptor, int lastPosition) {
+    if (lastPosition < 0 || lastPosition > e.count) lastPosition = e.count;
+    const ChordDescriptor mask =
+        (descriptor & kTypeMask) == ChordDictionary::kAnyType ? ~kTypeMask : ~0;
+    for (int place = lastPosition; place >= 1; --place) {
+        if ((e.places[static_cast<std::size_t>(place - 1)] & mask) == (descriptor & mask)) {
+            return place;
+        }
+    }
+    return 0;
+}
+
+// The harmonizer asks whether one chord may follow another many times per bar; the answers
+// for every pair of chords of a table are worked out once, from the same search.
+constexpr int kDegrees = 14;
+constexpr int kShapes = kDegrees * 2;  // degree and mode
+constexpr int kCodes = kShapes * kChordTypeCount;
+
+int shapeOf(ChordDescriptor descriptor) {
+    const int degree = descriptor >> kDegreeShift;
+    if (degree < 1 || degree > kDegrees) return -1;
+    return (degree - 1) * 2 + ((descriptor & kMinorChordBit) ? 1 : 0);
+}
+
+// -1 for a descriptor outside the tables' vocabulary, which the plain search answers.
+int codeOf(ChordDescriptor descriptor) {
+    const int type = descriptor & static_cast<int>(kTypeMask);
+    const int shape = shapeOf(descriptor);
+    if (shape < 0 || type >= kChordTypeCount) return -1;
+    return shape * kChordTypeCount + type;
+}
+
+EntryMatch findIn(std::span<const DictionaryEntry> table, ChordDescriptor descriptor,
+                  int fromEntry) {
+    for (int entry = fromEntry < 0 ? 0 : fromEntry; entry < static_cast<int>(table.size());
+         ++entry) {
+        if (const int place = placeIn(table[static_cast<std::size_t>(entry)], descriptor, -1);
+            place > 0) {
+            return {entry, place};
+        }
+    }
+    return {};
+}
+
+int followIn(std::span<const DictionaryEntry> table, ChordDescriptor candidate,
+             ChordDescriptor previous) {
+    for (EntryMatch match = findIn(table, candidate, 0); match.entry >= 0;
+         match = findIn(table, candidate, match.entry + 1)) {
+        if (placeIn(table[static_cast<std::size_t>(match.entry)], previous, match.place) > 0) {
+            return match.entry;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+struct DictionaryAnswers {
+    std::array<std::array<int8_t, kCodes>, kCodes> follow{};  // [candidate][previous]
+    std::array<bool, kShapes> known{};
+    // The same answers as the search in followIn, entry by entry: a pair's answer is the first
+    // entry where the previous chord stands at or before the candidate's last place.
+    explicit DictionaryAnswers(std::span<const DictionaryEntry> table) {
+        for (auto& row : follow) row.fill(-1);
+        for (std::size_t entry = 0; entry < table.size(); ++entry) {
+            const DictionaryEntry& e = table[entry];
+            for (int place = 1; place <= e.count; ++place) {
+                const ChordDescriptor candidate = e.places[static_cast<std::size_t>(place - 1)];
+                const int candidateCode = codeOf(candidate);
+                known[static_cast<std::size_t>(shapeOf(candidate))] = true;
+                // Its last place in the entry is what the search finds.
+                if (placeIn(e, candidate, -1) != place) continue;
+                for (int earlier = 1; earlier <= place; ++earlier) {
+                    const int previousCode =
+                        codeOf(e.places[static_cast<std::size_t>(earlier - 1)]);
+                    int8_t& answer = follow[static_cast<std::size_t>(candidateCode)]
+                                           [static_cast<std::size_t>(previousCode)];
+                    if (answer < 0) answer = static_cast<int8_t>(entry);
+                }
+            }
+        }
+    }
+};
+
+namespace {
+
+// Degrees of every pitch class in every key, as descriptor() numbers them.
+struct Degrees {
+    std::array<std::array<int8_t, 12>, kKeyCount> of{};
+    Degrees() {
+        for (KeyIndex key = 0; key < kKeyCount; ++key) {
+            for (int pc = 0; pc < 12; ++pc) {
+                int degree = degreeOf(pc, key);
+                if (degree < 0) degree = 7 - degree;  // altered I..VII become 8..14
+                of[static_cast<std::size_t>(key)][static_cast<std::size_t>(pc)] =
+                    static_cast<int8_t>(degree);
+            }
+        }
+    }
+};
+
+const DictionaryAnswers& answersFor(bool minor) {
+    static const DictionaryAnswers major(kMajorTable);
+    static const DictionaryAnswers minorAnswers(kMinorTable);
+    return minor ? minorAnswers : major;
+}
+
+const Degrees& degrees() {
+    static const Degrees table;
+    return table;
+}
+
 // Atomic, so that chord masters made on several threads (a batch run) never race on it.
 std::atomic<ChordDictionary*> currentDictionary{nullptr};
 
@@ -95,6 +208,7 @@ ChordDictionary::~ChordDictionary() {
 void ChordDictionary::reset() {
     key_ = kNoKey;
     table_ = {};
+    answers_ = nullptr;
 }
 
 void ChordDictionary::selectKey(KeyIndex key) {
@@ -104,49 +218,46 @@ void ChordDictionary::selectKey(KeyIndex key) {
     }
     key_ = key;
     table_ = isMinorKey(key) ? minorTable() : majorTable();
+    answers_ = &answersFor(isMinorKey(key));
 }
 
 ChordDescriptor ChordDictionary::descriptor(KeyIndex chordKey, int type) const {
-    int degree = degreeOf(tonicOf(chordKey), key_);
-    if (degree < 0) degree = 7 - degree;  // altered I..VII become 8..14
+    const int pc = tonicOf(chordKey);
+    const int degree =
+        isValidKey(key_) && pc >= 0 && pc < 12
+            ? degrees().of[static_cast<std::size_t>(key_)][static_cast<std::size_t>(pc)]
+            : 0;
     return degree << kDegreeShift | (isMinorKey(chordKey) ? kMinorChordBit : 0) |
            (type & kTypeMask);
 }
 
 int ChordDictionary::entryPosition(int entry, ChordDescriptor descriptor, int lastPosition) const {
     if (entry < 0 || entry >= static_cast<int>(table_.size())) return 0;
-    const DictionaryEntry& e = table_[static_cast<std::size_t>(entry)];
-    if (lastPosition < 0 || lastPosition > e.count) lastPosition = e.count;
-    const ChordDescriptor mask = (descriptor & kTypeMask) == kAnyType ? ~kTypeMask : ~0;
-    for (int place = lastPosition; place >= 1; --place) {
-        if ((e.places[static_cast<std::size_t>(place - 1)] & mask) == (descriptor & mask)) {
-            return place;
-        }
-    }
-    return 0;
+    return placeIn(table_[static_cast<std::size_t>(entry)], descriptor, lastPosition);
 }
 
 EntryMatch ChordDictionary::findEntry(ChordDescriptor descriptor, int fromEntry) const {
-    for (int entry = fromEntry < 0 ? 0 : fromEntry; entry < static_cast<int>(table_.size());
-         ++entry) {
-        if (const int place = entryPosition(entry, descriptor); place > 0) return {entry, place};
-    }
-    return {};
+    return findIn(table_, descriptor, fromEntry);
 }
 
 bool ChordDictionary::isKnownChordKey(KeyIndex chordKey) const {
-    return findEntry(descriptor(chordKey, kAnyType)).entry >= 0;
+    const ChordDescriptor any = descriptor(chordKey, kAnyType);
+    const int shape = shapeOf(any);
+    if (answers_ == nullptr || shape < 0) return findEntry(any).entry >= 0;
+    return answers_->known[static_cast<std::size_t>(shape)];
 }
 
 int ChordDictionary::canFollow(KeyIndex chordKey, int type, KeyIndex previousKey,
                                int previousType) const {
     const ChordDescriptor candidate = descriptor(chordKey, type);
     const ChordDescriptor previous = descriptor(previousKey, previousType);
-    for (EntryMatch match = findEntry(candidate); match.entry >= 0;
-         match = findEntry(candidate, match.entry + 1)) {
-        if (entryPosition(match.entry, previous, match.place) > 0) return match.entry;
+    const int candidateCode = codeOf(candidate);
+    const int previousCode = codeOf(previous);
+    if (answers_ == nullptr || candidateCode < 0 || previousCode < 0) {
+        return followIn(table_, candidate, previous);
     }
-    return -1;
+    return answers_
+        ->follow[static_cast<std::size_t>(candidateCode)][static_cast<std::size_t>(previousCode)];
 }
 
 std::span<const DictionaryEntry> ChordDictionary::majorTable() {

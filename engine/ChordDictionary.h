@@ -26,6 +26,8 @@ struct EntryMatch {
     int place = 0;   // 1..count
 };
 
+struct DictionaryAnswers;
+
 class ChordDictionary {
   public:
     static constexpr int kAnyType = 255;
@@ -70,6 +72,7 @@ class ChordDictionary {
   private:
     KeyIndex key_ = kNoKey;
     std::span<const DictionaryEntry> table_;
+    const DictionaryAnswers* answers_ = nullptr;  // the table's answers worked out in advance
 };
 
 }  // namespace varimel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <new>
 #include <system_error>
 #include <vector>
@@ -33,12 +34,18 @@ CompositionLoader::CompositionLoader(const std::string& fileName)
     setOptions(0x01, 0x00);
 }
 
+CompositionLoader::CompositionLoader(std::vector<uint8_t> bytes)
+    : MergedMidiReader(std::move(bytes)) {
+    setOptions(0x01, 0x00);
+}
+
 int CompositionLoader::attach(Composition& composition) {
     status_ = status::kOk;
     multiChannel_ = 0;
     melodyChannel_ = -1;
     noteChannels_ = 0;
     currentBar_ = 0;
+    forgetBar();
     storedNotes_ = 0;
     storedEvents_ = 0;
     openNotes_ = 0;
@@ -104,10 +111,21 @@ int CompositionLoader::readHeader() {
     // place.
     meter.clearSegments();
     meter.addSegment(0, 4, 4);
+    forgetBar();
     return 1;
 }
 
 bool CompositionLoader::locateCurrentEvent(bool endsANote) {
+    // Events arrive in time order, most of them in the bar of the one before: that bar is
+    // remembered, and only a tick outside it asks the meter map.
+    const int64_t now = currentTick();
+    if (now >= barStart_ && now < barEnd_) {
+        const auto offset = static_cast<uint32_t>(now - barStart_);
+        const uint32_t beat = offset / barBeat_;
+        position_.beat = static_cast<uint8_t>(beat);
+        position_.tick = static_cast<uint16_t>(offset - beat * barBeat_);
+        return true;
+    }
     const MeterMap& meter = composition_->meterMap();
     const int64_t bar = meter.barOfTick(currentTick());
     // The last note of the longest melody ends on the bar line after the last bar.
@@ -120,7 +138,25 @@ bool CompositionLoader::locateCurrentEvent(bool endsANote) {
     }
     position_ = meter.positionOfTick(static_cast<int32_t>(currentTick()));
     currentBar_ = position_.bar;
+    forgetBar();
+    const MeterSegment* segment = meter.segmentOfBar(currentBar_);
+    if (segment != nullptr && bar < kMaxBars && now >= 0) {
+        const int64_t start =
+            now - (int64_t{position_.beat} * std::max(segment->ticksPerBeat, 1) + position_.tick);
+        const int64_t end = start + std::max(segment->ticksPerBar, 1);
+        // Beyond 32 bits positionOfTick wraps, which the remembered bar would not repeat.
+        if (end <= int64_t{std::numeric_limits<int32_t>::max()} + 1) {
+            barStart_ = start;
+            barEnd_ = end;
+            barBeat_ = static_cast<uint32_t>(std::max(segment->ticksPerBeat, 1));
+        }
+    }
     return true;
+}
+
+void CompositionLoader::forgetBar() {
+    barStart_ = 0;
+    barEnd_ = 0;
 }
 
 void CompositionLoader::storeEvent(bool inChannelList, uint8_t kind, int32_t value, int32_t data) {
@@ -166,6 +202,7 @@ void CompositionLoader::onTimeSignature(int numerator, int denominator, int cloc
         meter.setSegments(std::move(segments));
     }
     meter.addSegment(startBar, numerator, denominator);
+    forgetBar();
     composition_->meterFromFile = true;
     storeEvent(false, event_kind::kTimeSignature,
                packEventValue(numerator, denominator, clocksPerClick, thirtySecondsPerQuarter));

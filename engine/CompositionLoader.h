@@ -23,6 +23,8 @@ class CompositionLoader : public MergedMidiReader {
     static constexpr int64_t kMaxFileSize = static_cast<int64_t>(limits::kMaxMidiFileSize);
 
     explicit CompositionLoader(const std::string& fileName);
+    // The file's bytes, already read by the caller (at most kMaxFileSize of them).
+    explicit CompositionLoader(std::vector<uint8_t> bytes);
 
     // Answers -1 without an open file, 1 when the working lists could not be made, else 0.
     int attach(Composition& composition);
@@ -72,6 +74,8 @@ class CompositionLoader : public MergedMidiReader {
 
     // Positions the current event; false (and the load refused) when it lies beyond the limits.
     bool locateCurrentEvent(bool endsANote = false);
+    // After the meter changes, the remembered bar may no longer be one.
+    void forgetBar();
     void refuse(const std::string& why);
     void storeEvent(bool inChannelList, uint8_t kind, int32_t value, int32_t data = 0);
 
@@ -88,6 +92,10 @@ class CompositionLoader : public MergedMidiReader {
     uint16_t noteChannels_ = 0;
     SongPosition position_;
     int32_t currentBar_ = 0;
+    // The bar of the last located event: [barStart_, barEnd_) in ticks, and its beat length.
+    int64_t barStart_ = 0;
+    int64_t barEnd_ = 0;
+    uint32_t barBeat_ = 1;
     int32_t storedNotes_ = 0;
     int32_t storedEvents_ = 0;
     std::string refusal_;

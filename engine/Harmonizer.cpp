@@ -1,6 +1,7 @@
 #include "engine/Harmonizer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <new>
@@ -149,9 +150,63 @@ uint16_t pitchClassBit(int pitchClass) {
     return static_cast<uint16_t>(1u << pitchClass);
 }
 
+// Each pitch class of the set moved up by `steps` semitones (0..12), wrapping from B to C.
+unsigned rotatePitchClasses(unsigned set, int steps) {
+    return ((set << steps) | (set >> (kPitchClassCount - steps))) & 0xFFFu;
+}
+
 // Pitch classes one semitone away, without wrapping from B to C.
 uint16_t semitoneNeighbours(uint16_t set) {
     return static_cast<uint16_t>(((set << 1) | (set >> 1)) & 0xFFF);
+}
+
+// The indices 0..N-1 by descending score, equal scores in index order: what a stable sort
+// answers, without the buffer it allocates for a few dozen entries, many times per bar.
+template <size_t N, typename Score>
+void orderByScore(std::array<int, N>& order, Score score) {
+    std::iota(order.begin(), order.end(), 0);
+    for (size_t i = 1; i < N; ++i) {
+        const int item = order[i];
+        const auto itemScore = score(item);
+        size_t j = i;
+        for (; j > 0 && itemScore > score(order[j - 1]); --j) order[j] = order[j - 1];
+        order[j] = item;
+    }
+}
+
+// What the harmonizer needs of every key, the same for every melody: worked out once.
+struct KeyTables {
+    std::array<std::array<int8_t, kPitchClassCount>, kKeyCount> degree{};  // degreeOf
+    std::array<std::array<uint16_t, kChordTypeCount>, kKeyCount> fits{};   // pattern matches
+    std::array<std::array<uint16_t, kChordTypeCount>, kKeyCount> tones{};  // chord tones
+
+    KeyTables() {
+        for (KeyIndex k = 0; k < kKeyCount; ++k) {
+            const auto key = static_cast<size_t>(k);
+            for (int pc = 0; pc < kPitchClassCount; ++pc) {
+                degree[key][static_cast<size_t>(pc)] = static_cast<int8_t>(degreeOf(pc, k));
+            }
+            for (int t = 0; t < kChordTypeCount; ++t) {
+                uint16_t pattern = 0;
+                for (int pc = 0; pc < kPitchClassCount; ++pc) {
+                    if (chordHasDegree(k, t, degree[key][static_cast<size_t>(pc)])) {
+                        pattern |= pitchClassBit(pc);
+                    }
+                }
+                fits[key][static_cast<size_t>(t)] = pattern;
+                uint16_t set = 0;
+                for (const int tone : chordTones(k, t)) {
+                    set |= pitchClassBit(wrap(tone, kPitchClassCount));
+                }
+                tones[key][static_cast<size_t>(t)] = set;
+            }
+        }
+    }
+};
+
+const KeyTables& keyTables() {
+    static const KeyTables tables;
+    return tables;
 }
 
 }  // namespace
@@ -206,7 +261,9 @@ bool Harmonizer::prepare() {
     const bool minor = isMinorKey(mainKey_);
     for (int32_t i = 0; i < noteCount_; ++i) {
         noteStart_[static_cast<size_t>(i)] = meter_->tickOfPosition(note(i).position);
-        const int d = degreeOf(note(i).pitchClass % kPitchClassCount, mainKey_);
+        const int d =
+            keyTables().degree[static_cast<size_t>(mainKey_)]
+                              [static_cast<size_t>(note(i).pitchClass % kPitchClassCount)];
         if (d != 0) noteClass_[static_cast<size_t>(i)] = kNoteClassTable[minor][degreeColumn(d)];
     }
     for (int32_t b = 0; b <= barCount_; ++b) {
@@ -214,28 +271,16 @@ bool Harmonizer::prepare() {
         if (b < barCount_) barLength_[static_cast<size_t>(b)] = meter_->ticksPerBar(b);
     }
 
+    const KeyTables& tables = keyTables();
+    degree_ = tables.degree;
+    patternFits_ = tables.fits;
+    chordToneSet_ = tables.tones;
     for (KeyIndex k = 0; k < kKeyCount; ++k) {
         const auto key = static_cast<size_t>(k);
-        const int d = degreeOf(tonicOf(k), mainKey_);
+        const int d = tables.degree[static_cast<size_t>(mainKey_)]
+                                   [static_cast<size_t>(tonicOf(k) % kPitchClassCount)];
         keyDegree_[key] = d;
         keyClass_[key] = d == 0 ? kNoClass : kKeyClassTable[minor][isMinorKey(k)][degreeColumn(d)];
-        for (int pc = 0; pc < kPitchClassCount; ++pc) {
-            degree_[key][static_cast<size_t>(pc)] = static_cast<int8_t>(degreeOf(pc, k));
-        }
-        for (int t = 0; t < kChordTypeCount; ++t) {
-            uint16_t fits = 0;
-            for (int pc = 0; pc < kPitchClassCount; ++pc) {
-                if (chordHasDegree(k, t, degree_[key][static_cast<size_t>(pc)])) {
-                    fits |= pitchClassBit(pc);
-                }
-            }
-            patternFits_[key][static_cast<size_t>(t)] = fits;
-            uint16_t tones = 0;
-            for (const int tone : chordTones(k, t)) {
-                tones |= pitchClassBit(wrap(tone, kPitchClassCount));
-            }
-            chordToneSet_[key][static_cast<size_t>(t)] = tones;
-        }
     }
 
     upbeat_ = composition_.noteTracks().upbeat(0);
@@ -520,39 +565,30 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
     // A cadence closes on a plain triad or a dominant seventh.
     const int typeLimit = cadence ? 2 : kChordTypeCount;
 
-    // The bar's pitch classes once, for the 24 keys x 10 types below: each with its count and
-    // the pitch classes a fifth away that the bar does not sound.
-    std::array<uint16_t, kPitchClassCount> soundingBit{};
-    std::array<std::array<uint16_t, 2>, kPitchClassCount> fifthAway{};  // 0: sounded
-    std::array<int, kPitchClassCount> soundingCount{};
-    int sounding = 0;
-    for (int p = 0; p < kPitchClassCount; ++p) {
-        const int count = pcCount_[static_cast<size_t>(p)];
-        if (count == 0) continue;
-        const auto n = static_cast<size_t>(sounding++);
-        size_t side = 0;
-        for (const int q : {wrap(p + 7, kPitchClassCount), wrap(p - 7, kPitchClassCount)}) {
-            fifthAway[n][side++] = (present & pitchClassBit(q)) ? 0 : pitchClassBit(q);
-        }
-        soundingBit[n] = pitchClassBit(p);
-        soundingCount[n] = count;
+    // The bar's counts summed over any set of pitch classes, six pitch classes per table, so
+    // that the 24 keys x 5 types below each cost a few lookups.
+    std::array<int, 64> lowSum{};
+    std::array<int, 64> highSum{};
+    for (unsigned set = 1; set < 64; ++set) {
+        const auto lowest = static_cast<size_t>(std::countr_zero(set));
+        lowSum[set] = lowSum[set & (set - 1)] + pcCount_[lowest];
+        highSum[set] = highSum[set & (set - 1)] + pcCount_[lowest + 6];
     }
+    auto countIn = [&](unsigned set) { return lowSum[set & 63u] + highSum[(set >> 6) & 63u]; };
 
     for (KeyIndex k = 0; k < kKeyCount; ++k) {
         const auto key = static_cast<size_t>(k);
         int bestType = -1;
         int bestScore = 0;
         for (int t = 0; t < typeLimit; ++t) {
-            const uint16_t fits = patternFits_[key][static_cast<size_t>(t)];
-            int typeScore = 0;
-            for (size_t n = 0; n < static_cast<size_t>(sounding); ++n) {
-                // A note outside the chord still speaks for it, once for each chord tone a
-                // fifth away that the bar does not sound.
-                const int weight = (fits & soundingBit[n]) ? 1
-                                                           : ((fits & fifthAway[n][0]) != 0) +
-                                                                 ((fits & fifthAway[n][1]) != 0);
-                typeScore += weight * soundingCount[n];
-            }
+            const unsigned fits = patternFits_[key][static_cast<size_t>(t)];
+            // A sounding chord tone counts once. A note outside the chord still speaks for it,
+            // once for each chord tone a fifth away (up or down) that the bar does not sound.
+            const unsigned silentTones = fits & ~present & 0xFFFu;
+            const unsigned outside = present & ~fits;
+            int typeScore = countIn(fits & present) +
+                            countIn(rotatePitchClasses(silentTones, 5) & outside) +
+                            countIn(rotatePitchClasses(silentTones, 7) & outside);
             if (options_.DSFilter &&
                 (semitoneNeighbours(chordToneSet_[key][static_cast<size_t>(t)]) & sustained)) {
                 typeScore = 0;  // would clash with a note held through the bar
@@ -609,10 +645,7 @@ void Harmonizer::addProgressionBonus(int32_t bar) {
         }
     }
     std::array<int, kFunctionCount> order{};
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return counts[static_cast<size_t>(a)] > counts[static_cast<size_t>(b)];
-    });
+    orderByScore(order, [&](int f) { return counts[static_cast<size_t>(f)]; });
     std::array<float, kFunctionCount> weight{};
     float current = 1.0f;
     int previousCount = -1;
@@ -685,10 +718,7 @@ void Harmonizer::addCadenceBonus(int32_t bar) {
 void Harmonizer::selectChords(int32_t bar) {
     std::array<int, kKeyCount> order{};
     auto sortKeys = [&] {
-        std::iota(order.begin(), order.end(), 0);
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            return score_[static_cast<size_t>(a)] > score_[static_cast<size_t>(b)];
-        });
+        orderByScore(order, [&](int k) { return score_[static_cast<size_t>(k)]; });
     };
     auto scoreOf = [&](int k) { return score_[static_cast<size_t>(k)]; };
     auto typeOf = [&](int k) { return chordType_[static_cast<size_t>(k)]; };

@@ -440,13 +440,6 @@ KeyIndex KeyFinder::chooseSegmentKey(KeySegment& segment) {
     return segment.key;
 }
 
-void KeyFinder::appendSegment(const KeySegment& segment) {
-    if (segments_.size() == segments_.capacity()) {
-        segments_.reserve(segments_.capacity() + kSegmentGrowthStep);
-    }
-    segments_.push_back(segment);
-}
-
 void KeyFinder::closeSegment(int32_t lastNote) {
     const auto& notes = composition_.noteTracks().notes(0);
     KeySegment segment = running_;
@@ -456,7 +449,7 @@ void KeyFinder::closeSegment(int32_t lastNote) {
     segment.endBar = noteBar(notes[at(lastNote)]);
     segment.key = kNoKey;
     evaluateSegment(segment);
-    appendSegment(segment);
+    segments_.push_back(segment);
     ++closedCount_;
     KeySegment& closed = segments_.back();
     if (chooseSegmentKey(closed) != kNoKey) {

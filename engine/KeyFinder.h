@@ -125,7 +125,6 @@ struct KeyResult {
 
 class KeyFinder {
   public:
-    static constexpr int kSegmentGrowthStep = 5;
     // A melody that marks more keys than this is reported as wandering (status 97).
     static constexpr int kMaxMarkedKeys = 10;
 
@@ -192,7 +191,6 @@ class KeyFinder {
     void setKey(KeyIndex key);
     KeyIndex recognisedKey() const;
     void closeSegment(int32_t lastNote);
-    void appendSegment(const KeySegment& segment);
     void mergeRunningIntoLast();
     // The stages read the statistics block; one that runs alone computes it when missing.
     bool ensureStatistics();

@@ -225,16 +225,12 @@ bool exportMidi(const Composition& composition, const ChannelSettings* channels,
     for (int channel = 0; channel < NoteTracks::kListCount; ++channel) {
         if (composition.noteTracks().count(channel) > 0) noteChannels.push_back(channel);
     }
-    // The writer seeks within what it wrote, so the file is made in an anonymous temporary file
-    // and then written as a whole, which also serves FIFOs and standard output.
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> scratch(std::tmpfile(), &std::fclose);
-    if (!scratch) {
-        error = "cannot write " + fileName + ": no temporary file";
-        return false;
-    }
+    // The writer patches what it wrote, so the file is made in memory and then written as a
+    // whole, which also serves FIFOs and standard output.
+    std::vector<std::uint8_t> bytes;
     int written = 0;
     try {
-        MidiFileWriter writer(scratch.get());
+        MidiFileWriter writer(&bytes);
         writer.beginFile(1, static_cast<int>(noteChannels.size()) + 1,
                          composition.ticksPerQuarter > 0 ? composition.ticksPerQuarter : 480);
         conductorTrack(writer, composition);
@@ -244,19 +240,13 @@ bool exportMidi(const Composition& composition, const ChannelSettings* channels,
         error = violation.what();
         return false;
     }
-    std::string bytes;
-    if (written && std::fseek(scratch.get(), 0, SEEK_END) == 0) {
-        const long size = std::ftell(scratch.get());
-        std::rewind(scratch.get());
-        bytes.resize(size > 0 ? static_cast<size_t>(size) : 0);
-        written = !bytes.empty() &&
-                  std::fread(bytes.data(), 1, bytes.size(), scratch.get()) == bytes.size();
-    }
-    if (!written) {
+    if (!written || bytes.empty()) {
         error = "cannot write " + fileName + ": write error (may be disk full)";
         return false;
     }
-    return writeFileAtomically(fileName, bytes, &error);
+    return writeFileAtomically(
+        fileName, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+        &error);
 }
 
 }  // namespace varimel

@@ -1,11 +1,14 @@
 #include "engine/SafeWrite.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <random>
 #include <sstream>
 #include <system_error>
+#include <unordered_map>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -164,27 +167,60 @@ fs::path placeOf(const std::string& name) {
     return ec ? resolved.lexically_normal() : place;
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-    if (a == kStandardOutputName || b == kStandardOutputName) return a == b;
-    std::error_code ec;
-    if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec) && !ec;
-    return placeOf(a) == placeOf(b);
-}
+// Names each file once: an existing file by its device and inode, so that links and other
+// spellings of it meet; one that does not exist yet by its place. Folders are made canonical
+// once each, since a batch puts thousands of names into a few of them.
+class FileIdentities {
+  public:
+    std::string of(const std::string& name) {
+        if (name == kStandardOutputName) return "-";
+        struct stat info {};
+        if (::stat(name.c_str(), &info) == 0) {
+            return "i" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+        }
+        return "p" + placeOfMissing(name).string();
+    }
+
+  private:
+    fs::path placeOfMissing(const std::string& name) {
+        std::error_code ec;
+        const fs::path resolved = fs::absolute(resolveOutputPath(name, ec), ec);
+        const fs::path leaf = resolved.filename();
+        if (ec || leaf.empty() || leaf == "." || leaf == "..") return placeOf(name);
+        const fs::path folder = resolved.parent_path();
+        auto known = folders_.find(folder.string());
+        if (known == folders_.end()) {
+            std::error_code canonicalError;
+            fs::path canonical = fs::canonical(folder, canonicalError);
+            if (canonicalError) canonical.clear();  // a missing folder: the slow way below
+            known = folders_.emplace(folder.string(), std::move(canonical)).first;
+        }
+        return known->second.empty() ? placeOf(name) : known->second / leaf;
+    }
+
+    std::unordered_map<std::string, fs::path> folders_;
+};
 
 }  // namespace
 
 std::string sameFileConflict(const std::vector<std::string>& inputs,
                              const std::vector<std::string>& outputs) {
+    // Each name is resolved once, then looked up: a batch of thousands stays linear.
+    FileIdentities identities;
+    std::unordered_map<std::string, size_t> inputAt;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (inputs[i] != kStandardOutputName) inputAt.emplace(identities.of(inputs[i]), i);
+    }
+    std::unordered_map<std::string, size_t> outputAt;
     for (size_t i = 0; i < outputs.size(); ++i) {
-        for (const std::string& input : inputs) {
-            if (input != kStandardOutputName && sameFile(outputs[i], input)) {
-                return "the output " + outputs[i] + " is the input " + input;
-            }
+        const std::string identity = identities.of(outputs[i]);
+        if (const auto input = inputAt.find(identity); input != inputAt.end()) {
+            return "the output " + outputs[i] + " is the input " + inputs[input->second];
         }
-        for (size_t j = 0; j < i; ++j) {
-            if (sameFile(outputs[i], outputs[j])) {
-                return "the outputs " + outputs[j] + " and " + outputs[i] + " are the same file";
-            }
+        const auto [earlier, added] = outputAt.emplace(identity, i);
+        if (!added) {
+            return "the outputs " + outputs[earlier->second] + " and " + outputs[i] +
+                   " are the same file";
         }
     }
     return {};

@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/ByteIO.h"
 #include "engine/CompositionLoader.h"
 #include "engine/DraftFour.h"
 #include "engine/Harmonizer.h"
@@ -32,6 +33,11 @@ StatusCode ChordMaster::composeNames() {
     return status;
 }
 
+void ChordMaster::provideContent(std::vector<uint8_t> bytes) {
+    content_ = std::move(bytes);
+    haveContent_ = true;
+}
+
 StatusCode ChordMaster::loadMidi() {
     return loadMidiFrom(fileName_);
 }
@@ -54,7 +60,18 @@ StatusCode ChordMaster::loadMidiFrom(const std::string& midiFile) {
         return status;
     }
 
-    CompositionLoader loader(midiFile);
+    std::vector<uint8_t> bytes;
+    if (haveContent_ && midiFile == fileName_) {
+        bytes = std::move(content_);
+    } else {
+        // One open and one read; a file the reader must refuse (too large, a folder, missing)
+        // goes to it by name, so that it says why.
+        readWholeFile(midiFile, CompositionLoader::kMaxFileSize, bytes);
+    }
+    haveContent_ = false;
+    content_.clear();
+    CompositionLoader loader =
+        bytes.empty() ? CompositionLoader(midiFile) : CompositionLoader(std::move(bytes));
     if (loader.attach(*composition_) != 0 || loader.run() != 1) {
         readerMessage_ = loader.messageText();
         return status;

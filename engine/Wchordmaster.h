@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/Apperr.h"
 #include "engine/ChordDictionary.h"
@@ -35,6 +36,9 @@ class ChordMaster {
     ChordMaster& operator=(const ChordMaster&) = delete;
 
     StatusCode composeNames();
+    // The document's bytes, read by a caller that looked at them already, so that the next load
+    // of the document's own file does not read it again. Used once.
+    void provideContent(std::vector<uint8_t> bytes);
     StatusCode loadMidi();
     // Loads the melody from a Standard MIDI File that a converter made from the document's own
     // file (a MusicXML score, an ABC tune); the document keeps its file name.
@@ -75,6 +79,8 @@ class ChordMaster {
 
     std::string fileName_;
     std::string secondName_;
+    std::vector<uint8_t> content_;
+    bool haveContent_ = false;
     std::string reportName_;
     std::string exportName_;
     std::unique_ptr<Composition> composition_;

@@ -161,6 +161,47 @@ TEST_F(DictionaryInKey, CanFollowFindsAnEntryWithThePreviousChordNoLater) {
     EXPECT_EQ(dictionary.canFollow(keyFromName("B-dur"), 0, a, 0), 13);
 }
 
+// The answers the harmonizer gets by lookup are those of the search through the entries, for
+// every pair of chords in major and minor keys alike (also keys with sharps and flats, whose
+// chords fall on the altered degrees).
+TEST(ChordDictionaryTables, AnswerEveryPairAsTheSearchThroughTheEntries) {
+    for (const char* mainKey : {"C-dur", "a-moll", "Fis-dur", "es-moll"}) {
+        ChordDictionary dictionary;
+        dictionary.selectKey(keyFromName(mainKey));
+        int found = 0;
+        for (KeyIndex chord = 0; chord < kKeyCount; ++chord) {
+            const bool known =
+                dictionary.findEntry(dictionary.descriptor(chord, ChordDictionary::kAnyType))
+                    .entry >= 0;
+            EXPECT_EQ(dictionary.isKnownChordKey(chord), known) << mainKey << ' ' << chord;
+            for (int type = 0; type < kChordTypeCount; ++type) {
+                const ChordDescriptor candidate = dictionary.descriptor(chord, type);
+                for (KeyIndex before = 0; before < kKeyCount; ++before) {
+                    for (int beforeType = 0; beforeType < kChordTypeCount; ++beforeType) {
+                        const ChordDescriptor previous = dictionary.descriptor(before, beforeType);
+                        int expected = -1;
+                        for (EntryMatch match = dictionary.findEntry(candidate); match.entry >= 0;
+                             match = dictionary.findEntry(candidate, match.entry + 1)) {
+                            if (dictionary.entryPosition(match.entry, previous, match.place) > 0) {
+                                expected = match.entry;
+                                break;
+                            }
+                        }
+                        found += expected >= 0;
+                        ASSERT_EQ(dictionary.canFollow(chord, type, before, beforeType), expected)
+                            << mainKey << ": " << chord << '/' << type << " after " << before << '/'
+                            << beforeType;
+                    }
+                }
+            }
+        }
+        EXPECT_GT(found, 100) << mainKey;
+    }
+    ChordDictionary none;
+    EXPECT_EQ(none.canFollow(0, 0, 7, 1), -1);
+    EXPECT_FALSE(none.isKnownChordKey(0));
+}
+
 TEST(ChordDictionaryCurrent, IsTheLastMadeCurrentUntilItIsDestroyed) {
     ChordDictionary first;
     first.makeCurrent();

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "support/samples.h"
 
@@ -276,6 +278,37 @@ TEST_F(CliRun, ABatchWritesIntoItsOutDirAndNamesItsFailures) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const std::string lines = contents(dir / "results.jsonl");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
+}
+
+// Lines come in file order whatever finishes first, and a file whose name is not UTF-8
+// neither stops the batch nor loses the other files' lines.
+TEST_F(CliRun, ABatchOnSeveralThreadsWritesEveryLineInFileOrder) {
+    fs::create_directories(dir / "in");
+    std::vector<std::string> names;
+    std::vector<int> statuses;
+    for (int i = 0; i < 12; ++i) {
+        statuses.push_back(i % 3 == 2 ? 89 : 0);
+        names.push_back("tune" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".mid");
+        // Every third melody has two voices and fails with status 89.
+        fs::copy_file(
+            i % 3 == 2 ? fs::path(VARIMEL_SAMPLES_DIR "/jingle_bells.mid") : dir / "c.mid",
+            dir / "in" / names.back());
+    }
+    fs::copy_file(dir / "c.mid", dir / "in" / "z\xe9.mid");  // Latin-1, not UTF-8
+    CliResult run = cli(dir.path(), "harmonise --batch in --jobs 4 --jsonl -");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    std::istringstream lines(run.out);
+    std::string line;
+    for (size_t i = 0; i < names.size(); ++i) {
+        ASSERT_TRUE(std::getline(lines, line)) << names[i];
+        const auto json = nlohmann::json::parse(line);
+        EXPECT_EQ(json["file"], names[i]);
+        EXPECT_EQ(json["status"], statuses[i]) << line;
+    }
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(nlohmann::json::parse(line)["file"], "z\xef\xbf\xbd.mid");  // U+FFFD
+    EXPECT_FALSE(std::getline(lines, line));
+    EXPECT_NE(run.err.find("13 files:  status 0: 9  status 89: 4"), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -309,6 +309,8 @@ TEST(CliDraftFour, ExplainGivesEveryBarItsFit) {
     }
     // Bar 1 holds C C G G under C: all on the chord's tones.
     EXPECT_DOUBLE_EQ(json["bars"][0]["fit"].get<double>(), 1.0);
+    // A batch writes the same line without the tree.
+    EXPECT_EQ(outcomeLine(outcome, true), json.dump());
     const std::string chart = fitChart(outcome);
     EXPECT_NE(chart.find("   1  C         100.0%"), std::string::npos) << chart;
 }

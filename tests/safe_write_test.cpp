@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -131,6 +132,38 @@ TEST(SameFileConflict, TwoOutputsOfOneRunMustDifferEvenBeforeTheyExist) {
     EXPECT_NE(sameFileConflict({}, {"not-here.vml", "./not-here.vml"}), "");
     EXPECT_EQ(sameFileConflict({}, {first, (dir / "out.mid").string()}), "");
     EXPECT_FALSE(fs::exists(first));
+}
+
+// A batch checks every output against every input and every other output; with thousands of
+// each that must take no longer than resolving each name once.
+TEST(SameFileConflict, AThousandsOfFilesBatchIsCheckedInLinearTime) {
+    TempDir dir;
+    fs::create_directories(dir / "in");
+    fs::create_directories(dir / "out");
+    constexpr int kFiles = 2000;
+    std::vector<std::string> inputs, outputs;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string stem = "tune" + std::to_string(i);
+        inputs.push_back((dir / "in" / (stem + ".mid")).string());
+        put(inputs.back(), "MThd");
+        for (const char* extension : {".vml", ".mid", ".wav"})
+            outputs.push_back((dir / "out" / (stem + extension)).string());
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sameFileConflict(inputs, outputs), "");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 3.0);  // every pair compared by name took minutes here
+
+    // The first clash in output order is named, with the input it lands on.
+    fs::create_symlink(inputs[1500], dir / "out" / "late.mid");
+    outputs.push_back((dir / "out" / "late.mid").string());
+    outputs.push_back((dir / "in" / "." / "tune7.mid").string());
+    EXPECT_EQ(sameFileConflict(inputs, outputs),
+              "the output " + outputs[3 * kFiles] + " is the input " + inputs[1500]);
+    outputs.insert(outputs.begin() + 5, (dir / "out" / "." / "tune0.wav").string());
+    EXPECT_EQ(sameFileConflict(inputs, outputs),
+              "the outputs " + outputs[2] + " and " + outputs[5] + " are the same file");
 }
 
 }  // namespace

@@ -43,6 +43,24 @@ MidiFileBuffer::MidiFileBuffer(std::FILE* handle, int mode)
     openBuffers();
 }
 
+MidiFileBuffer::MidiFileBuffer(std::vector<std::uint8_t> bytes)
+    : mode_(kModeWholeFile), owned_(std::move(bytes)) {
+    inMemory_ = true;
+    fileSize_ = static_cast<std::int64_t>(owned_.size());
+    if (owned_.empty()) {
+        useWindowBuffer();
+        return;
+    }
+    buffer_ = owned_.data();
+    bufferSize_ = fileSize_;
+    windowLength_ = fileSize_;
+}
+
+MidiFileBuffer::MidiFileBuffer(std::vector<std::uint8_t>* sink) : sink_(sink), mode_(kModeWrite) {
+    sink_->clear();
+    bufferSize_ = kWindowSize;  // only a sign of being usable: the sink grows as needed
+}
+
 MidiFileBuffer::~MidiFileBuffer() {
     closeFile();
 }
@@ -99,7 +117,7 @@ void MidiFileBuffer::useWindowBuffer() {
     windowLength_ = 0;
 }
 
-const std::uint8_t* MidiFileBuffer::fetch(std::int64_t pos, std::int64_t n) {
+const std::uint8_t* MidiFileBuffer::fetchElsewhere(std::int64_t pos, std::int64_t n) {
     if (pos < 0 || n < 0 || bufferSize_ <= 0) return nullptr;
     if (n == 0) return buffer_;
     if (n > bufferSize_ || pos > fileSize_ - n) return nullptr;
@@ -118,6 +136,20 @@ const std::uint8_t* MidiFileBuffer::fetch(std::int64_t pos, std::int64_t n) {
 
 bool MidiFileBuffer::store(const std::uint8_t* bytes, std::int64_t n) {
     if (mode_ != kModeWrite || bufferSize_ <= 0) return false;
+    if (sink_ != nullptr) {
+        try {
+            const auto end = static_cast<std::size_t>(filePosition_ + n);
+            if (sink_->size() < end) sink_->resize(end);
+        } catch (const std::bad_alloc&) {
+            if (!writeFailed_) error("out of memory");
+            writeFailed_ = true;
+            return false;
+        }
+        std::memcpy(sink_->data() + filePosition_, bytes, static_cast<std::size_t>(n));
+        filePosition_ += n;
+        fileSize_ = std::max(fileSize_, filePosition_);
+        return !writeFailed_;
+    }
     while (n > 0) {
         // The window only ever holds bytes written by us, contiguous from its start, so a write
         // that would leave a hole in it starts a new window instead.

@@ -29,6 +29,10 @@ class MidiFileBuffer {
     MidiFileBuffer(const std::string& fileName, int mode);
     // Works on a handle the caller opened; it is left open.
     MidiFileBuffer(std::FILE* handle, int mode);
+    // Reads bytes the caller already holds, as the whole file.
+    explicit MidiFileBuffer(std::vector<std::uint8_t> bytes);
+    // Writes into `sink` (emptied first) instead of a file, patches included.
+    explicit MidiFileBuffer(std::vector<std::uint8_t>* sink);
     virtual ~MidiFileBuffer();
     MidiFileBuffer(const MidiFileBuffer&) = delete;
     MidiFileBuffer& operator=(const MidiFileBuffer&) = delete;
@@ -36,7 +40,7 @@ class MidiFileBuffer {
     virtual void error(const char* text);
     virtual void warning(const char* text);
 
-    bool isOpen() const { return file_ != nullptr; }
+    bool isOpen() const { return file_ != nullptr || inMemory_ || sink_ != nullptr; }
     // Read modes: the bytes that could be read. Write mode: the highest offset written.
     std::int64_t fileSize() const { return fileSize_; }
     const char* messageText() const { return message_.data(); }
@@ -47,7 +51,13 @@ class MidiFileBuffer {
   protected:
     // The bytes [pos, pos + n) of the file, moving the window when needed; nullptr when they cannot
     // be had (beyond the file, larger than the buffer, nothing open). Reports nothing.
-    const std::uint8_t* fetch(std::int64_t pos, std::int64_t n);
+    // Inline for the bytes at hand, which is almost every read of a MIDI file.
+    const std::uint8_t* fetch(std::int64_t pos, std::int64_t n) {
+        if (n > 0 && pos >= windowStart_ && pos + n <= windowStart_ + windowLength_) {
+            return buffer_ + (pos - windowStart_);
+        }
+        return fetchElsewhere(pos, n);
+    }
 
     // Write side: puts n bytes at filePosition_ and advances it. False once the file cannot be
     // written.
@@ -64,6 +74,7 @@ class MidiFileBuffer {
     std::int64_t eventStart_ = 0;    // offset at which the current event began
 
   private:
+    const std::uint8_t* fetchElsewhere(std::int64_t pos, std::int64_t n);
     void openBuffers();
     bool readWholeFile(std::int64_t claimedSize);
     void useWindowBuffer();
@@ -71,6 +82,8 @@ class MidiFileBuffer {
 
     std::FILE* file_ = nullptr;
     bool ownsFile_ = false;
+    bool inMemory_ = false;
+    std::vector<std::uint8_t>* sink_ = nullptr;
     int mode_ = kModeWindow;
 
     std::vector<std::uint8_t> owned_;

@@ -102,9 +102,12 @@ MidiFileReader::MidiFileReader(const std::string& fileName, int mode)
 MidiFileReader::MidiFileReader(std::FILE* handle, int mode)
     : MidiFileBuffer(handle, readMode(mode)) {}
 
+MidiFileReader::MidiFileReader(std::vector<std::uint8_t> bytes)
+    : MidiFileBuffer(std::move(bytes)) {}
+
 // ---- primitive reads ----
 
-const std::uint8_t* MidiFileReader::readBytes(std::int64_t n) {
+const std::uint8_t* MidiFileReader::readBytesOrFail(std::int64_t n) {
     if (fatal_ || n < 0) return nullptr;
     if (const std::uint8_t* bytes = fetch(filePosition_, n)) {
         filePosition_ += n;
@@ -118,11 +121,6 @@ const std::uint8_t* MidiFileReader::readBytes(std::int64_t n) {
         fail("unexpected end of file");
     }
     return nullptr;
-}
-
-int MidiFileReader::readByte() {
-    const std::uint8_t* byte = readBytes(1);
-    return byte != nullptr ? *byte : -1;
 }
 
 std::uint32_t MidiFileReader::read16() {
@@ -943,6 +941,11 @@ MergedMidiReader::MergedMidiReader(const std::string& fileName, int mode)
 }
 
 MergedMidiReader::MergedMidiReader(std::FILE* handle, int mode) : MidiFileReader(handle, mode) {
+    allocateTracks();
+}
+
+MergedMidiReader::MergedMidiReader(std::vector<std::uint8_t> bytes)
+    : MidiFileReader(std::move(bytes)) {
     allocateTracks();
 }
 

@@ -20,6 +20,7 @@ class MidiFileReader : public MidiFileBuffer {
   public:
     MidiFileReader(const std::string& fileName, int mode);
     MidiFileReader(std::FILE* handle, int mode);
+    explicit MidiFileReader(std::vector<std::uint8_t> bytes);
     ~MidiFileReader() override = default;
 
     // The callback table. Everything does nothing unless said otherwise.
@@ -130,8 +131,19 @@ class MidiFileReader : public MidiFileBuffer {
 
   protected:
     // Primitive reads at the current position. After a fatal error they return at once.
-    const std::uint8_t* readBytes(std::int64_t n);
-    int readByte();  // -1 at the end
+    const std::uint8_t* readBytes(std::int64_t n) {
+        if (!fatal_ && n > 0) {
+            if (const std::uint8_t* bytes = fetch(filePosition_, n)) {
+                filePosition_ += n;
+                return bytes;
+            }
+        }
+        return readBytesOrFail(n);
+    }
+    int readByte() {  // -1 at the end
+        const std::uint8_t* byte = readBytes(1);
+        return byte != nullptr ? *byte : -1;
+    }
     std::uint32_t read16();
     std::uint32_t read24();
     std::uint32_t read32();
@@ -163,7 +175,8 @@ class MidiFileReader : public MidiFileBuffer {
     std::int64_t chunkLength_ = 0;
     bool trackEnded_ = false;  // an end-of-track event was read
     bool stop_ = false;        // ends the reading loop without error
-    bool fatal_ = false;       // an error occurred; every further read returns at once
+    const std::uint8_t* readBytesOrFail(std::int64_t n);
+    bool fatal_ = false;  // an error occurred; every further read returns at once
     int progress_ = -1;
     int trackCount_ = 0;
     std::array<std::uint8_t, 2> options_{};
@@ -205,6 +218,7 @@ class MergedMidiReader : public MidiFileReader {
   public:
     MergedMidiReader(const std::string& fileName, int mode);
     MergedMidiReader(std::FILE* handle, int mode);
+    explicit MergedMidiReader(std::vector<std::uint8_t> bytes);
 
     int run() override;
     int initTracks() override;

@@ -25,6 +25,8 @@ MidiFileWriter::MidiFileWriter(const std::string& fileName)
 
 MidiFileWriter::MidiFileWriter(std::FILE* handle) : MidiFileBuffer(handle, kModeWrite) {}
 
+MidiFileWriter::MidiFileWriter(std::vector<std::uint8_t>* sink) : MidiFileBuffer(sink) {}
+
 MidiFileWriter::~MidiFileWriter() {
     if (!closed_) closeFile();
 }

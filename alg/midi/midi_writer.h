@@ -20,6 +20,8 @@ class MidiFileWriter : public MidiFileBuffer {
     explicit MidiFileWriter(const std::string& fileName);
     // Writes to a handle the caller opened for writing; it is flushed but left open.
     explicit MidiFileWriter(std::FILE* handle);
+    // Writes into memory: `sink` holds the file after close().
+    explicit MidiFileWriter(std::vector<std::uint8_t>* sink);
     ~MidiFileWriter() override;
 
     // The MThd chunk.
