@@ -1,7 +1,6 @@
 #include "engine/Harmonizer.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <new>
@@ -179,12 +178,25 @@ struct KeyTables {
     std::array<std::array<int8_t, kPitchClassCount>, kKeyCount> degree{};  // degreeOf
     std::array<std::array<uint16_t, kChordTypeCount>, kKeyCount> fits{};   // pattern matches
     std::array<std::array<uint16_t, kChordTypeCount>, kKeyCount> tones{};  // chord tones
+    // What a sounding pitch class adds to a key's score per note, and the degree it marks
+    // (I..VII as bits 0..6; a raised or lowered sixth or seventh marks its plain degree).
+    std::array<std::array<int, kPitchClassCount>, kKeyCount> scoreWeight{};
+    std::array<std::array<uint8_t, kPitchClassCount>, kKeyCount> degreeBit{};
 
     KeyTables() {
         for (KeyIndex k = 0; k < kKeyCount; ++k) {
             const auto key = static_cast<size_t>(k);
             for (int pc = 0; pc < kPitchClassCount; ++pc) {
-                degree[key][static_cast<size_t>(pc)] = static_cast<int8_t>(degreeOf(pc, k));
+                const int d = degreeOf(pc, k);
+                degree[key][static_cast<size_t>(pc)] = static_cast<int8_t>(d);
+                if (d > 0) {
+                    scoreWeight[key][static_cast<size_t>(pc)] =
+                        kDegreeWeight[static_cast<size_t>(d - 1)];
+                    degreeBit[key][static_cast<size_t>(pc)] = static_cast<uint8_t>(1u << (d - 1));
+                } else if (d == -6 || d == -7) {
+                    scoreWeight[key][static_cast<size_t>(pc)] = kAlteredSixthSeventhWeight;
+                    degreeBit[key][static_cast<size_t>(pc)] = static_cast<uint8_t>(1u << (-d - 1));
+                }
             }
             for (int t = 0; t < kChordTypeCount; ++t) {
                 uint16_t pattern = 0;
@@ -272,7 +284,6 @@ bool Harmonizer::prepare() {
     }
 
     const KeyTables& tables = keyTables();
-    degree_ = tables.degree;
     patternFits_ = tables.fits;
     chordToneSet_ = tables.tones;
     for (KeyIndex k = 0; k < kKeyCount; ++k) {
@@ -528,20 +539,14 @@ void Harmonizer::scoreKeys() {
     for (size_t pc = 0; pc < kPitchClassCount; ++pc) {
         if (pcCount_[pc] != 0) soundingPc[sounding++] = pc;
     }
+    const KeyTables& tables = keyTables();
     for (size_t k = 0; k < kKeyCount; ++k) {
         int sum = 0;
         unsigned degrees = 0;
         for (size_t n = 0; n < sounding; ++n) {
             const size_t pc = soundingPc[n];
-            const int count = pcCount_[pc];
-            const int d = degree_[k][pc];
-            if (d > 0) {
-                sum += kDegreeWeight[static_cast<size_t>(d - 1)] * count;
-                degrees |= 1u << (d - 1);
-            } else if (d == -6 || d == -7) {
-                sum += kAlteredSixthSeventhWeight * count;
-                degrees |= 1u << (-d - 1);
-            }
+            sum += tables.scoreWeight[k][pc] * pcCount_[pc];
+            degrees |= tables.degreeBit[k][pc];
         }
         if ((degrees & kTriad) == kTriad) {
             sum += 2;
@@ -569,10 +574,12 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
     // that the 24 keys x 5 types below each cost a few lookups.
     std::array<int, 64> lowSum{};
     std::array<int, 64> highSum{};
-    for (unsigned set = 1; set < 64; ++set) {
-        const auto lowest = static_cast<size_t>(std::countr_zero(set));
-        lowSum[set] = lowSum[set & (set - 1)] + pcCount_[lowest];
-        highSum[set] = highSum[set & (set - 1)] + pcCount_[lowest + 6];
+    for (size_t pc = 0; pc < 6; ++pc) {
+        const size_t bit = size_t{1} << pc;
+        for (size_t set = 0; set < bit; ++set) {
+            lowSum[set | bit] = lowSum[set] + pcCount_[pc];
+            highSum[set | bit] = highSum[set] + pcCount_[pc + 6];
+        }
     }
     auto countIn = [&](unsigned set) { return lowSum[set & 63u] + highSum[(set >> 6) & 63u]; };
 
@@ -586,14 +593,17 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
             // once for each chord tone a fifth away (up or down) that the bar does not sound.
             const unsigned silentTones = fits & ~present & 0xFFFu;
             const unsigned outside = present & ~fits;
-            int typeScore = countIn(fits & present) +
-                            countIn(rotatePitchClasses(silentTones, 5) & outside) +
-                            countIn(rotatePitchClasses(silentTones, 7) & outside);
-            if (options_.DSFilter &&
-                (semitoneNeighbours(chordToneSet_[key][static_cast<size_t>(t)]) & sustained)) {
-                typeScore = 0;  // would clash with a note held through the bar
-            }
-            if (typeScore > bestScore) {
+            const unsigned byFourth = rotatePitchClasses(silentTones, 5) & outside;
+            const unsigned byFifth = rotatePitchClasses(silentTones, 7) & outside;
+            // The chord tones and the two outside sets are disjoint but the outside sets may
+            // share a note, which then counts twice: one sum over the union plus the overlap.
+            const unsigned shared = byFourth & byFifth;
+            const int typeScore = countIn((fits & present) | byFourth | byFifth) +
+                                  (shared != 0 ? countIn(shared) : 0);
+            // Only a better score needs the clash test: a clash would score 0, never a best.
+            if (typeScore > bestScore &&
+                !(options_.DSFilter &&
+                  (semitoneNeighbours(chordToneSet_[key][static_cast<size_t>(t)]) & sustained))) {
                 bestScore = typeScore;
                 bestType = t;
             }

@@ -391,17 +391,18 @@ void KeyFinder::evaluateSegment(KeySegment& segment) const {
     segment.degreeMasks.fill(0);
     segment.countScores.fill(0);
     segment.durationScores.fill(0);
-    std::array<bool, kKeyCount> stable{};
+    // The keys not yet stable, one bit each: once all are, the remaining pitch classes only
+    // add their evidence.
+    uint32_t unstable = (uint32_t{1} << kKeyCount) - 1;
     for (int i = 0; i < segment.pitchClassCount; ++i) {
         const int pc = segment.pitchClasses[at(i)];
         addEvidence(pc, segment.counts[at(pc)], segment.durations[at(pc)],
                     segment.countScores.data(), segment.durationScores.data(),
                     segment.degreeMasks.data());
-        for (KeyIndex key = 0; key < kKeyCount; ++key) {
-            if (stable[at(key)] || !isStableMask(segment.degreeMasks[at(key)], options_.ModeStT)) {
-                continue;
-            }
-            stable[at(key)] = true;
+        for (uint32_t left = unstable; left != 0; left &= left - 1) {
+            const auto key = static_cast<KeyIndex>(std::countr_zero(left));
+            if (!isStableMask(segment.degreeMasks[at(key)], options_.ModeStT)) continue;
+            unstable &= ~(uint32_t{1} << key);
             segment.stableKeys[at(segment.stableCount++)] = static_cast<int16_t>(key);
         }
     }
