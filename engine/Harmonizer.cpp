@@ -284,7 +284,10 @@ bool Harmonizer::prepare() {
     }
 
     const KeyTables& tables = keyTables();
-    patternFits_ = tables.fits;
+    for (size_t k = 0; k < kKeyCount; ++k) {
+        std::copy(tables.fits[k].begin(), tables.fits[k].end(),
+                  patternFits_.begin() + static_cast<std::ptrdiff_t>(k * kChordTypeCount));
+    }
     chordToneSet_ = tables.tones;
     for (KeyIndex k = 0; k < kKeyCount; ++k) {
         const auto key = static_cast<size_t>(k);
@@ -583,23 +586,32 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
     }
     auto countIn = [&](unsigned set) { return lowSum[set & 63u] + highSum[(set >> 6) & 63u]; };
 
+    // A sounding chord tone counts once. A note outside the chord still speaks for it, once for
+    // each chord tone a fifth away (up or down) that the bar does not sound. The chord tones and
+    // the two outside sets are disjoint, but the outside sets may share a note, which then
+    // counts twice: one set counted once and one counted again, for every key and type in one
+    // sweep the compiler can vectorise.
+    std::array<uint16_t, kKeyCount * kChordTypeCount> countedOnce{};
+    std::array<uint16_t, kKeyCount * kChordTypeCount> countedTwice{};
+    const unsigned presentSet = present;
+    for (size_t cell = 0; cell < patternFits_.size(); ++cell) {
+        const unsigned fits = patternFits_[cell];
+        const unsigned silentTones = fits & ~presentSet & 0xFFFu;
+        const unsigned outside = presentSet & ~fits;
+        const unsigned byFourth = rotatePitchClasses(silentTones, 5) & outside;
+        const unsigned byFifth = rotatePitchClasses(silentTones, 7) & outside;
+        countedOnce[cell] = static_cast<uint16_t>((fits & presentSet) | byFourth | byFifth);
+        countedTwice[cell] = static_cast<uint16_t>(byFourth & byFifth);
+    }
+
     for (KeyIndex k = 0; k < kKeyCount; ++k) {
         const auto key = static_cast<size_t>(k);
         int bestType = -1;
         int bestScore = 0;
         for (int t = 0; t < typeLimit; ++t) {
-            const unsigned fits = patternFits_[key][static_cast<size_t>(t)];
-            // A sounding chord tone counts once. A note outside the chord still speaks for it,
-            // once for each chord tone a fifth away (up or down) that the bar does not sound.
-            const unsigned silentTones = fits & ~present & 0xFFFu;
-            const unsigned outside = present & ~fits;
-            const unsigned byFourth = rotatePitchClasses(silentTones, 5) & outside;
-            const unsigned byFifth = rotatePitchClasses(silentTones, 7) & outside;
-            // The chord tones and the two outside sets are disjoint but the outside sets may
-            // share a note, which then counts twice: one sum over the union plus the overlap.
-            const unsigned shared = byFourth & byFifth;
-            const int typeScore = countIn((fits & present) | byFourth | byFifth) +
-                                  (shared != 0 ? countIn(shared) : 0);
+            const size_t cell = key * kChordTypeCount + static_cast<size_t>(t);
+            const unsigned shared = countedTwice[cell];
+            const int typeScore = countIn(countedOnce[cell]) + (shared != 0 ? countIn(shared) : 0);
             // Only a better score needs the clash test: a clash would score 0, never a best.
             if (typeScore > bestScore &&
                 !(options_.DSFilter &&
