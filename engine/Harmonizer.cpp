@@ -180,8 +180,9 @@ struct KeyTables {
     std::array<std::array<uint16_t, kChordTypeCount>, kKeyCount> tones{};  // chord tones
     // What a sounding pitch class adds to a key's score per note, and the degree it marks
     // (I..VII as bits 0..6; a raised or lowered sixth or seventh marks its plain degree).
-    std::array<std::array<int, kPitchClassCount>, kKeyCount> scoreWeight{};
-    std::array<std::array<uint8_t, kPitchClassCount>, kKeyCount> degreeBit{};
+    // By pitch class first, so that one sounding pitch class updates all keys in one sweep.
+    std::array<std::array<int, kKeyCount>, kPitchClassCount> scoreWeight{};
+    std::array<std::array<unsigned, kKeyCount>, kPitchClassCount> degreeBit{};
 
     KeyTables() {
         for (KeyIndex k = 0; k < kKeyCount; ++k) {
@@ -190,12 +191,12 @@ struct KeyTables {
                 const int d = degreeOf(pc, k);
                 degree[key][static_cast<size_t>(pc)] = static_cast<int8_t>(d);
                 if (d > 0) {
-                    scoreWeight[key][static_cast<size_t>(pc)] =
+                    scoreWeight[static_cast<size_t>(pc)][key] =
                         kDegreeWeight[static_cast<size_t>(d - 1)];
-                    degreeBit[key][static_cast<size_t>(pc)] = static_cast<uint8_t>(1u << (d - 1));
+                    degreeBit[static_cast<size_t>(pc)][key] = 1u << (d - 1);
                 } else if (d == -6 || d == -7) {
-                    scoreWeight[key][static_cast<size_t>(pc)] = kAlteredSixthSeventhWeight;
-                    degreeBit[key][static_cast<size_t>(pc)] = static_cast<uint8_t>(1u << (-d - 1));
+                    scoreWeight[static_cast<size_t>(pc)][key] = kAlteredSixthSeventhWeight;
+                    degreeBit[static_cast<size_t>(pc)][key] = 1u << (-d - 1);
                 }
             }
             for (int t = 0; t < kChordTypeCount; ++t) {
@@ -536,24 +537,22 @@ void Harmonizer::countPitchClasses(int32_t bar, bool cadence) {
 void Harmonizer::scoreKeys() {
     constexpr unsigned kTriad = 1u << 0 | 1u << 2 | 1u << 4;  // degrees I, III, V
     constexpr unsigned kTonicAndThird = 1u << 0 | 1u << 2;
-    // The bar's sounding pitch classes once, for all 24 keys.
-    std::array<size_t, kPitchClassCount> soundingPc{};
-    size_t sounding = 0;
-    for (size_t pc = 0; pc < kPitchClassCount; ++pc) {
-        if (pcCount_[pc] != 0) soundingPc[sounding++] = pc;
-    }
+    std::array<int, kKeyCount> sums{};
+    std::array<unsigned, kKeyCount> degrees{};
     const KeyTables& tables = keyTables();
-    for (size_t k = 0; k < kKeyCount; ++k) {
-        int sum = 0;
-        unsigned degrees = 0;
-        for (size_t n = 0; n < sounding; ++n) {
-            const size_t pc = soundingPc[n];
-            sum += tables.scoreWeight[k][pc] * pcCount_[pc];
-            degrees |= tables.degreeBit[k][pc];
+    for (size_t pc = 0; pc < kPitchClassCount; ++pc) {
+        const int count = pcCount_[pc];
+        if (count == 0) continue;
+        for (size_t k = 0; k < kKeyCount; ++k) {
+            sums[k] += tables.scoreWeight[pc][k] * count;
+            degrees[k] |= tables.degreeBit[pc][k];
         }
-        if ((degrees & kTriad) == kTriad) {
+    }
+    for (size_t k = 0; k < kKeyCount; ++k) {
+        int sum = sums[k];
+        if ((degrees[k] & kTriad) == kTriad) {
             sum += 2;
-        } else if ((degrees & kTonicAndThird) == kTonicAndThird) {
+        } else if ((degrees[k] & kTonicAndThird) == kTonicAndThird) {
             sum += 1;
         }
         score_[k] = static_cast<float>(sum);
