@@ -1,7 +1,6 @@
 #include "engine/Harmonizer.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <new>
@@ -179,12 +178,26 @@ struct KeyTables {
     std::array<std::array<int8_t, kPitchClassCount>, kKeyCount> degree{};  // degreeOf
     std::array<std::array<uint16_t, kChordTypeCount>, kKeyCount> fits{};   // pattern matches
     std::array<std::array<uint16_t, kChordTypeCount>, kKeyCount> tones{};  // chord tones
+    // What a sounding pitch class adds to a key's score per note, and the degree it marks
+    // (I..VII as bits 0..6; a raised or lowered sixth or seventh marks its plain degree).
+    // By pitch class first, so that one sounding pitch class updates all keys in one sweep.
+    std::array<std::array<int, kKeyCount>, kPitchClassCount> scoreWeight{};
+    std::array<std::array<unsigned, kKeyCount>, kPitchClassCount> degreeBit{};
 
     KeyTables() {
         for (KeyIndex k = 0; k < kKeyCount; ++k) {
             const auto key = static_cast<size_t>(k);
             for (int pc = 0; pc < kPitchClassCount; ++pc) {
-                degree[key][static_cast<size_t>(pc)] = static_cast<int8_t>(degreeOf(pc, k));
+                const int d = degreeOf(pc, k);
+                degree[key][static_cast<size_t>(pc)] = static_cast<int8_t>(d);
+                if (d > 0) {
+                    scoreWeight[static_cast<size_t>(pc)][key] =
+                        kDegreeWeight[static_cast<size_t>(d - 1)];
+                    degreeBit[static_cast<size_t>(pc)][key] = 1u << (d - 1);
+                } else if (d == -6 || d == -7) {
+                    scoreWeight[static_cast<size_t>(pc)][key] = kAlteredSixthSeventhWeight;
+                    degreeBit[static_cast<size_t>(pc)][key] = 1u << (-d - 1);
+                }
             }
             for (int t = 0; t < kChordTypeCount; ++t) {
                 uint16_t pattern = 0;
@@ -272,8 +285,10 @@ bool Harmonizer::prepare() {
     }
 
     const KeyTables& tables = keyTables();
-    degree_ = tables.degree;
-    patternFits_ = tables.fits;
+    for (size_t k = 0; k < kKeyCount; ++k) {
+        std::copy(tables.fits[k].begin(), tables.fits[k].end(),
+                  patternFits_.begin() + static_cast<std::ptrdiff_t>(k * kChordTypeCount));
+    }
     chordToneSet_ = tables.tones;
     for (KeyIndex k = 0; k < kKeyCount; ++k) {
         const auto key = static_cast<size_t>(k);
@@ -522,30 +537,22 @@ void Harmonizer::countPitchClasses(int32_t bar, bool cadence) {
 void Harmonizer::scoreKeys() {
     constexpr unsigned kTriad = 1u << 0 | 1u << 2 | 1u << 4;  // degrees I, III, V
     constexpr unsigned kTonicAndThird = 1u << 0 | 1u << 2;
-    // The bar's sounding pitch classes once, for all 24 keys.
-    std::array<size_t, kPitchClassCount> soundingPc{};
-    size_t sounding = 0;
+    std::array<int, kKeyCount> sums{};
+    std::array<unsigned, kKeyCount> degrees{};
+    const KeyTables& tables = keyTables();
     for (size_t pc = 0; pc < kPitchClassCount; ++pc) {
-        if (pcCount_[pc] != 0) soundingPc[sounding++] = pc;
+        const int count = pcCount_[pc];
+        if (count == 0) continue;
+        for (size_t k = 0; k < kKeyCount; ++k) {
+            sums[k] += tables.scoreWeight[pc][k] * count;
+            degrees[k] |= tables.degreeBit[pc][k];
+        }
     }
     for (size_t k = 0; k < kKeyCount; ++k) {
-        int sum = 0;
-        unsigned degrees = 0;
-        for (size_t n = 0; n < sounding; ++n) {
-            const size_t pc = soundingPc[n];
-            const int count = pcCount_[pc];
-            const int d = degree_[k][pc];
-            if (d > 0) {
-                sum += kDegreeWeight[static_cast<size_t>(d - 1)] * count;
-                degrees |= 1u << (d - 1);
-            } else if (d == -6 || d == -7) {
-                sum += kAlteredSixthSeventhWeight * count;
-                degrees |= 1u << (-d - 1);
-            }
-        }
-        if ((degrees & kTriad) == kTriad) {
+        int sum = sums[k];
+        if ((degrees[k] & kTriad) == kTriad) {
             sum += 2;
-        } else if ((degrees & kTonicAndThird) == kTonicAndThird) {
+        } else if ((degrees[k] & kTonicAndThird) == kTonicAndThird) {
             sum += 1;
         }
         score_[k] = static_cast<float>(sum);
@@ -569,31 +576,45 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
     // that the 24 keys x 5 types below each cost a few lookups.
     std::array<int, 64> lowSum{};
     std::array<int, 64> highSum{};
-    for (unsigned set = 1; set < 64; ++set) {
-        const auto lowest = static_cast<size_t>(std::countr_zero(set));
-        lowSum[set] = lowSum[set & (set - 1)] + pcCount_[lowest];
-        highSum[set] = highSum[set & (set - 1)] + pcCount_[lowest + 6];
+    for (size_t pc = 0; pc < 6; ++pc) {
+        const size_t bit = size_t{1} << pc;
+        for (size_t set = 0; set < bit; ++set) {
+            lowSum[set | bit] = lowSum[set] + pcCount_[pc];
+            highSum[set | bit] = highSum[set] + pcCount_[pc + 6];
+        }
     }
     auto countIn = [&](unsigned set) { return lowSum[set & 63u] + highSum[(set >> 6) & 63u]; };
+
+    // A sounding chord tone counts once. A note outside the chord still speaks for it, once for
+    // each chord tone a fifth away (up or down) that the bar does not sound. The chord tones and
+    // the two outside sets are disjoint, but the outside sets may share a note, which then
+    // counts twice: one set counted once and one counted again, for every key and type in one
+    // sweep the compiler can vectorise.
+    std::array<uint16_t, kKeyCount * kChordTypeCount> countedOnce{};
+    std::array<uint16_t, kKeyCount * kChordTypeCount> countedTwice{};
+    const unsigned presentSet = present;
+    for (size_t cell = 0; cell < patternFits_.size(); ++cell) {
+        const unsigned fits = patternFits_[cell];
+        const unsigned silentTones = fits & ~presentSet & 0xFFFu;
+        const unsigned outside = presentSet & ~fits;
+        const unsigned byFourth = rotatePitchClasses(silentTones, 5) & outside;
+        const unsigned byFifth = rotatePitchClasses(silentTones, 7) & outside;
+        countedOnce[cell] = static_cast<uint16_t>((fits & presentSet) | byFourth | byFifth);
+        countedTwice[cell] = static_cast<uint16_t>(byFourth & byFifth);
+    }
 
     for (KeyIndex k = 0; k < kKeyCount; ++k) {
         const auto key = static_cast<size_t>(k);
         int bestType = -1;
         int bestScore = 0;
         for (int t = 0; t < typeLimit; ++t) {
-            const unsigned fits = patternFits_[key][static_cast<size_t>(t)];
-            // A sounding chord tone counts once. A note outside the chord still speaks for it,
-            // once for each chord tone a fifth away (up or down) that the bar does not sound.
-            const unsigned silentTones = fits & ~present & 0xFFFu;
-            const unsigned outside = present & ~fits;
-            int typeScore = countIn(fits & present) +
-                            countIn(rotatePitchClasses(silentTones, 5) & outside) +
-                            countIn(rotatePitchClasses(silentTones, 7) & outside);
-            if (options_.DSFilter &&
-                (semitoneNeighbours(chordToneSet_[key][static_cast<size_t>(t)]) & sustained)) {
-                typeScore = 0;  // would clash with a note held through the bar
-            }
-            if (typeScore > bestScore) {
+            const size_t cell = key * kChordTypeCount + static_cast<size_t>(t);
+            const unsigned shared = countedTwice[cell];
+            const int typeScore = countIn(countedOnce[cell]) + (shared != 0 ? countIn(shared) : 0);
+            // Only a better score needs the clash test: a clash would score 0, never a best.
+            if (typeScore > bestScore &&
+                !(options_.DSFilter &&
+                  (semitoneNeighbours(chordToneSet_[key][static_cast<size_t>(t)]) & sustained))) {
                 bestScore = typeScore;
                 bestType = t;
             }

@@ -129,10 +129,10 @@ class Harmonizer {
     std::vector<int32_t> barLength_;
     std::array<int, kKeyCount> keyClass_{};
     std::array<int, kKeyCount> keyDegree_{};  // degree code of each key's tonic in the main key
-    // Per key and pitch class: the degree code. Per key and type: the pitch classes the chord
-    // pattern accepts (bit per pitch class) and the chord's own tones.
-    std::array<std::array<int8_t, 12>, kKeyCount> degree_{};
-    std::array<std::array<uint16_t, kChordTypeCount>, kKeyCount> patternFits_{};
+    // Per key and type: the pitch classes the chord pattern accepts (bit per pitch class) and
+    // the chord's own tones.
+    // Key after key, one row of types each: flat, so that a bar's masks come in one sweep.
+    std::array<uint16_t, kKeyCount * kChordTypeCount> patternFits_{};
     std::array<std::array<uint16_t, kChordTypeCount>, kKeyCount> chordToneSet_{};
 
     // The bar being harmonised.

@@ -50,14 +50,25 @@ int maskBit(int degreeCode) {
 
 struct DegreeTable {
     std::array<std::array<int, kKeyCount>, 12> codes{};  // degreeOf(pc, key)
+    // Per pitch class, in the layout of a segment's score rows: the profile weight of the
+    // degree it is in each key; and the mask bit it leaves.
+    std::array<std::array<int32_t, kKeyProfileCount * kKeyCount>, 12> weights{};
+    std::array<std::array<int16_t, kKeyCount>, 12> maskBits{};
 };
 
 const DegreeTable& degreeTable() {
     static const DegreeTable table = [] {
         DegreeTable t;
         for (int pc = 0; pc < 12; ++pc) {
-            for (KeyIndex key = 0; key < kKeyCount; ++key)
-                t.codes[at(pc)][at(key)] = degreeOf(pc, key);
+            for (KeyIndex key = 0; key < kKeyCount; ++key) {
+                const int code = degreeOf(pc, key);
+                t.codes[at(pc)][at(key)] = code;
+                t.maskBits[at(pc)][at(key)] = static_cast<int16_t>(maskBit(code));
+                for (int p = 0; p < kKeyProfileCount; ++p) {
+                    t.weights[at(pc)][at(p * kKeyCount + key)] =
+                        kProfileWeights[at(p)][at(weightColumn(code))];
+                }
+            }
         }
         return t;
     }();
@@ -391,18 +402,51 @@ void KeyFinder::evaluateSegment(KeySegment& segment) const {
     segment.degreeMasks.fill(0);
     segment.countScores.fill(0);
     segment.durationScores.fill(0);
-    std::array<bool, kKeyCount> stable{};
+    // The keys not yet stable, one bit each: once all are, the remaining pitch classes only
+    // add their evidence.
+    uint32_t unstable = (uint32_t{1} << kKeyCount) - 1;
+    // No weight is negative, so with no negative count or duration every cell only grows, and
+    // one clamp of the exact sum gives what a clamp after every addition gives.
+    bool growing = true;
     for (int i = 0; i < segment.pitchClassCount; ++i) {
         const int pc = segment.pitchClasses[at(i)];
-        addEvidence(pc, segment.counts[at(pc)], segment.durations[at(pc)],
-                    segment.countScores.data(), segment.durationScores.data(),
-                    segment.degreeMasks.data());
-        for (KeyIndex key = 0; key < kKeyCount; ++key) {
-            if (stable[at(key)] || !isStableMask(segment.degreeMasks[at(key)], options_.ModeStT)) {
-                continue;
+        growing = growing && segment.counts[at(pc)] >= 0 && segment.durations[at(pc)] >= 0;
+    }
+    const DegreeTable& table = degreeTable();
+    std::array<int64_t, kKeyProfileCount * kKeyCount> countSums{};
+    std::array<int64_t, kKeyProfileCount * kKeyCount> durationSums{};
+    for (int i = 0; i < segment.pitchClassCount; ++i) {
+        const int pc = segment.pitchClasses[at(i)];
+        if (growing) {
+            const int64_t count = segment.counts[at(pc)];
+            const int64_t duration = segment.durations[at(pc)];
+            const auto& weights = table.weights[at(pc)];
+            for (size_t cell = 0; cell < weights.size(); ++cell) {
+                countSums[cell] += weights[cell] * count;
+                durationSums[cell] += weights[cell] * duration;
             }
-            stable[at(key)] = true;
+            for (size_t key = 0; key < kKeyCount; ++key) {
+                segment.degreeMasks[key] =
+                    static_cast<int16_t>(segment.degreeMasks[key] | table.maskBits[at(pc)][key]);
+            }
+        } else {
+            addEvidence(pc, segment.counts[at(pc)], segment.durations[at(pc)],
+                        segment.countScores.data(), segment.durationScores.data(),
+                        segment.degreeMasks.data());
+        }
+        for (uint32_t left = unstable; left != 0; left &= left - 1) {
+            const auto key = static_cast<KeyIndex>(std::countr_zero(left));
+            if (!isStableMask(segment.degreeMasks[at(key)], options_.ModeStT)) continue;
+            unstable &= ~(uint32_t{1} << key);
             segment.stableKeys[at(segment.stableCount++)] = static_cast<int16_t>(key);
+        }
+    }
+    if (growing) {
+        constexpr int64_t kLargest = std::numeric_limits<int32_t>::max();
+        for (size_t cell = 0; cell < countSums.size(); ++cell) {
+            segment.countScores[cell] = static_cast<int32_t>(std::min(countSums[cell], kLargest));
+            segment.durationScores[cell] =
+                static_cast<int32_t>(std::min(durationSums[cell], kLargest));
         }
     }
     // A key without its tonic triad's three notes cannot be the segment's key.

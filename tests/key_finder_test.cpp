@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -394,6 +395,33 @@ TEST(EvaluateSegment, ThresholdIsOneWithAnExactFitAndZeroWithoutStableKeys) {
     r.finder->evaluateSegment(second);
     EXPECT_EQ(second.stableCount, 0);
     EXPECT_EQ(second.threshold, 0.0f);
+}
+
+TEST(EvaluateSegment, ScoreCellsSaturateAfterEveryPitchClassInFirstOccurrenceOrder) {
+    Recognition r("C5");
+    constexpr int32_t kLargest = std::numeric_limits<int32_t>::max();
+    auto triad = [](int32_t c, int32_t e, int32_t g) {
+        KeySegment segment;
+        segment.counts = countsOf("C E G");
+        segment.durations[0] = c;
+        segment.durations[4] = e;
+        segment.durations[7] = g;
+        segment.pitchClasses = {0, 4, 7};
+        segment.pitchClassCount = 3;
+        return segment;
+    };
+    KeySegment huge = triad(kLargest, kLargest, 5);
+    r.finder->evaluateSegment(huge);
+    EXPECT_EQ(huge.durationScoreRow(0)[kCDur], kLargest);
+    EXPECT_EQ(huge.countScoreRow(0)[kCDur], 6 * 3);
+    EXPECT_EQ(huge.durationScoreRow(2)[kAMoll], 0);  // no tonic triad
+
+    // C saturates the cell; E's negative duration then takes 6 x 10 off, G adds 6 x 5 back.
+    KeySegment negative = triad(kLargest, -10, 5);
+    r.finder->evaluateSegment(negative);
+    EXPECT_EQ(negative.durationScoreRow(0)[kCDur], kLargest - 30);
+    EXPECT_EQ(negative.countScoreRow(1)[kCDur], 5 * 3);
+    EXPECT_EQ(negative.stableCount, huge.stableCount);
 }
 
 TEST(Segmentation, SegmentsCloseAfterMinTaktBTBarsOnceSevenPitchClassesAreMet) {

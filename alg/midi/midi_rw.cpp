@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <new>
 #include <string_view>
 
@@ -198,8 +199,15 @@ bool MidiFileReader::advanceClock(long delta) {
     if (delta < 0) return true;
     // q whole milliseconds per tick, r the rest in 1/divisor ms; 64-bit so r x delta cannot
     // overflow (r < 65535000, delta < 2^28).
-    const std::int64_t q = divisor_ > 0 ? tempo_ / divisor_ : 0;
-    const std::int64_t r = divisor_ > 0 ? tempo_ % divisor_ : 0;
+    // Divided once per tempo, not once per event.
+    if (tempo_ != clockTempo_ || divisor_ != clockDivisor_) {
+        clockTempo_ = tempo_;
+        clockDivisor_ = divisor_;
+        clockWhole_ = divisor_ > 0 ? tempo_ / divisor_ : 0;
+        clockRest_ = divisor_ > 0 ? tempo_ % divisor_ : 0;
+    }
+    const std::int64_t q = clockWhole_;
+    const std::int64_t r = clockRest_;
     if ((delta / 1000) * q >= kLargePauseSeconds || delta >= kLargePauseTicks) {
         onLargePause(delta);
         elapsedMs_ = delta * q;
@@ -1036,6 +1044,7 @@ int MergedMidiReader::initTracks() {
         }
     }
     progress_ = 0;
+    progressDue_ = 0;
     currentTick_ = 0;
     runningStatus_ = -1;
     resetClock();
@@ -1054,13 +1063,23 @@ int MergedMidiReader::nextEvent() {
 
     // The queue hands out the tracks of this tick in track order: the lowest track wins a tie.
     while (!trackQueue_.empty() && trackQueue_.front().first == tick) {
-        std::pop_heap(trackQueue_.begin(), trackQueue_.end(), std::greater<>{});
-        const std::size_t i = trackQueue_.back().second;
-        trackQueue_.pop_back();
+        // The track stays on top of the queue while its events at this tick are read.
+        const std::size_t i = trackQueue_.front().second;
+        // Leaving in the middle: the track is off the queue, as when it is done.
+        auto leave = [this](int result) {
+            std::pop_heap(trackQueue_.begin(), trackQueue_.end(), std::greater<>{});
+            trackQueue_.pop_back();
+            return result;
+        };
         while (finished_[i] == 0 && nextTick_[i] == tick) {
-            if (static_cast<int>(i) == longestTrack_ && longestLength_ > 0) {
+            if (static_cast<int>(i) == longestTrack_ && longestLength_ > 0 &&
+                nextPosition_[i] >= progressDue_) {
                 const std::int64_t dataStart = trackEnd_[i] - longestLength_;
                 reportProgress((nextPosition_[i] - dataStart) * 100 / longestLength_);
+                // Before this position the percentage cannot pass the one just reported.
+                progressDue_ = progress_ >= 100
+                                   ? std::numeric_limits<std::int64_t>::max()
+                                   : dataStart + ((progress_ + 1) * longestLength_ + 99) / 100;
             }
             currentTrack_ = static_cast<int>(i) + 1;
             runningStatus_ = savedStatus_[i];
@@ -1070,14 +1089,14 @@ int MergedMidiReader::nextEvent() {
             const std::int64_t before = position();
             if (readEvent(trackEnd_[i]) <= 0 || position() <= before) {
                 stopReading(true);
-                return 0;
+                return leave(0);
             }
             if (stop_ || trackEnded_ || position() >= trackEnd_[i]) {
                 finished_[i] = 1;
             } else {
                 savedStatus_[i] = runningStatus_;
                 const long next = readVarLen();
-                if (fatal_) return 0;
+                if (fatal_) return leave(0);
                 nextTick_[i] += next;
                 nextPosition_[i] = position();
                 if (position() >= trackEnd_[i]) finished_[i] = 1;
@@ -1088,11 +1107,16 @@ int MergedMidiReader::nextEvent() {
                     finished_[i] = 1;
                 }
             }
-            if (stop_) return 1;
+            if (stop_) return leave(1);
         }
-        if (finished_[i] == 0) {
-            queueTrack(i);
+        if (finished_[i] == 0 && trackQueue_.size() == 1) {
+            trackQueue_.front().first = nextTick_[i];  // alone: nothing to reorder
         } else {
+            std::pop_heap(trackQueue_.begin(), trackQueue_.end(), std::greater<>{});
+            trackQueue_.pop_back();
+            if (finished_[i] == 0) queueTrack(i);
+        }
+        if (finished_[i] != 0) {
             flushSysexPackets(currentTrack_);
             if (format() == 2) queueNextSequence(i + 1, tick);
         }

@@ -206,6 +206,11 @@ class MidiFileReader : public MidiFileBuffer {
     std::int64_t remainder_ = 0;  // in 1/(division x 1000) ms
     std::int64_t divisor_ = 0;    // division x 1000
     long tempo_ = midi::kDefaultTempo;
+    // tempo_ / divisor_ and tempo_ % divisor_, for the tempo and divisor they were taken of.
+    long clockTempo_ = -1;
+    std::int64_t clockDivisor_ = -1;
+    std::int64_t clockWhole_ = 0;
+    std::int64_t clockRest_ = 0;
     int varLenSize_ = 0;
     // Sysex messages sent in packets (F0 without its closing F7, then F7 packets), by track,
     // joined until the packet that ends with F7.
@@ -242,6 +247,8 @@ class MergedMidiReader : public MidiFileReader {
     std::vector<int> savedStatus_;
     int longestTrack_ = -1;
     std::int64_t longestLength_ = 0;
+    // The position in the longest track before which the progress cannot move on.
+    std::int64_t progressDue_ = 0;
 };
 
 }  // namespace varimel
