@@ -529,6 +529,18 @@ class DocumentsTest : public QObject, protected WindowFixture {
         QTest::mouseClick(create, Qt::LeftButton);
         QCOMPARE(used,
                  (std::vector<ChordMethod>{ChordMethod::kDraftFour, ChordMethod::kHarmonizer}));
+        // Choosing a key fixes the key and keeps the draft, in the menu and in Create alike.
+        draftFour->trigger();
+        auto* key = window_->findChild<QComboBox*>("cb_Key");
+        const int eMinor = key->findText(QStringLiteral("e-moll"));
+        key->setCurrentIndex(eMinor);
+        Q_EMIT key->activated(eMinor);
+        QVERIFY(draftFour->isChecked());
+        QVERIFY(!draftOne->isChecked());
+        QTest::mouseClick(create, Qt::LeftButton);
+        QCOMPARE(used.back(), ChordMethod::kDraftFour);
+        QCOMPARE(used.size(), std::size_t{3});
+        QCOMPARE(int(composition()->keys.front().key), eMinor - 1);
     }
 
     void theTempoIsKeptInTheProjectAndWrittenByTheExport() {
