@@ -657,6 +657,9 @@ void TfMain::applySteps(const std::vector<model::ControlStep>& steps) {
             case ControlAction::ClearMeter:
                 l_Meter->clear();
                 continue;
+            case ControlAction::ClearTempo:
+                clearTempoDisplay();
+                continue;
             default:
                 break;
         }

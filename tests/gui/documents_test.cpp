@@ -585,7 +585,12 @@ class DocumentsTest : public QObject, protected WindowFixture {
         window_ = std::make_unique<TfMain>(services(), QString());
         QVERIFY(window_->started());
         window_->show();
+        auto* tempoField = window_->findChild<QLineEdit*>("t_Tempo");
+        auto* tempoBar = window_->findChild<QScrollBar*>("sb_Tempo");
+        const QString newWindowTempo = tempoField->text();
+        const int newWindowTempoBar = tempoBar->value();
         open(project);
+        QVERIFY(tempoField->text() != newWindowTempo);
         ChannelSettings& first = window_->notesView()->channelSettings();
         first.program[0] = 5;
         first.program[1] = 6;
@@ -624,6 +629,8 @@ class DocumentsTest : public QObject, protected WindowFixture {
         QCOMPARE(window_->findChild<QLabel*>("l_MelPatch")->text(), QString());
         QCOMPARE(window_->findChild<QLabel*>("l_ChrPatch")->text(), QString());
         QCOMPARE(instruments->windowTitle(), QString("Instruments"));
+        QCOMPARE(tempoField->text(), newWindowTempo);
+        QCOMPARE(tempoBar->value(), newWindowTempoBar);
         QCOMPARE(instruments->channelSettings(),
                  static_cast<const ChannelSettings*>(window_->player().channelSettings));
         QCOMPARE(grid->item(1, model::InstrumentsGrid::kPatchColumn)->text(),
