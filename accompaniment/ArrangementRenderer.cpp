@@ -15,6 +15,9 @@ constexpr int kOctave = 12;
 constexpr int kSimpleBassOffset = 36;  // the bass root two octaves above the lowest C
 constexpr uint16_t kSimpleBassVelocity = 0x6440;
 constexpr uint16_t kSimpleDrumVelocity = 0x6440;
+constexpr int32_t kPreviewCapacity = 64;
+constexpr int kPreviewOrganOctave = 5;
+constexpr ChordCode kPreviewChord = makeChordCode(7, 0);  // C major, its tonic triad
 
 bool timeable(const Arrangement& arrangement) {
     return arrangement.ppq > 0 && arrangement.meterNum > 0 && arrangement.meterDen > 0;
@@ -240,6 +243,37 @@ void renderSimpleAccompaniment(NoteTracks& notes, std::span<const ChordTrackEntr
     for (int32_t bar = std::max(fromBar, 0); bar < barCount; ++bar) {
         renderSimpleBar(notes, chords, bar, organBase);
     }
+}
+
+ArrangementPreview renderArrangementPreview(const Arrangement& arrangement) {
+    ArrangementPreview preview;
+    if (!timeable(arrangement) || arrangement.parts.empty()) return preview;
+    preview.division = arrangement.ppq;
+    const ArrangementPart& part = arrangement.parts.front();
+    preview.organProgram = part.organProgram;
+    preview.bassProgram = part.bassProgram;
+    preview.notes = std::make_unique<NoteTracks>();
+    NoteTracks& notes = *preview.notes;
+    for (const int list :
+         {accompaniment_list::kOrgan, accompaniment_list::kBass, accompaniment_list::kDrums})
+        notes.allocateList(list, kPreviewCapacity);
+
+    int32_t bars = 1;
+    for (const auto* line : {&part.organ, &part.bass, &part.drums})
+        for (const PatternEvent& event : *line) bars = std::max<int32_t>(bars, event.bar + 1);
+    const std::vector<ChordTrackEntry> chords(static_cast<size_t>(bars),
+                                              ChordTrackEntry{kPreviewChord, 1, -1});
+    MeterMap& meterMap = notes.meterMap();
+    prepareScratchMeter(meterMap, arrangement.meterNum, arrangement.meterDen, arrangement.ppq);
+
+    int32_t bar = 0;
+    applyArrangementPart(notes, chords, bar, bars - 1, &arrangement, 0,
+                         kPreviewOrganOctave * kOctave, 1);
+    for (const int list :
+         {accompaniment_list::kOrgan, accompaniment_list::kBass, accompaniment_list::kDrums})
+        for (const NoteRecord& note : notes.notes(list))
+            notes.raiseEndTick(meterMap.tickOfPosition(note.position) + note.duration);
+    return preview;
 }
 
 }  // namespace varimel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "accompaniment/PatternFiles.h"
@@ -33,5 +34,17 @@ void renderSimpleBar(NoteTracks& notes, std::span<const ChordTrackEntry> chords,
                      int organBase);
 void renderSimpleAccompaniment(NoteTracks& notes, std::span<const ChordTrackEntry> chords,
                                int32_t fromBar, int32_t barCount, int organBase);
+
+// One pass of an arrangement's first part over a C major chord in its own meter and ticks, for
+// the arrangement dialog to play (organ, bass and drums lists of `notes`).
+struct ArrangementPreview {
+    std::unique_ptr<NoteTracks> notes;
+    int32_t tempo = 500000;  // microseconds per quarter note
+    int division = 0;
+    uint8_t organProgram = 0;
+    uint8_t bassProgram = 0;
+};
+// Null notes when the arrangement has no part or no timing.
+ArrangementPreview renderArrangementPreview(const Arrangement& arrangement);
 
 }  // namespace varimel

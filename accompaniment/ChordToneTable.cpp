@@ -110,8 +110,8 @@ uint16_t scaledDuration(const PatternEvent& event, const PatternTiming& timing) 
     return static_cast<uint16_t>(std::clamp(scaled, 1.0f, static_cast<float>(kMaxTick)));
 }
 
-void prepareScratchMeter(MeterMap& meterMap, int numerator, int denominator) {
-    meterMap.ticksPerWhole = 1920;
+void prepareScratchMeter(MeterMap& meterMap, int numerator, int denominator, int ppq) {
+    meterMap.ticksPerWhole = ppq * 4;
     meterMap.shortestNote = meterMap.ticksPerWhole / 16;
     meterMap.sixteenth = meterMap.ticksPerWhole / 16;
     meterMap.ticksPerQuarter = meterMap.ticksPerWhole / 4;

@@ -62,7 +62,8 @@ struct PatternTiming {
 SongPosition placeEvent(const PatternEvent& event, int32_t firstBar, const PatternTiming& timing);
 uint16_t scaledDuration(const PatternEvent& event, const PatternTiming& timing);
 
-// Gives a scratch meter map (one without segments) the pattern's meter from bar 0.
-void prepareScratchMeter(MeterMap& meterMap, int numerator, int denominator);
+// Gives a scratch meter map (one without segments) the pattern's meter from bar 0, in 480 ticks
+// a quarter or in the pattern's own `ppq`.
+void prepareScratchMeter(MeterMap& meterMap, int numerator, int denominator, int ppq = 480);
 
 }  // namespace varimel

@@ -227,12 +227,7 @@ StylePreview renderStylePreview(const Style& style) {
     notes.allocateList(accompaniment_list::kChords, kPreviewCapacity);
 
     const std::vector<ChordTrackEntry> chords(style.bars, ChordTrackEntry{kPreviewChord, 1, -1});
-    MeterMap& meterMap = notes.meterMap();
-    meterMap.ticksPerWhole = style.ppq * 4;
-    meterMap.shortestNote = style.ppq * 4 / 16;
-    meterMap.sixteenth = style.ppq * 4 / 16;
-    meterMap.ticksPerQuarter = style.ppq;
-    meterMap.addSegment(0, style.meterNum, style.meterDen);
+    prepareScratchMeter(notes.meterMap(), style.meterNum, style.meterDen, style.ppq);
 
     int32_t bar = 0;
     preview.eventsPlaced = applyStylePattern(notes, chords, bar, kPreviewBarCount, &style,

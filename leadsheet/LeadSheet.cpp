@@ -332,11 +332,15 @@ class LeadSheetWriter {
         if (!entry.enabled || entry.chord < 0) return;
         const KeyIndex chordKeyIndex = chordKey(entry.chord);
         if (!isValidKey(chordKeyIndex)) return;
-        const SpelledPitch root = spellPitch(60 + tonicOf(chordKeyIndex), fifths_, true);
+        // Spelled as the window and the chord markers name it, so that both agree.
+        const std::string root = spelledNoteName(tonicOf(chordKeyIndex), c_.pieceKey());
+        if (root.empty()) return;
+        const int alter = static_cast<int>(std::count(root.begin(), root.end(), '#')) -
+                          static_cast<int>(std::count(root.begin(), root.end(), 'b'));
         out.open("harmony", {{"print-frame", "no"}});
         out.open("root");
-        out.leaf("root-step", std::string(1, root.step));
-        if (root.alter != 0) out.leaf("root-alter", std::to_string(root.alter));
+        out.leaf("root-step", root.substr(0, 1));
+        if (alter != 0) out.leaf("root-alter", std::to_string(alter));
         out.close();
         out.leaf("kind", musicXmlChordKind(entry.chord), {{"text", chordSuffix(entry.chord)}});
         out.close();
@@ -547,7 +551,7 @@ KeyIndex leadSheetKey(const Composition& composition) {
     return keyFromName("C-dur");
 }
 
-SpelledPitch spellPitch(int midiKey, int fifths, bool chordRoot) {
+SpelledPitch spellPitch(int midiKey, int fifths) {
     static constexpr char kSharpSteps[] = {'C', 'C', 'D', 'D', 'E', 'F',
                                            'F', 'G', 'G', 'A', 'A', 'B'};
     static constexpr char kFlatSteps[] = {'C', 'D', 'D', 'E', 'E', 'F',
@@ -555,7 +559,7 @@ SpelledPitch spellPitch(int midiKey, int fifths, bool chordRoot) {
     static constexpr bool kBlack[] = {false, true,  false, true,  false, false,
                                       true,  false, true,  false, true,  false};
     const int pc = ((midiKey % 12) + 12) % 12;
-    const bool flats = fifths < 0 || (fifths == 0 && (chordRoot ? pc != 6 : pc == 10));
+    const bool flats = fifths < 0 || (fifths == 0 && pc == 10);
     SpelledPitch pitch;
     pitch.octave = midiKey / 12 - 1;
     pitch.step = flats ? kFlatSteps[pc] : kSharpSteps[pc];

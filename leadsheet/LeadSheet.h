@@ -40,9 +40,8 @@ struct SpelledPitch {
 };
 // Black keys follow the key signature (`fifths`): flats in flat keys, sharps in sharp keys.
 // Without accidentals a melody note is sharp except B-flat (raised degrees are the common
-// chromatic notes), and a chord root is flat except F-sharp (the chords on lowered degrees are
-// the common ones).
-SpelledPitch spellPitch(int midiKey, int fifths, bool chordRoot = false);
+// chromatic notes).
+SpelledPitch spellPitch(int midiKey, int fifths);
 // A melody note spelled by its key: the notes of the scale by their letters (E-sharp in F-sharp
 // major), in minor keys also the raised sixth and seventh (C-sharp in D minor, F-sharp in G
 // minor); any other note as spellPitch spells it.

@@ -133,10 +133,10 @@ void EventTable::build(const Composition& composition, int32_t start, int32_t en
     }
 }
 
-void EventTable::buildList(const NoteTracks& tracks, int list) {
+void EventTable::buildLists(const NoteTracks& tracks, std::span<const int> lists) {
     clear();
     try {
-        addNotes(tracks, list, 0, 0, false);
+        for (const int list : lists) addNotes(tracks, list, 0, 0, false);
         sort();
     } catch (const std::bad_alloc&) {
         clear();

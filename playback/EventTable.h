@@ -38,8 +38,8 @@ class EventTable {
     // buffer runs until the range's end even when its last bars are rests. Throws AppError with
     // the system's text when memory runs out.
     void build(const Composition& composition, int32_t start, int32_t end);
-    // The notes of one list only, placed from the earliest note on (the style preview).
-    void buildList(const NoteTracks& tracks, int list);
+    // The notes of the given lists only, placed from the earliest note on (the previews).
+    void buildLists(const NoteTracks& tracks, std::span<const int> lists);
 
     void clear();
     // Back to the first entry, for another pass of a loop.

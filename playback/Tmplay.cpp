@@ -185,31 +185,9 @@ PlayerContext::PreviewSetup PlayerContext::previewSetup() const {
 
 void PlayerContext::playPreview(const NoteTracks& tracks, int32_t tempo, int32_t division,
                                 std::array<uint8_t, 2> programs, const PreviewSetup& setup) {
-    if (isPlaying() || tempo <= 0 || division <= 0) return;
-    const int64_t lengthMs =
-        (int64_t{tempo} + int64_t{tempo} * tracks.melodyEndTick() / division) / 1000;
-
-    openStream();
-    EventTable preview;
-    std::vector<uint32_t> words;
-    StreamHeader header;
-    try {
-        preview.buildList(tracks, 1);
-        try {
-            words.assign(std::max<size_t>(preview.size(), 1) * stream_event::kWordsPerEvent, 0);
-        } catch (const std::bad_alloc&) {
-            raiseOutOfMemory();
-        }
-        uint32_t used = 0;
-        uint32_t events = 0;
-        preview.fill(words, used, events, setup.channels, 1.0);
-        header.data = words.data();
-        header.bufferWords = static_cast<uint32_t>(words.size());
-        header.wordsRecorded = used;
-
-        withStream([&](MidiStream& s) { return s.setTimeDivision(division); });
-        withStream([&](MidiStream& s) { return s.setTempo(tempo); });
-        const ChannelSettings& channels = setup.channels;
+    const ChannelSettings& channels = setup.channels;
+    static constexpr int kStyleList[] = {1};
+    playPreviewLists(tracks, kStyleList, tempo, division, channels, [&] {
         if (setup.arrangementOnly) {
             for (int channel : {3, 2, 9}) {
                 sendShortMessage(event_kind::kController | channel, kVolumeController,
@@ -221,6 +199,54 @@ void PlayerContext::playPreview(const NoteTracks& tracks, int32_t tempo, int32_t
             sendShortMessage(event_kind::kController | 1, kVolumeController, channels.volume[1]);
             sendShortMessage(event_kind::kProgramChange | 1, programs[0], 0);
         }
+    });
+}
+
+void PlayerContext::playArrangementPreview(const NoteTracks& tracks, int32_t tempo,
+                                           int32_t division,
+                                           std::array<uint8_t, 2> organBassPrograms,
+                                           const PreviewSetup& setup) {
+    const ChannelSettings& channels = setup.channels;
+    static constexpr int kArrangementLists[] = {2, 3, 9};
+    playPreviewLists(tracks, kArrangementLists, tempo, division, channels, [&] {
+        for (const int channel : kArrangementLists) {
+            sendShortMessage(event_kind::kController | channel, kVolumeController,
+                             channels.volume[static_cast<size_t>(channel)]);
+        }
+        sendShortMessage(event_kind::kProgramChange | 2, organBassPrograms[0], 0);
+        sendShortMessage(event_kind::kProgramChange | 3, organBassPrograms[1], 0);
+    });
+}
+
+void PlayerContext::playPreviewLists(const NoteTracks& tracks, std::span<const int> lists,
+                                     int32_t tempo, int32_t division,
+                                     const ChannelSettings& channels,
+                                     const std::function<void()>& sendSetup) {
+    if (isPlaying() || tempo <= 0 || division <= 0) return;
+    const int64_t lengthMs =
+        (int64_t{tempo} + int64_t{tempo} * tracks.melodyEndTick() / division) / 1000;
+
+    openStream();
+    EventTable preview;
+    std::vector<uint32_t> words;
+    StreamHeader header;
+    try {
+        preview.buildLists(tracks, lists);
+        try {
+            words.assign(std::max<size_t>(preview.size(), 1) * stream_event::kWordsPerEvent, 0);
+        } catch (const std::bad_alloc&) {
+            raiseOutOfMemory();
+        }
+        uint32_t used = 0;
+        uint32_t events = 0;
+        preview.fill(words, used, events, channels, 1.0);
+        header.data = words.data();
+        header.bufferWords = static_cast<uint32_t>(words.size());
+        header.wordsRecorded = used;
+
+        withStream([&](MidiStream& s) { return s.setTimeDivision(division); });
+        withStream([&](MidiStream& s) { return s.setTempo(tempo); });
+        sendSetup();
         withStream([&](MidiStream& s) { return s.prepareHeader(header); });
         withStream([&](MidiStream& s) { return s.out(header); });
         withStream([&](MidiStream& s) { return s.restart(); });

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,11 @@ class PlayerContext {
                      std::array<uint8_t, 2> programs) {
         playPreview(tracks, tempo, division, programs, previewSetup());
     }
+    // Plays the organ, bass and drums lists of `tracks` once (an arrangement) with the organ
+    // and bass programs, at the document's volumes; returns when it has played.
+    void playArrangementPreview(const NoteTracks& tracks, int32_t tempo, int32_t division,
+                                std::array<uint8_t, 2> organBassPrograms,
+                                const PreviewSetup& setup);
     void openStream();
     bool isOpen() const;
     void closeStream();
@@ -148,6 +154,10 @@ class PlayerContext {
     bool fillBuffer(Buffer& buffer);
     void setStreamTimeBase();
     void setPlayTimer(bool enabled);
+    // Plays `lists` of `tracks` once; `sendSetup` sends the channels' volumes and programs first.
+    void playPreviewLists(const NoteTracks& tracks, std::span<const int> lists, int32_t tempo,
+                          int32_t division, const ChannelSettings& channels,
+                          const std::function<void()>& sendSetup);
     void playRanges(std::unique_lock<std::mutex>& control);
     void finish();
     void threadEnded() { threadActive_ = false; }

@@ -1076,6 +1076,29 @@ TEST(ChordMarkers, ExportedMidiNamesEachBarsChordAtItsFirstTick) {
     EXPECT_EQ(keys[0].data, (std::vector<uint8_t>{0, 1}));
 }
 
+// The lead sheet spells every chord root as the window and the chord markers name it for the
+// piece's key: Bb and Eb in F major, C# and F# in D major, the key list's names in C major.
+TEST(LeadSheetExport, ChordRootsAreSpelledForThePiecesKey) {
+    const auto master = oneNoteABar("4/4", 4_beats);
+    Composition& c = *master->composition();
+    for (const char* keyName : {"F-dur", "B-dur", "D-dur", "C-dur", "a-moll", "d-moll"}) {
+        const KeyIndex key = keyFromName(keyName);
+        c.keys = {KeyRecord{static_cast<int16_t>(key), 0, 0}};
+        for (KeyIndex major = 0; major < 12; ++major) {  // every root, as a major triad
+            const ChordCode chord = makeChordCode(major, 0);
+            setChords(c, chord);
+            const xml::Element sheet = parsed(musicXmlLeadSheet(c, {}));
+            const xml::Element* harmonyRoot = measuresOf(sheet)[0]->child("harmony")->child("root");
+            std::string written = harmonyRoot->childText("root-step");
+            const std::string alter = harmonyRoot->childText("root-alter");
+            if (alter == "1") written += '#';
+            if (alter == "-1") written += 'b';
+            const std::string name = chordName(chord, key);
+            EXPECT_EQ(written + ' ', name) << keyName;
+        }
+    }
+}
+
 TEST(AbcTune, OpensThroughTheConverterOrSaysWhatIsMissing) {
     TempDir folder;
     const fs::path file = folder / "tunes.abc";

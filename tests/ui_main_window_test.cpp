@@ -123,7 +123,7 @@ TEST(CommandState, ClosedResetsTheModeControlsAfterDisabling) {
     EXPECT_EQ(states.others, (std::vector<ControlAction>{
                                  ControlAction::LightsOff, ControlAction::ClearArrangementCheck,
                                  ControlAction::ClearArrangementApplied, ControlAction::KeyToAuto,
-                                 ControlAction::ClearMeter}));
+                                 ControlAction::ClearMeter, ControlAction::ClearTempo}));
     EXPECT_TRUE(commandStateSteps(6).empty());
 }
 

@@ -7,12 +7,17 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
+#include <memory>
 
+#include "accompaniment/ArrangementRenderer.h"
+#include "playback/Tmplay.h"
+#include "ui/DialogProvider.h"
 #include "ui/FormSupport.h"
 #include "ui/Launcher.h"
 #include "ui/StylePictureView.h"
 #include "ui/model/ArrangementRows.h"
 #include "ui/model/HelpTopics.h"
+#include "ui/model/Msg_list.h"
 
 namespace varimel {
 
@@ -88,6 +93,15 @@ TfArrang::TfArrang(const QString& arrangementDir, const QString& importTool, Hel
     connect(b_Reload, &QPushButton::clicked, this, &TfArrang::b_ReloadClick);
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(f1, &QShortcut::activated, this, &TfArrang::b_HelpClick);
+}
+
+TfArrang::~TfArrang() {
+    waitForPreview();
+}
+
+void TfArrang::setServices(DialogProvider* dialogs, PlayerContext* player) {
+    dialogs_ = dialogs;
+    player_ = player;
 }
 
 void TfArrang::setImportVisible(bool visible) {
@@ -175,9 +189,11 @@ bool TfArrang::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfArrang::arrangementMouseDown(QLabel* text, Qt::MouseButton button) {
+    // The library's current arrangement is what the preview plays: it stays until it ends.
+    if (playing_) return;
     const ArrangementId tag = text->property(kTag).toInt();
     if (button == Qt::LeftButton) {
-        library_.select(tag);
+        if (library_.select(tag) == tag) playCurrent();
         return;
     }
     if (button != Qt::RightButton) return;
@@ -210,7 +226,41 @@ void TfArrang::setCompositionArrangement(ArrangementId id) {
         selectedId_ = kNoArrangement;
 }
 
+void TfArrang::playCurrent() {
+    const Arrangement* arrangement = library_.current();
+    if (player_ == nullptr || arrangement == nullptr) return;
+    auto preview = std::make_shared<ArrangementPreview>(renderArrangementPreview(*arrangement));
+    if (!preview->notes) return;
+    setPlaying(true);
+    // The preview reads its own copy of the document's channels, which the instruments window
+    // may change meanwhile.
+    previewThread_.start(
+        this,
+        [player = player_, preview, setup = player_->previewSetup()] {
+            player->playArrangementPreview(*preview->notes, preview->tempo, preview->division,
+                                           {preview->organProgram, preview->bassProgram}, setup);
+        },
+        [this](bool played) {
+            waitForPreview();
+            setPlaying(false);
+            if (!played && dialogs_ != nullptr)
+                dialogs_->message(this, model::MessageKind::Error,
+                                  displayText(model::msg::msgCantPlayStyle.text), QMessageBox::Ok);
+        });
+}
+
+void TfArrang::setPlaying(bool playing) {
+    playing_ = playing;
+    for (QPushButton* button : {b_Ok, b_Cancel, b_Reload}) button->setEnabled(!playing);
+}
+
+void TfArrang::waitForPreview() {
+    previewThread_.wait();
+}
+
 void TfArrang::done(int result) {
+    // Closing waits until the preview has returned.
+    if (playing_) return;
     // OK applies only an arrangement of the piece's meter.
     if (result == Accepted &&
         !model::arrangementSelectable(library_.groups(), library_.currentMeterKey(), selectedId_))

@@ -1,6 +1,7 @@
 // TfArrang: the arrangement dialog. Created once at start-up, it owns the arrangement library, so
 // the library is read before the dialog is first shown. It lists the library's groups by meter:
-// a left click loads an arrangement, a right or double click selects one of the piece's meter.
+// a left click loads an arrangement and plays it, a right or double click selects one of the
+// piece's meter.
 #pragma once
 
 #include <QDialog>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "accompaniment/Tarangsmaster.h"
+#include "ui/PreviewThread.h"
 
 class QLabel;
 class QPushButton;
@@ -15,18 +17,27 @@ class QScrollArea;
 
 namespace varimel {
 
+class DialogProvider;
 class HelpSink;
+class PlayerContext;
 
 class TfArrang : public QDialog {
     Q_OBJECT
   public:
     TfArrang(const QString& arrangementDir, const QString& importTool, HelpSink& help,
              QWidget* parent);
+    // Waits for a preview that still plays.
+    ~TfArrang() override;
 
     ArrangementLibrary& library() { return library_; }
     const QString& importTool() const { return importTool_; }
 
     void setImportVisible(bool visible);
+    // The boxes and the player of previews (null: nothing is played). The player must outlive
+    // the dialog, or `waitForPreview` must be called before it goes.
+    void setServices(DialogProvider* dialogs, PlayerContext* player);
+    bool previewPlaying() const { return playing_; }
+    void waitForPreview();
     // The arrangement the user selected, -1 for none.
     ArrangementId selectedId() const { return selectedId_; }
     // Whether the main window applied an arrangement chosen here; cleared when a document closes.
@@ -56,6 +67,9 @@ class TfArrang : public QDialog {
     void buildRows();
     void clearRows();
     void arrangementMouseDown(QLabel* text, Qt::MouseButton button);
+    void playCurrent();
+    // Closing and the buttons wait while a preview plays.
+    void setPlaying(bool playing);
 
     QLabel* StaticText1;
     QLabel* StaticText2;
@@ -68,6 +82,8 @@ class TfArrang : public QDialog {
     QPushButton* b_Reload;
 
     HelpSink& help_;
+    DialogProvider* dialogs_ = nullptr;
+    PlayerContext* player_ = nullptr;
     ArrangementLibrary library_;
     QString importTool_;
     ArrangementId selectedId_ = -1;
@@ -76,6 +92,8 @@ class TfArrang : public QDialog {
     bool applied_ = false;
     std::vector<QLabel*> texts_;
     QPointer<QLabel> highlighted_;
+    bool playing_ = false;
+    PreviewThread previewThread_;
 };
 
 }  // namespace varimel

@@ -239,6 +239,7 @@ TfMain::~TfMain() {
     player_.waitForEnd();
     // A style preview plays through the same player.
     if (styleDialog_) styleDialog_->waitForPreview();
+    if (arrangementDialog_) arrangementDialog_->waitForPreview();
     setMessageHandler({});
     if (started_ && store_) {
         // The normal bounds as they are now, and whether the window is maximised now.
@@ -656,6 +657,9 @@ void TfMain::applySteps(const std::vector<model::ControlStep>& steps) {
             case ControlAction::ClearMeter:
                 l_Meter->clear();
                 continue;
+            case ControlAction::ClearTempo:
+                clearTempoDisplay();
+                continue;
             default:
                 break;
         }
@@ -809,6 +813,7 @@ void TfMain::createLibraries() {
     arrangementDialog_->library().setErrorReporter([this](const std::string& message) {
         dialogs_.error(this, QString::fromStdString(message));
     });
+    arrangementDialog_->setServices(&dialogs_, &player_);
     arrangementDialog_->library().setMeter(4, 4);
     if (!arrangementDialog_->library().loadList())
         dialogs_.show(this, model::msg::msgNoArrangementsLibrary);

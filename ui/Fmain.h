@@ -416,6 +416,8 @@ class TfMain : public QMainWindow {
     void setTempoBpm(int bpm);
     // The tempo display and the timer for a document just shown.
     void showDocumentTempo(const Composition& composition);
+    // The tempo field, bar and timer as a window without a document has them.
+    void clearTempoDisplay();
     int tempoBpm() const { return tempoBpm_; }
 
   private:

@@ -135,7 +135,7 @@ void TfMain::cb_KeyClick(int index) {
     if (index <= 0) {
         currentOptions.AutoKey = true;
     } else {
-        checkDraftItem(-1);
+        // The key is fixed; the draft's method stays, and so does its check mark.
         composition->setStateFlags(0, false);
         composition->setStateFlags(state_flag::kKeyChanged, true);
         const KeyIndex key = static_cast<KeyIndex>(index - 1);

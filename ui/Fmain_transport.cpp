@@ -257,6 +257,17 @@ void TfMain::setTempoBpm(int bpm) {
     }
 }
 
+void TfMain::clearTempoDisplay() {
+    playTimer->setInterval(model::kIdleTimerInterval);
+    {
+        const QSignalBlocker block(sb_Tempo);
+        sb_Tempo->setValue(sb_Tempo->minimum());
+    }
+    t_Tempo->clear();
+    t_Tempo->setModified(false);
+    player_.tempoFactor = 1.0;
+}
+
 void TfMain::showDocumentTempo(const Composition& composition) {
     const int32_t tempo = composition.tempo > 0 ? composition.tempo : model::kDefaultTempo;
     tempo_ = tempo;

@@ -282,17 +282,13 @@ void TfStyle::clickSITimerTimer() {
     // keeps painting, and its end comes back through the event loop. The thread reads its own
     // copy of the document's channels, which the instruments window may change meanwhile.
     const PlayerContext::PreviewSetup setup = player->previewSetup();
-    previewThread_ = std::thread([this, player, preview, setup] {
-        bool played = true;
-        try {
+    previewThread_.start(
+        this,
+        [player, preview, setup] {
             player->playPreview(*preview->notes, preview->tempo, preview->division,
                                 {preview->program, preview->program2}, setup);
-        } catch (const std::exception&) {
-            played = false;
-        }
-        QMetaObject::invokeMethod(
-            this, [this, played] { previewEnded(played); }, Qt::QueuedConnection);
-    });
+        },
+        [this](bool played) { previewEnded(played); });
 }
 
 void TfStyle::previewEnded(bool played) {
@@ -307,7 +303,7 @@ void TfStyle::previewEnded(bool played) {
 }
 
 void TfStyle::waitForPreview() {
-    if (previewThread_.joinable()) previewThread_.join();
+    previewThread_.wait();
 }
 
 void TfStyle::select(StylePictureView* view) {

@@ -8,10 +8,10 @@
 #include <QPointer>
 #include <array>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "accompaniment/Tstylemaster.h"
+#include "ui/PreviewThread.h"
 
 class QCheckBox;
 class QLabel;
@@ -114,7 +114,7 @@ class TfStyle : public QDialog {
     std::vector<StylePictureView*> pictures_;
     QPointer<StylePictureView> pending_;
     bool playing_ = false;
-    std::thread previewThread_;
+    PreviewThread previewThread_;
     // Taken at show time for Cancel.
     StyleId snapshotId_ = kNoStyle;
     bool snapshotArrangement_ = false;

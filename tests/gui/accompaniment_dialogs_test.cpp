@@ -19,6 +19,7 @@
 #include "playback/MidiResult.h"
 #include "playback/RecordingPort.h"
 #include "playback/Tmplay.h"
+#include "playback_log.h"
 #include "support/samples.h"
 #include "ui/DialogProvider.h"
 #include "ui/Farrangs.h"
@@ -165,6 +166,7 @@ class AccompanimentDialogsTest : public QObject {
     void arrangementRightClickOnAnotherMeterChangesNothing();
     void arrangementMissingFileReportsAndSelectsNothing();
     void arrangementCancelRestoresTheCompositionsArrangement();
+    void arrangementLeftClickPlaysItsOrganBassAndDrums();
 
     void screenshotsWhenAsked();
 };
@@ -590,6 +592,42 @@ void AccompanimentDialogsTest::arrangementCancelRestoresTheCompositionsArrangeme
     QCOMPARE(dialog.library().loadedId(), ballad);
     QCOMPARE(dialog.selectedId(), ballad);
     QVERIFY(dialog.rowText(QStringLiteral("lmg_0")) == nullptr);
+}
+
+// As its tip promises, a click plays the arrangement: its organ, bass and drums reach the port
+// with the arrangement's programs, and the dialog stays until the preview has ended.
+void AccompanimentDialogsTest::arrangementLeftClickPlaysItsOrganBassAndDrums() {
+    RecordedPlayer recorded(false);  // the preview lasts until the clock is moved
+    TfArrang dialog(kLibraryDir + QStringLiteral("arrangements/"), {}, help_, nullptr);
+    dialog.setServices(&dialogs_, &recorded.player);
+    QVERIFY(dialog.library().loadList());
+    const ArrangementId pop = dialog.library().findByName("Pop44");
+    QVERIFY(pop >= 0);
+    dialog.show();
+    QTest::mouseClick(dialog.rowText(QStringLiteral("mi_%1_%2").arg(pop >> 16).arg(pop & 0xFFFF)),
+                      Qt::LeftButton);
+    QVERIFY(dialog.previewPlaying());
+    QVERIFY(!button(dialog, "b_Ok")->isEnabled());
+    dialog.reject();
+    QVERIFY(dialog.isVisible());
+    const auto played = [&] {
+        recorded.clock.advance(1'000'000'000);
+        return !dialog.previewPlaying();
+    };
+    QTRY_VERIFY(played());
+    const ArrangementPart& part = dialog.library().current()->parts.front();
+    QVERIFY(recorded.sent(kProgramChange | 2, part.organProgram));
+    QVERIFY(recorded.sent(kProgramChange | 3, part.bassProgram));
+    int organ = 0, bass = 0, drums = 0;
+    for (const RecordedMessage& entry : recorded.recording->messages()) {
+        organ += isNoteOn(entry.message, 2);
+        bass += isNoteOn(entry.message, 3);
+        drums += isNoteOn(entry.message, 9);
+    }
+    QVERIFY(organ > 0 && bass > 0 && drums > 0);
+    QCOMPARE(dialog.selectedId(), kNoArrangement);  // playing is not choosing
+    QVERIFY(button(dialog, "b_Ok")->isEnabled());
+    QVERIFY(dialogs_.messages.isEmpty());
 }
 
 // With VARIMEL_SCREENSHOT_DIR set, saves the three dialogs as they look, to be checked by eye.

@@ -529,6 +529,18 @@ class DocumentsTest : public QObject, protected WindowFixture {
         QTest::mouseClick(create, Qt::LeftButton);
         QCOMPARE(used,
                  (std::vector<ChordMethod>{ChordMethod::kDraftFour, ChordMethod::kHarmonizer}));
+        // Choosing a key fixes the key and keeps the draft, in the menu and in Create alike.
+        draftFour->trigger();
+        auto* key = window_->findChild<QComboBox*>("cb_Key");
+        const int eMinor = key->findText(QStringLiteral("e-moll"));
+        key->setCurrentIndex(eMinor);
+        Q_EMIT key->activated(eMinor);
+        QVERIFY(draftFour->isChecked());
+        QVERIFY(!draftOne->isChecked());
+        QTest::mouseClick(create, Qt::LeftButton);
+        QCOMPARE(used.back(), ChordMethod::kDraftFour);
+        QCOMPARE(used.size(), std::size_t{3});
+        QCOMPARE(int(composition()->keys.front().key), eMinor - 1);
     }
 
     void theTempoIsKeptInTheProjectAndWrittenByTheExport() {
@@ -573,7 +585,12 @@ class DocumentsTest : public QObject, protected WindowFixture {
         window_ = std::make_unique<TfMain>(services(), QString());
         QVERIFY(window_->started());
         window_->show();
+        auto* tempoField = window_->findChild<QLineEdit*>("t_Tempo");
+        auto* tempoBar = window_->findChild<QScrollBar*>("sb_Tempo");
+        const QString newWindowTempo = tempoField->text();
+        const int newWindowTempoBar = tempoBar->value();
         open(project);
+        QVERIFY(tempoField->text() != newWindowTempo);
         ChannelSettings& first = window_->notesView()->channelSettings();
         first.program[0] = 5;
         first.program[1] = 6;
@@ -612,6 +629,8 @@ class DocumentsTest : public QObject, protected WindowFixture {
         QCOMPARE(window_->findChild<QLabel*>("l_MelPatch")->text(), QString());
         QCOMPARE(window_->findChild<QLabel*>("l_ChrPatch")->text(), QString());
         QCOMPARE(instruments->windowTitle(), QString("Instruments"));
+        QCOMPARE(tempoField->text(), newWindowTempo);
+        QCOMPARE(tempoBar->value(), newWindowTempoBar);
         QCOMPARE(instruments->channelSettings(),
                  static_cast<const ChannelSettings*>(window_->player().channelSettings));
         QCOMPARE(grid->item(1, model::InstrumentsGrid::kPatchColumn)->text(),

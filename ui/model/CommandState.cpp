@@ -75,6 +75,7 @@ std::vector<ControlStep> commandStateSteps(int mode) {
             add(steps, {"trb_VMel", "trb_VChr"}, Disable);
             steps.push_back({{}, KeyToAuto});
             steps.push_back({{}, ClearMeter});
+            steps.push_back({{}, ClearTempo});
             return steps;
         case command_mode::kChanged:
             addChanged(steps);

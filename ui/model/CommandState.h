@@ -29,6 +29,7 @@ enum class ControlAction {
     ClearArrangementApplied,  // the arrangement dialog's mark of an applied arrangement
     KeyToAuto,                // cb_Key shows item 0
     ClearMeter,               // l_Meter shows the empty text
+    ClearTempo,               // the tempo field and bar as they start, without a document
 };
 
 struct ControlStep {
