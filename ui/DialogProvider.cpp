@@ -57,6 +57,27 @@ int DialogProvider::choose(QWidget* parent, MessageKind kind, const QString& tex
     return last;
 }
 
+namespace {
+// The instruments window, the tips and the help stay on top of the main window while it is used;
+// a box or a file or print dialog that did not would open behind them, where the tips cannot
+// even be closed while the modal dialog blocks them.
+template <typename Dialog>
+int execAboveToolWindows(Dialog& dialog) {
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    return dialog.exec();
+}
+
+QString runFileDialog(QWidget* parent, const QString& caption, const QString& dir,
+                      const QString& filter, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, caption, dir, filter);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                       : QFileDialog::AnyFile);
+    if (execAboveToolWindows(dialog) != QDialog::Accepted) return QString();
+    return dialog.selectedFiles().value(0);
+}
+}  // namespace
+
 QWidget* messageOwner(QWidget* requested) {
     if (QWidget* modal = QApplication::activeModalWidget()) return modal;
     QWidget* active = QApplication::activeWindow();
@@ -91,7 +112,7 @@ QMessageBox::StandardButton QtDialogProvider::message(QWidget* parent, MessageKi
                                                       const QString& text,
                                                       QMessageBox::StandardButtons buttons) {
     QMessageBox box(iconOf(kind), messageTitle(kind), text, buttons, messageOwner(parent));
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    return static_cast<QMessageBox::StandardButton>(execAboveToolWindows(box));
 }
 
 int QtDialogProvider::choose(QWidget* parent, MessageKind kind, const QString& text,
@@ -105,7 +126,7 @@ int QtDialogProvider::choose(QWidget* parent, MessageKind kind, const QString& t
         box.setDefaultButton(static_cast<QPushButton*>(added.front()));
         box.setEscapeButton(added.back());
     }
-    box.exec();
+    execAboveToolWindows(box);
     const auto pressed = std::find(added.begin(), added.end(), box.clickedButton());
     if (pressed == added.end()) return static_cast<int>(buttons.size()) - 1;
     return static_cast<int>(pressed - added.begin());
@@ -113,17 +134,17 @@ int QtDialogProvider::choose(QWidget* parent, MessageKind kind, const QString& t
 
 QString QtDialogProvider::openFileName(QWidget* parent, const QString& caption, const QString& dir,
                                        const QString& filter) {
-    return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+    return runFileDialog(parent, caption, dir, filter, QFileDialog::AcceptOpen);
 }
 
 QString QtDialogProvider::saveFileName(QWidget* parent, const QString& caption, const QString& dir,
                                        const QString& filter) {
-    return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+    return runFileDialog(parent, caption, dir, filter, QFileDialog::AcceptSave);
 }
 
 bool QtDialogProvider::print(QWidget* parent, QPrinter& printer) {
     QPrintDialog dialog(&printer, parent);
-    return dialog.exec() == QDialog::Accepted;
+    return execAboveToolWindows(dialog) == QDialog::Accepted;
 }
 
 int QtDialogProvider::run(QDialog& dialog) {

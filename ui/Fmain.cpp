@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -36,6 +37,7 @@
 #include "ui/Fabout1.h"
 #include "ui/Farrangs.h"
 #include "ui/FormSupport.h"
+#include "ui/Fpatchs1.h"
 #include "ui/Fstyle1.h"
 #include "ui/Ftipsd.h"
 #include "ui/Glyphs.h"
@@ -713,6 +715,9 @@ void TfMain::setDocumentCaption(const QString& text) {
     QApplication::setApplicationDisplayName(
         QString::fromStdString(model::applicationTitle(suffix)));
     setWindowTitle(QString::fromStdString(model::windowCaption(suffix)));
+    if (patchsDialog_)
+        patchsDialog_->showDocumentName(notes_ ? QFileInfo(documentFileName_).fileName()
+                                               : QString());
 }
 
 void TfMain::clearPositionDisplay() {

@@ -129,9 +129,13 @@ void TfPatchs::showFor(ChannelSettings& settings, const model::InstrumentNames& 
 void TfPatchs::rebind(ChannelSettings& settings, const QString& documentName) {
     hideEditors();
     settings_ = &settings;
+    showDocumentName(documentName);
+    if (names_ != nullptr) fillGrid();
+}
+
+void TfPatchs::showDocumentName(const QString& documentName) {
     setWindowTitle(documentName.isEmpty() ? tr("Instruments")
                                           : tr("Instruments - %1").arg(documentName));
-    if (names_ != nullptr) fillGrid();
 }
 
 void TfPatchs::placeBeside(const QRect& panel) {

@@ -49,6 +49,8 @@ class TfPatchs : public QWidget {
     // closing, or another one opened. The grid shows the new values at once; `documentName`
     // (empty without a document) goes into the caption.
     void rebind(ChannelSettings& settings, const QString& documentName);
+    // The caption names the document, also after Save As gave it another name.
+    void showDocumentName(const QString& documentName);
     const ChannelSettings* channelSettings() const { return settings_; }
     // Top level with the panel's top, right edge with the panel's right edge (global pixels).
     void placeBeside(const QRect& panel);

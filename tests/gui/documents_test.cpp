@@ -649,6 +649,12 @@ class DocumentsTest : public QObject, protected WindowFixture {
         instruments->sg_ChPsSelectCell(1, model::InstrumentsGrid::kMuteColumn);
         QCOMPARE(second.mute[0], uint8_t{1});
         QCOMPARE(grid->item(1, model::InstrumentsGrid::kMuteColumn)->text(), QString("M"));
+
+        // Saved under a project name: the caption follows the document's new name.
+        dialogs_.fileToSave = QString::fromStdString((dir_->path() / "c").string());
+        window_->findChild<QAction*>("mnFSaveAs")->trigger();
+        QVERIFY(fs::exists(dir_->path() / "c.vml"));
+        QCOMPARE(instruments->windowTitle(), QString("Instruments - c.vml"));
     }
 };
 

@@ -2,20 +2,26 @@
 // main window, driven offscreen through their controls with scripted boxes.
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QtTest>
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include "engine/Apperr.h"
 #include "scripted_services.h"
 #include "settings/HarmonyOptions.h"
 #include "support/samples.h"
+#include "ui/DialogProvider.h"
 #include "ui/Fchrman.h"
 #include "ui/Fmain.h"
 #include "ui/Fnotes_l1.h"
@@ -438,6 +444,37 @@ class OptionsDialogsTest : public QObject {
         manual.show();
         QVERIFY(QTest::qWaitForWindowExposed(&manual));
         saveShot(manual, "manual_chords.png");
+    }
+
+    void boxesAndFileDialogsOpenAboveTheWindowsThatStayOnTop() {
+        // The tips and the instruments window stay on top of the main window: a modal box or
+        // file dialog must not open beneath them, where the tips could not even be closed.
+        QtDialogProvider provider;
+        QWidget owner;
+        owner.show();
+        std::vector<bool> onTop;
+        const auto closeTheNextModal = [&onTop, &owner] {
+            QTimer::singleShot(0, &owner, [&onTop] {
+                QWidget* modal = QApplication::activeModalWidget();
+                onTop.push_back(modal != nullptr &&
+                                modal->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+                if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+            });
+        };
+        closeTheNextModal();
+        QCOMPARE(provider.openFileName(&owner, "Open", QDir::tempPath(), "Midi Files (*.mid)"),
+                 QString());
+        closeTheNextModal();
+        QCOMPARE(provider.saveFileName(&owner, "Save As", QDir::tempPath(), "Projects (*.vml)"),
+                 QString());
+        closeTheNextModal();
+        provider.message(&owner, model::MessageKind::Confirmation, "Save changes?",
+                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        closeTheNextModal();
+        QCOMPARE(provider.choose(&owner, model::MessageKind::Confirmation, "Restore?",
+                                 {"Restore", "Discard", "Later"}),
+                 2);
+        QCOMPARE(onTop, (std::vector<bool>{true, true, true, true}));
     }
 };
 
