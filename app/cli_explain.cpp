@@ -30,19 +30,6 @@ double roundedFit(double fit) {
     return std::round(fit * 1000.0) / 1000.0;
 }
 
-void addFit(nlohmann::ordered_json& json, const HarmoniseOutcome& outcome) {
-    if (!json.contains("bars")) return;
-    const std::vector<double> fit = chordFitOf(outcome);
-    for (auto& bar : json["bars"]) {
-        const size_t index = bar["bar"].get<size_t>();
-        if (index < fit.size() && fit[index] >= 0) {
-            bar["fit"] = roundedFit(fit[index]);
-        } else {
-            bar["fit"] = nullptr;
-        }
-    }
-}
-
 std::string fitChart(const HarmoniseOutcome& outcome) {
     const std::string chart = chordChart(outcome);
     const Composition* c = outcome.master ? outcome.master->composition() : nullptr;

@@ -398,6 +398,11 @@ class JsonLine {
         }
         return *this;
     }
+    // `item`, or null when it is absent.
+    template <typename T>
+    JsonLine& valueOrNull(bool present, const T& item) {
+        return present ? value(item) : value(nullptr);
+    }
     JsonLine& open(char bracket) {
         separate();
         text_ += bracket;
@@ -449,12 +454,7 @@ std::string outcomeLine(const HarmoniseOutcome& outcome, bool explain) {
     json.key("accompanimentOctave").value(c ? c->accompanimentOctave : -1);
     const KeyIndex key = outcome.harmonised ? master.key : kNoKey;
     json.key("key").value(isValidKey(key) ? key : -1);
-    json.key("keyName");
-    if (isValidKey(key)) {
-        json.value(std::string(keyName(key)));
-    } else {
-        json.value(nullptr);
-    }
+    json.key("keyName").valueOrNull(isValidKey(key), std::string(keyName(key)));
     json.key("keyMarks").open('[');
     for (int k = 0; k < kKeyCount; ++k) json.value(c ? c->keyMarks[static_cast<size_t>(k)] : 0);
     json.close(']');
@@ -478,12 +478,8 @@ std::string outcomeLine(const HarmoniseOutcome& outcome, bool explain) {
             json.close(']');
             json.key("cadenceKind").value(slot.cadenceKind);
             if (explain) {
-                json.key("fit");
-                if (bar < fit.size() && fit[bar] >= 0) {
-                    json.value(roundedFit(fit[bar]));
-                } else {
-                    json.value(nullptr);
-                }
+                const bool fitted = bar < fit.size() && fit[bar] >= 0;
+                json.key("fit").valueOrNull(fitted, fitted ? roundedFit(fit[bar]) : 0.0);
             }
             json.close('}');
         }
@@ -497,21 +493,11 @@ std::string outcomeLine(const HarmoniseOutcome& outcome, bool explain) {
         const StyleId styleId = appliedStyle(context.styles, c->style);
         json.key("styleId").value(styleId);
         const std::string styleName = styleId >= 0 ? context.styles.entryName(styleId) : "";
-        json.key("styleName");
-        if (styleName.empty()) {
-            json.value(nullptr);
-        } else {
-            json.value(styleName);
-        }
+        json.key("styleName").valueOrNull(!styleName.empty(), styleName);
         json.key("arrangementId").value(c->arrangementId);
         const ArrangementEntry* entry =
             c->arrangement ? context.arrangements.entry(c->arrangementId) : nullptr;
-        json.key("arrangementName");
-        if (entry) {
-            json.value(entry->name);
-        } else {
-            json.value(nullptr);
-        }
+        json.key("arrangementName").valueOrNull(entry != nullptr, entry ? entry->name : "");
         json.key("notes").open('{');
         for (int list : {1, 2, 3, 9})
             json.key(std::to_string(list)).value(c->noteTracks().count(list));

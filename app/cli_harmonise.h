@@ -98,7 +98,7 @@ void reportProblems(const HarmoniseOutcome& outcome);
 
 // The result as one ordered JSON object.
 nlohmann::ordered_json outcomeJson(const HarmoniseOutcome& outcome);
-// The same object as one line of text, with each bar's fit (see addFit) when `explain`.
+// The same object as one line of text; with `explain`, each bar also carries its "fit".
 std::string outcomeLine(const HarmoniseOutcome& outcome, bool explain);
 
 // The readable chord chart: file, key, meter, then the bars with their chord names.
@@ -114,7 +114,6 @@ ChordMethod chordMethod(int draft);
 
 // --explain: per bar the share of the melody on the chord's tones, as "fit" (0..1, three
 // decimals, null without chord or melody) in the JSON bars, and as a chart with one bar a line.
-void addFit(nlohmann::ordered_json& json, const HarmoniseOutcome& outcome);
 // The fit of every bar (negative: none), and one as the JSON shows it.
 std::vector<double> chordFitOf(const HarmoniseOutcome& outcome);
 double roundedFit(double fit);
