@@ -30,13 +30,15 @@ std::string megabytes(int64_t bytes) {
 
 CompositionLoader::CompositionLoader(const std::string& fileName)
     : MergedMidiReader(fileName, readModeFor(fileName)) {
-    // Controllers arrive undivided through onController.
+    // Controllers arrive undivided through onController; the percentages read are not shown.
     setOptions(0x01, 0x00);
+    setProgressReports(false);
 }
 
 CompositionLoader::CompositionLoader(std::vector<uint8_t> bytes)
     : MergedMidiReader(std::move(bytes)) {
     setOptions(0x01, 0x00);
+    setProgressReports(false);
 }
 
 int CompositionLoader::attach(Composition& composition) {
@@ -51,6 +53,8 @@ int CompositionLoader::attach(Composition& composition) {
     openNotes_ = 0;
     queueOf_.clear();
     queues_.clear();
+    pending_.clear();
+    freePending_ = -1;
     if (!isOpen()) return -1;
     try {
         queueOf_.assign(kKeyChannelCount, -1);
@@ -115,19 +119,29 @@ int CompositionLoader::readHeader() {
     return 1;
 }
 
-bool CompositionLoader::locateCurrentEvent(bool endsANote) {
-    // Events arrive in time order, most of them in the bar of the one before: that bar is
-    // remembered, and only a tick outside it asks the meter map.
-    const int64_t now = currentTick();
+bool CompositionLoader::locateInAnotherBeat(int64_t now, bool endsANote) {
+    // Most of the rest lie in the bar of the event before: that bar is remembered, and only a
+    // tick outside it asks the meter map. Within it the beat steps on from the last one.
     if (now >= barStart_ && now < barEnd_) {
-        const auto offset = static_cast<uint32_t>(now - barStart_);
-        const uint32_t beat = offset / barBeat_;
+        uint32_t beat = 0;
+        if (now >= beatEnd_ && beatEnd_ > barStart_) {
+            beat = position_.beat + 1u;
+            beatStart_ = beatEnd_;
+            while (now >= beatStart_ + barBeat_) {
+                beatStart_ += barBeat_;
+                ++beat;
+            }
+        } else {
+            beat = static_cast<uint32_t>(now - barStart_) / barBeat_;
+            beatStart_ = barStart_ + int64_t{beat} * barBeat_;
+        }
+        beatEnd_ = std::min(beatStart_ + barBeat_, barEnd_);
         position_.beat = static_cast<uint8_t>(beat);
-        position_.tick = static_cast<uint16_t>(offset - beat * barBeat_);
+        position_.tick = static_cast<uint16_t>(now - beatStart_);
         return true;
     }
     const MeterMap& meter = composition_->meterMap();
-    const int64_t bar = meter.barOfTick(currentTick());
+    const int64_t bar = meter.barOfTick(now);
     // The last note of the longest melody ends on the bar line after the last bar.
     const bool atClosingBarLine = endsANote && bar == kMaxBars &&
                                   meter.positionOfTick(static_cast<int32_t>(currentTick())) ==
@@ -157,6 +171,8 @@ bool CompositionLoader::locateCurrentEvent(bool endsANote) {
 void CompositionLoader::forgetBar() {
     barStart_ = 0;
     barEnd_ = 0;
+    beatStart_ = 0;
+    beatEnd_ = 0;
 }
 
 void CompositionLoader::storeEvent(bool inChannelList, uint8_t kind, int32_t value, int32_t data) {
@@ -265,13 +281,23 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
 
     NoteTracks& notes = composition_->noteTracks();
     try {
-        int16_t& queue = queueOf_[static_cast<size_t>(key + 128 * channel)];
-        if (queue < 0) {
+        int16_t& queueIndex = queueOf_[static_cast<size_t>(key + 128 * channel)];
+        if (queueIndex < 0) {
             queues_.emplace_back();
-            queue = static_cast<int16_t>(queues_.size() - 1);
+            queueIndex = static_cast<int16_t>(queues_.size() - 1);
         }
-        queues_[static_cast<size_t>(queue)].notes.push_back(
-            {key + 256 * channel, notes.count(channel), static_cast<int32_t>(currentTick())});
+        int32_t record = freePending_;
+        if (record >= 0) {
+            freePending_ = pending_[static_cast<size_t>(record)].next;
+        } else {
+            pending_.emplace_back();
+            record = static_cast<int32_t>(pending_.size() - 1);
+        }
+        pending_[static_cast<size_t>(record)] = {notes.count(channel),
+                                                 static_cast<int32_t>(currentTick()), -1};
+        PendingQueue& queue = queues_[static_cast<size_t>(queueIndex)];
+        (queue.tail >= 0 ? pending_[static_cast<size_t>(queue.tail)].next : queue.head) = record;
+        queue.tail = record;
         ++openNotes_;
     } catch (const std::bad_alloc&) {
         refuse("out of memory");
@@ -291,12 +317,13 @@ void CompositionLoader::onNoteOff(int channel, int key, int velocity) {
                               ? queueOf_[static_cast<size_t>(key + 128 * channel)]
                               : int16_t{-1};
     PendingQueue* queue = index >= 0 ? &queues_[static_cast<size_t>(index)] : nullptr;
-    if (queue != nullptr && queue->head < queue->notes.size()) {
-        const PendingNote found = queue->notes[queue->head++];
-        if (queue->head == queue->notes.size()) {
-            queue->notes.clear();
-            queue->head = 0;
-        }
+    if (queue != nullptr && queue->head >= 0) {
+        const int32_t record = queue->head;
+        const PendingNote found = pending_[static_cast<size_t>(record)];
+        queue->head = found.next;
+        if (queue->head < 0) queue->tail = -1;
+        pending_[static_cast<size_t>(record)].next = freePending_;
+        freePending_ = record;
         --openNotes_;
         if (NoteRecord* note = notes.mutableNote(found.index, channel)) {
             const int32_t length = std::clamp(tick - found.startTick, 0, kLongestStoredDuration);

@@ -57,23 +57,33 @@ class CompositionLoader : public MergedMidiReader {
     void onChannelPressure(int channel, int pressure) override;
 
   private:
-    // A sounding note: where it is stored and when it began.
+    // A sounding note: where it is stored, when it began, and the next sounding note of its key
+    // and channel (-1 none); a free record holds the next free one there.
     struct PendingNote {
-        int32_t keyAndChannel;
         int32_t index;
         int32_t startTick;
+        int32_t next;
     };
-    // The sounding notes of one key and channel, oldest first. One queue per key keeps a
-    // note-off from searching every sounding note, which a file of many unended notes would
-    // turn into minutes.
+    // The sounding notes of one key and channel, oldest first, as a chain through pending_. One
+    // chain per key keeps a note-off from searching every sounding note, which a file of many
+    // unended notes would turn into minutes.
     struct PendingQueue {
-        std::vector<PendingNote> notes;
-        size_t head = 0;  // notes before it have ended
+        int32_t head = -1;
+        int32_t tail = -1;
     };
     static constexpr int kKeyChannelCount = 128 * 16;
 
     // Positions the current event; false (and the load refused) when it lies beyond the limits.
-    bool locateCurrentEvent(bool endsANote = false);
+    // Events arrive in time order, most of them in the beat of the one before.
+    bool locateCurrentEvent(bool endsANote = false) {
+        const int64_t now = currentTick();
+        if (now >= beatStart_ && now < beatEnd_) {
+            position_.tick = static_cast<uint16_t>(now - beatStart_);
+            return true;
+        }
+        return locateInAnotherBeat(now, endsANote);
+    }
+    bool locateInAnotherBeat(int64_t now, bool endsANote);
     // After the meter changes, the remembered bar may no longer be one.
     void forgetBar();
     void refuse(const std::string& why);
@@ -85,6 +95,10 @@ class CompositionLoader : public MergedMidiReader {
     // 2048 and setting all of them up cost more than reading a small file.
     std::vector<int16_t> queueOf_;
     std::vector<PendingQueue> queues_;
+    // The records of the sounding notes, and the first free one (-1 none): ended notes leave
+    // their records for the next ones, so the pool grows only with the notes sounding at once.
+    std::vector<PendingNote> pending_;
+    int32_t freePending_ = -1;
     int32_t openNotes_ = 0;
     int melodyChannel_ = -1;
     StatusCode status_ = status::kOk;
@@ -92,10 +106,13 @@ class CompositionLoader : public MergedMidiReader {
     uint16_t noteChannels_ = 0;
     SongPosition position_;
     int32_t currentBar_ = 0;
-    // The bar of the last located event: [barStart_, barEnd_) in ticks, and its beat length.
+    // The bar of the last located event: [barStart_, barEnd_) in ticks, and its beat length;
+    // and its beat, [beatStart_, beatEnd_).
     int64_t barStart_ = 0;
     int64_t barEnd_ = 0;
     uint32_t barBeat_ = 1;
+    int64_t beatStart_ = 0;
+    int64_t beatEnd_ = 0;
     int32_t storedNotes_ = 0;
     int32_t storedEvents_ = 0;
     std::string refusal_;

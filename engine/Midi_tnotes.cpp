@@ -17,10 +17,6 @@ NoteTracks::NoteTracks(int32_t capacity) {
     clear();
 }
 
-bool NoteTracks::validIndex(int32_t index, int list) const {
-    return validList(list) && index >= 0 && index < static_cast<int32_t>(lists_[list].notes.size());
-}
-
 void NoteTracks::clear() {
     flag = 0;
     status_ = kStatusOk;
@@ -60,40 +56,31 @@ void NoteTracks::freeList(int list) {
     lists_[list] = List{};
 }
 
-bool NoteTracks::append(const NoteRecord& note) {
-    if (!validList(note.list)) return false;
-    List& target = lists_[note.list];
+NoteRecord* NoteTracks::newNote(int list) {
+    if (!validList(list)) return nullptr;
+    List& target = lists_[list];
     // No list holds more notes than a file may bring; only an absurd pattern rendered over a
     // long piece would get here, and it stops at the limit instead of filling the memory.
-    if (static_cast<int32_t>(target.notes.size()) >= limits::kMaxNotes) return false;
+    if (static_cast<int32_t>(target.notes.size()) >= limits::kMaxNotes) return nullptr;
     try {
         // The list's capacity grows by a fixed step, as it always has; the storage below it
         // grows geometrically, since reserving each step exactly would copy the whole list
         // every ten notes and make loading a long melody quadratic.
         const bool full = static_cast<int32_t>(target.notes.size()) >= target.capacity;
-        target.notes.push_back(note);
+        target.notes.emplace_back();
         if (full) target.capacity += kGrowthStep;
     } catch (const std::bad_alloc&) {
         status_ = kStatusOutOfMemory;
-        return false;
+        return nullptr;
     }
-    if (note.list == 0) {
-        if (note.pitchClass < 16) pitchClassSet_ |= static_cast<uint16_t>(1u << note.pitchClass);
-        barCount_ = note.position.bar + 1;
-    }
-    return status_ == kStatusOk;
+    return &target.notes.back();
 }
 
-bool NoteTracks::addNote(uint8_t key, uint8_t list, uint16_t velocity, SongPosition position,
-                         uint16_t duration, uint8_t pitchClass) {
-    NoteRecord note;
-    note.key = key;
-    note.list = list;
-    note.velocity = velocity;
-    note.position = position;
-    note.duration = duration;
-    note.pitchClass = pitchClass;
-    return append(note);
+bool NoteTracks::append(const NoteRecord& note) {
+    NoteRecord* added = newNote(note.list);
+    if (added == nullptr) return false;
+    *added = note;
+    return noteAdded(*added);
 }
 
 void NoteTracks::removeNote(int32_t index, int list) {
@@ -102,20 +89,12 @@ void NoteTracks::removeNote(int32_t index, int list) {
     notes.erase(notes.begin() + index);
 }
 
-int32_t NoteTracks::count(int list) const {
-    return validList(list) ? static_cast<int32_t>(lists_[list].notes.size()) : 0;
-}
-
 int32_t NoteTracks::capacity(int list) const {
     return validList(list) ? lists_[list].capacity : 0;
 }
 
 const std::vector<NoteRecord>& NoteTracks::notes(int list) const {
     return validList(list) ? lists_[list].notes : kNoNotes;
-}
-
-NoteRecord* NoteTracks::mutableNote(int32_t index, int list) {
-    return validIndex(index, list) ? &lists_[list].notes[static_cast<size_t>(index)] : nullptr;
 }
 
 const NoteRecord* NoteTracks::note(int32_t index, int list) const {

@@ -45,14 +45,29 @@ class NoteTracks {
     void freeList(int list);
     bool append(const NoteRecord& note);
     bool addNote(uint8_t key, uint8_t list, uint16_t velocity, SongPosition position,
-                 uint16_t duration, uint8_t pitchClass);
+                 uint16_t duration, uint8_t pitchClass) {
+        // Filled where it is stored: a record built aside and copied in stalls on every note.
+        NoteRecord* note = newNote(list);
+        if (note == nullptr) return false;
+        note->key = key;
+        note->list = list;
+        note->velocity = velocity;
+        note->position = position;
+        note->duration = duration;
+        note->pitchClass = pitchClass;
+        return noteAdded(*note);
+    }
     void removeNote(int32_t index, int list);
 
-    int32_t count(int list) const;
+    int32_t count(int list) const {
+        return validList(list) ? static_cast<int32_t>(lists_[list].notes.size()) : 0;
+    }
     int32_t capacity(int list) const;
     const std::vector<NoteRecord>& notes(int list) const;
     // Direct access for the loader, which fixes a note's duration when its note-off arrives.
-    NoteRecord* mutableNote(int32_t index, int list);
+    NoteRecord* mutableNote(int32_t index, int list) {
+        return validIndex(index, list) ? &lists_[list].notes[static_cast<size_t>(index)] : nullptr;
+    }
 
     const NoteRecord* note(int32_t index, int list) const;
     const NoteRecord* noteInBar(int32_t index, int32_t bar, int list) const;
@@ -103,7 +118,23 @@ class NoteTracks {
         int32_t readIndex = 0;
     };
     bool validList(int list) const { return list >= 0 && list < kListCount; }
-    bool validIndex(int32_t index, int list) const;
+    // A new default record at the end of the list, or nullptr when the list is full or the
+    // memory runs out.
+    NoteRecord* newNote(int list);
+    // Updates the melody summary for a note just stored; the answer is append's.
+    bool noteAdded(const NoteRecord& note) {
+        if (note.list == 0) {
+            if (note.pitchClass < 16) {
+                pitchClassSet_ |= static_cast<uint16_t>(1u << note.pitchClass);
+            }
+            barCount_ = note.position.bar + 1;
+        }
+        return status_ == kStatusOk;
+    }
+    bool validIndex(int32_t index, int list) const {
+        return validList(list) && index >= 0 &&
+               index < static_cast<int32_t>(lists_[list].notes.size());
+    }
 
     MeterMap meterMap_;
     std::array<List, kListCount> lists_;

@@ -141,7 +141,7 @@ std::uint32_t MidiFileReader::read32() {
            b[3];
 }
 
-long MidiFileReader::readVarLen() {
+long MidiFileReader::readVarLenByBytes() {
     long value = 0;
     varLenSize_ = 0;
     for (int i = 0; i < 4; ++i) {
@@ -184,6 +184,7 @@ void MidiFileReader::stopReading(bool asFailure) {
 }
 
 void MidiFileReader::reportProgress(std::int64_t percent) {
+    if (!reportsProgress_) return;
     const int clamped = static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100));
     if (clamped <= progress_) return;
     progress_ = clamped;
@@ -194,6 +195,10 @@ void MidiFileReader::resetClock() {
     elapsedMs_ = 0;
     remainder_ = 0;
 }
+
+namespace {
+constexpr std::int64_t kRemainderCarry = std::int64_t{1} << 60;
+}  // namespace
 
 bool MidiFileReader::advanceClock(long delta) {
     if (delta < 0) return true;
@@ -210,14 +215,19 @@ bool MidiFileReader::advanceClock(long delta) {
     const std::int64_t r = clockRest_;
     if ((delta / 1000) * q >= kLargePauseSeconds || delta >= kLargePauseTicks) {
         onLargePause(delta);
+        // The clock jumps to the pause; only the fraction of a millisecond carries over.
+        if (divisor_ > 0) remainder_ %= divisor_;
         elapsedMs_ = delta * q;
         return false;
     }
     elapsedMs_ += delta * q;
     if (divisor_ > 0) {
-        const std::int64_t accumulated = remainder_ + r * delta;
-        elapsedMs_ += accumulated / divisor_;
-        remainder_ = accumulated % divisor_;
+        // r x delta < 2^26 x 2^24, so a remainder below 2^62 - 2^50 cannot overflow.
+        remainder_ += r * delta;
+        if (remainder_ >= kRemainderCarry) {
+            elapsedMs_ += remainder_ / divisor_;
+            remainder_ %= divisor_;
+        }
     }
     return true;
 }
@@ -962,19 +972,10 @@ void MergedMidiReader::allocateTracks() {
         trackCount_ = 0;
         return;
     }
-    const auto count = static_cast<std::size_t>(trackCount_);
     try {
-        nextPosition_.assign(count, 0);
-        trackEnd_.assign(count, 0);
-        nextTick_.assign(count, 0);
-        finished_.assign(count, 0);
-        savedStatus_.assign(count, -1);
+        tracks_.assign(static_cast<std::size_t>(trackCount_), TrackCursor{});
     } catch (const std::bad_alloc&) {
-        nextPosition_.clear();
-        trackEnd_.clear();
-        nextTick_.clear();
-        finished_.clear();
-        savedStatus_.clear();
+        tracks_.clear();
         trackCount_ = 0;
         return;
     }
@@ -986,16 +987,12 @@ int MergedMidiReader::initTracks() {
     stop_ = false;
     seek(0);
     if (readHeader() == 0) return 0;
-    const std::size_t count = finished_.size();
+    const std::size_t count = tracks_.size();
     if (static_cast<std::size_t>(trackCount_) != count) {
         stopReading(true);
         return 0;
     }
-    std::fill(nextPosition_.begin(), nextPosition_.end(), 0);
-    std::fill(trackEnd_.begin(), trackEnd_.end(), 0);
-    std::fill(nextTick_.begin(), nextTick_.end(), 0);
-    std::fill(finished_.begin(), finished_.end(), 0);
-    std::fill(savedStatus_.begin(), savedStatus_.end(), -1);
+    std::fill(tracks_.begin(), tracks_.end(), TrackCursor{});
     longestTrack_ = -1;
     longestLength_ = 0;
 
@@ -1007,15 +1004,16 @@ int MergedMidiReader::initTracks() {
             ok = false;
             break;
         }
+        TrackCursor& track = tracks_[i];
         const std::int64_t dataStart = chunkStart_ + 8;
         const std::int64_t chunkEnd = dataStart + chunkLength_;
-        trackEnd_[i] = chunkEnd;
+        track.end = chunkEnd;
         if (longestTrack_ < 0 || chunkLength_ > longestLength_) {
             longestTrack_ = static_cast<int>(i);
             longestLength_ = chunkLength_;
         }
         if (chunkLength_ == 0) {
-            finished_[i] = 1;
+            track.finished = true;
             continue;
         }
         seek(dataStart);
@@ -1024,12 +1022,12 @@ int MergedMidiReader::initTracks() {
             ok = false;
             break;
         }
-        nextTick_[i] = delta;
-        nextPosition_[i] = position();
-        if (position() >= chunkEnd) finished_[i] = 1;
+        track.tick = delta;
+        track.position = position();
+        if (position() >= chunkEnd) track.finished = true;
         if (delta >= kLargePauseTicks) {
             onLargePause(delta);
-            finished_[i] = 1;
+            track.finished = true;
         }
         seek(chunkEnd);
     }
@@ -1040,7 +1038,7 @@ int MergedMidiReader::initTracks() {
         queueNextSequence(0, 0);
     } else {
         for (std::size_t i = 0; i < count; ++i) {
-            if (finished_[i] == 0) queueTrack(i);
+            if (!tracks_[i].finished) queueTrack(i);
         }
     }
     progress_ = 0;
@@ -1049,6 +1047,19 @@ int MergedMidiReader::initTracks() {
     runningStatus_ = -1;
     resetClock();
     return 1;
+}
+
+void MergedMidiReader::reportTrackProgress(const TrackCursor& track) {
+    const std::int64_t dataStart = track.end - longestLength_;
+    const std::int64_t consumed = position() - dataStart;
+    // The percentage is counted up to the position instead of divided out: it grows a step at a
+    // time, and each step is due at ceil(step x length / 100) bytes.
+    int percent = progress_;
+    while (percent < 100 && consumed >= ((percent + 1) * longestLength_ + 99) / 100) ++percent;
+    reportProgress(percent);
+    // Before this position the percentage cannot pass the one just reported.
+    progressDue_ = progress_ >= 100 ? std::numeric_limits<std::int64_t>::max()
+                                    : dataStart + ((progress_ + 1) * longestLength_ + 99) / 100;
 }
 
 int MergedMidiReader::nextEvent() {
@@ -1065,58 +1076,54 @@ int MergedMidiReader::nextEvent() {
     while (!trackQueue_.empty() && trackQueue_.front().first == tick) {
         // The track stays on top of the queue while its events at this tick are read.
         const std::size_t i = trackQueue_.front().second;
+        TrackCursor& track = tracks_[i];
         // Leaving in the middle: the track is off the queue, as when it is done.
         auto leave = [this](int result) {
             std::pop_heap(trackQueue_.begin(), trackQueue_.end(), std::greater<>{});
             trackQueue_.pop_back();
             return result;
         };
-        while (finished_[i] == 0 && nextTick_[i] == tick) {
-            if (static_cast<int>(i) == longestTrack_ && longestLength_ > 0 &&
-                nextPosition_[i] >= progressDue_) {
-                const std::int64_t dataStart = trackEnd_[i] - longestLength_;
-                reportProgress((nextPosition_[i] - dataStart) * 100 / longestLength_);
-                // Before this position the percentage cannot pass the one just reported.
-                progressDue_ = progress_ >= 100
-                                   ? std::numeric_limits<std::int64_t>::max()
-                                   : dataStart + ((progress_ + 1) * longestLength_ + 99) / 100;
-            }
-            currentTrack_ = static_cast<int>(i) + 1;
-            runningStatus_ = savedStatus_[i];
-            seek(nextPosition_[i]);
+        const bool longest =
+            static_cast<int>(i) == longestTrack_ && longestLength_ > 0 && reportsProgress_;
+        currentTrack_ = static_cast<int>(i) + 1;
+        runningStatus_ = track.savedStatus;
+        seek(track.position);
+        // The track's events at this tick, one after the other from where it stands.
+        while (!track.finished && track.tick == tick) {
+            if (longest && position() >= progressDue_) reportTrackProgress(track);
             currentTick_ = tick;
             trackEnded_ = false;
             const std::int64_t before = position();
-            if (readEvent(trackEnd_[i]) <= 0 || position() <= before) {
+            if (readEvent(track.end) <= 0 || position() <= before) {
                 stopReading(true);
                 return leave(0);
             }
-            if (stop_ || trackEnded_ || position() >= trackEnd_[i]) {
-                finished_[i] = 1;
+            if (stop_ || trackEnded_ || position() >= track.end) {
+                track.finished = true;
             } else {
-                savedStatus_[i] = runningStatus_;
+                track.savedStatus = runningStatus_;
                 const long next = readVarLen();
                 if (fatal_) return leave(0);
-                nextTick_[i] += next;
-                nextPosition_[i] = position();
-                if (position() >= trackEnd_[i]) finished_[i] = 1;
+                track.tick += next;
+                track.position = position();
+                if (position() >= track.end) track.finished = true;
                 // Ends this track only, as the sequential reader does: the other tracks are
                 // read to their ends.
                 if (next >= kLargePauseTicks) {
                     onLargePause(next);
-                    finished_[i] = 1;
+                    track.finished = true;
                 }
             }
             if (stop_) return leave(1);
         }
-        if (finished_[i] == 0 && trackQueue_.size() == 1) {
-            trackQueue_.front().first = nextTick_[i];  // alone: nothing to reorder
+        if (!track.finished && trackQueue_.size() == 1) {
+            trackQueue_.front().first = track.tick;  // alone: nothing to reorder
         } else {
             std::pop_heap(trackQueue_.begin(), trackQueue_.end(), std::greater<>{});
             trackQueue_.pop_back();
-            if (finished_[i] == 0) queueTrack(i);
+            if (!track.finished) queueTrack(i);
         }
-        if (finished_[i] != 0) {
+        if (track.finished) {
             flushSysexPackets(currentTrack_);
             if (format() == 2) queueNextSequence(i + 1, tick);
         }
@@ -1125,16 +1132,16 @@ int MergedMidiReader::nextEvent() {
 }
 
 void MergedMidiReader::queueNextSequence(std::size_t track, std::int64_t tick) {
-    for (std::size_t j = track; j < finished_.size(); ++j) {
-        if (finished_[j] != 0) continue;
-        nextTick_[j] += tick;
+    for (std::size_t j = track; j < tracks_.size(); ++j) {
+        if (tracks_[j].finished) continue;
+        tracks_[j].tick += tick;
         queueTrack(j);
         return;
     }
 }
 
 void MergedMidiReader::queueTrack(std::size_t track) {
-    trackQueue_.emplace_back(nextTick_[track], track);
+    trackQueue_.emplace_back(tracks_[track].tick, track);
     std::push_heap(trackQueue_.begin(), trackQueue_.end(), std::greater<>{});
 }
 

@@ -120,7 +120,9 @@ class MidiFileReader : public MidiFileBuffer {
     int trackChannel() const { return trackChannel_; }
     // Absolute tick of the current event: within its track, or the merged time.
     std::int64_t currentTick() const { return currentTick_; }
-    std::int64_t elapsedMilliseconds() const { return elapsedMs_; }
+    std::int64_t elapsedMilliseconds() const {
+        return elapsedMs_ + (divisor_ > 0 ? remainder_ / divisor_ : 0);
+    }
     long tempo() const { return tempo_; }
     int progress() const { return progress_; }
     bool fatal() const { return fatal_; }
@@ -147,7 +149,20 @@ class MidiFileReader : public MidiFileBuffer {
     std::uint32_t read16();
     std::uint32_t read24();
     std::uint32_t read32();
-    long readVarLen();
+    // Almost every quantity lies whole in the buffer: it is decoded there at once.
+    long readVarLen() {
+        const std::uint8_t* b = fatal_ ? nullptr : fetch(filePosition_, 4);
+        if (b == nullptr) return readVarLenByBytes();
+        long value = b[0] & 0x7F;
+        int size = 1;
+        while (size < 4 && (b[size - 1] & 0x80) != 0) {
+            value = (value << 7) | (b[size] & 0x7F);
+            ++size;
+        }
+        filePosition_ += size;
+        varLenSize_ = size;
+        return value;
+    }
     bool skip(std::int64_t n);
     void seek(std::int64_t pos);
     std::int64_t position() const { return filePosition_; }
@@ -164,6 +179,9 @@ class MidiFileReader : public MidiFileBuffer {
     void flushSysexPackets(int trackNumber);
     // Reports progress through onProgress when the percentage grows.
     void reportProgress(std::int64_t percent);
+    // A sink that ignores onProgress spares the reader working the percentages out.
+    void setProgressReports(bool on) { reportsProgress_ = on; }
+    bool reportsProgress() const { return reportsProgress_; }
     void resetClock();
 
     // Track state shared with the merged reader.
@@ -178,10 +196,12 @@ class MidiFileReader : public MidiFileBuffer {
     const std::uint8_t* readBytesOrFail(std::int64_t n);
     bool fatal_ = false;  // an error occurred; every further read returns at once
     int progress_ = -1;
+    bool reportsProgress_ = true;
     int trackCount_ = 0;
     std::array<std::uint8_t, 2> options_{};
 
   private:
+    long readVarLenByBytes();
     std::int64_t findHeader();
     bool peekVarLen(std::int64_t* pos, long* value);
     int scanTrackChannel(std::int64_t begin, std::int64_t end);
@@ -202,6 +222,8 @@ class MidiFileReader : public MidiFileBuffer {
 
     int format_ = 0;
     int division_ = 0;
+    // The clock: elapsedMs_ plus remainder_ / divisor_ milliseconds. The remainder is carried
+    // over into whole milliseconds only when it grows large, not on every event.
     std::int64_t elapsedMs_ = 0;
     std::int64_t remainder_ = 0;  // in 1/(division x 1000) ms
     std::int64_t divisor_ = 0;    // division x 1000
@@ -231,20 +253,29 @@ class MergedMidiReader : public MidiFileReader {
 
   private:
     void allocateTracks();
+    struct TrackCursor;
     void queueTrack(std::size_t track);
+    // Reports the progress through the longest track, whose next event starts at position().
+    void reportTrackProgress(const TrackCursor& track);
     // Format 2: the tracks are independent sequences played one after the other, so the next
     // unfinished track after `track` starts at `tick`.
     void queueNextSequence(std::size_t track, std::int64_t tick);
+
+    // Where each track stands: its next event's position and tick, the end of its chunk, the
+    // running status saved for it, and whether it is done.
+    struct TrackCursor {
+        std::int64_t position = 0;
+        std::int64_t end = 0;
+        std::int64_t tick = 0;
+        int savedStatus = -1;
+        bool finished = false;
+    };
 
     bool tracksReady_ = false;
     // The unfinished tracks by (next-event tick, track index), smallest first, so that a file of
     // thousands of tracks costs a logarithm per event rather than a pass over every track.
     std::vector<std::pair<std::int64_t, std::size_t>> trackQueue_;
-    std::vector<std::int64_t> nextPosition_;
-    std::vector<std::int64_t> trackEnd_;
-    std::vector<std::int64_t> nextTick_;
-    std::vector<std::uint8_t> finished_;
-    std::vector<int> savedStatus_;
+    std::vector<TrackCursor> tracks_;
     int longestTrack_ = -1;
     std::int64_t longestLength_ = 0;
     // The position in the longest track before which the progress cannot move on.
