@@ -207,16 +207,16 @@ StatusCode Composition::analyseMelody(int melodyRow, bool retune) {
     notes->setBarIndex(nullptr);
     firstNoteOfBar.assign(static_cast<size_t>(barCount), -1);
     const auto& melody = notes->notes(0);
+    std::array<int32_t, 16> octaves{};
     for (size_t i = 0; i < melody.size(); ++i) {
         const size_t bar = melody[i].position.bar;
         if (bar < firstNoteOfBar.size() && firstNoteOfBar[bar] == -1) {
             firstNoteOfBar[bar] = static_cast<int32_t>(i);
         }
+        ++octaves[std::min<size_t>(melody[i].key / 12, 15)];
     }
     notes->setBarIndex(&firstNoteOfBar);
 
-    std::array<int32_t, 16> octaves{};
-    for (const NoteRecord& n : melody) ++octaves[std::min<size_t>(n.key / 12, 15)];
     size_t mostFrequent = 0;
     for (size_t octave = 1; octave < octaves.size(); ++octave) {
         if (octaves[octave] > octaves[mostFrequent]) mostFrequent = octave;

@@ -51,16 +51,10 @@ int CompositionLoader::attach(Composition& composition) {
     storedNotes_ = 0;
     storedEvents_ = 0;
     openNotes_ = 0;
-    queueOf_.clear();
-    queues_.clear();
+    for (auto& queues : queuesOfChannel_) queues.clear();
     pending_.clear();
     freePending_ = -1;
     if (!isOpen()) return -1;
-    try {
-        queueOf_.assign(kKeyChannelCount, -1);
-    } catch (const std::bad_alloc&) {
-        return 1;
-    }
     composition_ = &composition;
     return 0;
 }
@@ -120,8 +114,20 @@ int CompositionLoader::readHeader() {
 }
 
 bool CompositionLoader::locateInAnotherBeat(int64_t now, bool endsANote) {
-    // Most of the rest lie in the bar of the event before: that bar is remembered, and only a
-    // tick outside it asks the meter map. Within it the beat steps on from the last one.
+    // Most of the rest lie in the bar of the event before, or in the next bar of the same
+    // meter: those bars are stepped to, and only a tick elsewhere asks the meter map. Within the
+    // bar the beat steps on from the last one.
+    const int64_t barLength = barEnd_ - barStart_;
+    if (now >= barEnd_ && barLength > 0 && now - barEnd_ < barLength &&
+        currentBar_ + 1 < std::min<int64_t>(nextMeterChange_, kMaxBars) &&
+        barEnd_ + barLength <= int64_t{std::numeric_limits<int32_t>::max()} + 1) {
+        ++currentBar_;
+        position_.bar = static_cast<uint16_t>(currentBar_);
+        barStart_ = barEnd_;
+        barEnd_ += barLength;
+        beatStart_ = 0;
+        beatEnd_ = 0;
+    }
     if (now >= barStart_ && now < barEnd_) {
         uint32_t beat = 0;
         if (now >= beatEnd_ && beatEnd_ > barStart_) {
@@ -163,6 +169,7 @@ bool CompositionLoader::locateInAnotherBeat(int64_t now, bool endsANote) {
             barStart_ = start;
             barEnd_ = end;
             barBeat_ = static_cast<uint32_t>(std::max(segment->ticksPerBeat, 1));
+            nextMeterChange_ = meter.nextMeterChange(currentBar_);
         }
     }
     return true;
@@ -171,6 +178,7 @@ bool CompositionLoader::locateInAnotherBeat(int64_t now, bool endsANote) {
 void CompositionLoader::forgetBar() {
     barStart_ = 0;
     barEnd_ = 0;
+    nextMeterChange_ = 0;
     beatStart_ = 0;
     beatEnd_ = 0;
 }
@@ -281,11 +289,6 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
 
     NoteTracks& notes = composition_->noteTracks();
     try {
-        int16_t& queueIndex = queueOf_[static_cast<size_t>(key + 128 * channel)];
-        if (queueIndex < 0) {
-            queues_.emplace_back();
-            queueIndex = static_cast<int16_t>(queues_.size() - 1);
-        }
         int32_t record = freePending_;
         if (record >= 0) {
             freePending_ = pending_[static_cast<size_t>(record)].next;
@@ -295,7 +298,7 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
         }
         pending_[static_cast<size_t>(record)] = {notes.count(channel),
                                                  static_cast<int32_t>(currentTick()), -1};
-        PendingQueue& queue = queues_[static_cast<size_t>(queueIndex)];
+        PendingQueue& queue = queueOf(channel, key);
         (queue.tail >= 0 ? pending_[static_cast<size_t>(queue.tail)].next : queue.head) = record;
         queue.tail = record;
         ++openNotes_;
@@ -313,10 +316,9 @@ void CompositionLoader::onNoteOff(int channel, int key, int velocity) {
     NoteTracks& notes = composition_->noteTracks();
     const int32_t tick = static_cast<int32_t>(currentTick());
     // The oldest sounding note of that key ends first.
-    const int16_t index = key >= 0 && key < 128 && !queueOf_.empty()
-                              ? queueOf_[static_cast<size_t>(key + 128 * channel)]
-                              : int16_t{-1};
-    PendingQueue* queue = index >= 0 ? &queues_[static_cast<size_t>(index)] : nullptr;
+    std::vector<PendingQueue>& queues = queuesOfChannel_[static_cast<size_t>(channel & 0x0F)];
+    PendingQueue* queue =
+        key >= 0 && key < 128 && !queues.empty() ? &queues[static_cast<size_t>(key)] : nullptr;
     if (queue != nullptr && queue->head >= 0) {
         const int32_t record = queue->head;
         const PendingNote found = pending_[static_cast<size_t>(record)];

@@ -3,6 +3,7 @@
 // tempo, key, SMPTE and channel messages into the event lists.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ class CompositionLoader : public MergedMidiReader {
     // The file's bytes, already read by the caller (at most kMaxFileSize of them).
     explicit CompositionLoader(std::vector<uint8_t> bytes);
 
-    // Answers -1 without an open file, 1 when the working lists could not be made, else 0.
+    // Answers -1 without an open file, else 0.
     int attach(Composition& composition);
     // Reads the file; afterwards status() is 0 or 101. A file beyond the limits is refused
     // (refusal() says which) as soon as that is known; a file above kMaxFileSize is not read.
@@ -71,7 +72,6 @@ class CompositionLoader : public MergedMidiReader {
         int32_t head = -1;
         int32_t tail = -1;
     };
-    static constexpr int kKeyChannelCount = 128 * 16;
 
     // Positions the current event; false (and the load refused) when it lies beyond the limits.
     // Events arrive in time order, most of them in the beat of the one before.
@@ -90,11 +90,14 @@ class CompositionLoader : public MergedMidiReader {
     void storeEvent(bool inChannelList, uint8_t kind, int32_t value, int32_t data = 0);
 
     Composition* composition_ = nullptr;
-    // The queue of each key and channel (key + 128 x channel) that has sounded, as an index
-    // into queues_, -1 for none: made as notes arrive, since a melody uses a few dozen of the
-    // 2048 and setting all of them up cost more than reading a small file.
-    std::vector<int16_t> queueOf_;
-    std::vector<PendingQueue> queues_;
+    // The queues of each channel by key, set up when the channel's first note arrives: a melody
+    // uses one channel of sixteen.
+    std::array<std::vector<PendingQueue>, 16> queuesOfChannel_;
+    PendingQueue& queueOf(int channel, int key) {
+        std::vector<PendingQueue>& queues = queuesOfChannel_[static_cast<size_t>(channel)];
+        if (queues.empty()) queues.resize(128);
+        return queues[static_cast<size_t>(key)];
+    }
     // The records of the sounding notes, and the first free one (-1 none): ended notes leave
     // their records for the next ones, so the pool grows only with the notes sounding at once.
     std::vector<PendingNote> pending_;
@@ -113,6 +116,8 @@ class CompositionLoader : public MergedMidiReader {
     uint32_t barBeat_ = 1;
     int64_t beatStart_ = 0;
     int64_t beatEnd_ = 0;
+    // The first bar after it in another meter.
+    int64_t nextMeterChange_ = 0;
     int32_t storedNotes_ = 0;
     int32_t storedEvents_ = 0;
     std::string refusal_;

@@ -56,26 +56,6 @@ void NoteTracks::freeList(int list) {
     lists_[list] = List{};
 }
 
-NoteRecord* NoteTracks::newNote(int list) {
-    if (!validList(list)) return nullptr;
-    List& target = lists_[list];
-    // No list holds more notes than a file may bring; only an absurd pattern rendered over a
-    // long piece would get here, and it stops at the limit instead of filling the memory.
-    if (static_cast<int32_t>(target.notes.size()) >= limits::kMaxNotes) return nullptr;
-    try {
-        // The list's capacity grows by a fixed step, as it always has; the storage below it
-        // grows geometrically, since reserving each step exactly would copy the whole list
-        // every ten notes and make loading a long melody quadratic.
-        const bool full = static_cast<int32_t>(target.notes.size()) >= target.capacity;
-        target.notes.emplace_back();
-        if (full) target.capacity += kGrowthStep;
-    } catch (const std::bad_alloc&) {
-        status_ = kStatusOutOfMemory;
-        return nullptr;
-    }
-    return &target.notes.back();
-}
-
 bool NoteTracks::append(const NoteRecord& note) {
     NoteRecord* added = newNote(note.list);
     if (added == nullptr) return false;
@@ -205,17 +185,19 @@ bool NoteTracks::melodyCheck(int list) {
     auto& notes = lists_[list].notes;
     const int32_t threshold = std::max(meterMap_.ticksPerQuarter / 32 - 1, 1);
 
-    // Doubled notes (same start, same key) count as one; the longer one stands for both.
-    for (size_t i = 1; i < notes.size();) {
-        NoteRecord& before = notes[i - 1];
+    // Doubled notes (same start, same key) count as one; the longer one stands for both. The
+    // list is closed up in one pass, since erasing each double would be quadratic.
+    size_t kept = 0;
+    for (size_t i = 1; i < notes.size(); ++i) {
+        NoteRecord& before = notes[kept];
         const NoteRecord& current = notes[i];
         if (current.position == before.position && current.key == before.key) {
             before.duration = std::max(before.duration, current.duration);
-            notes.erase(notes.begin() + static_cast<std::ptrdiff_t>(i));
-        } else {
-            ++i;
+        } else if (++kept != i) {
+            notes[kept] = current;
         }
     }
+    if (!notes.empty()) notes.resize(kept + 1);
 
     if (notes.size() < 7) {
         status_ = kStatusTooLittleMaterial;
@@ -236,9 +218,10 @@ bool NoteTracks::melodyCheck(int list) {
     };
 
     int run = 0;
-    int32_t previousStart = meterMap_.tickOfPosition(notes[0].position);
+    PositionTicks tickOf(meterMap_);
+    int32_t previousStart = tickOf(notes[0].position);
     for (size_t j = 1; j < notes.size(); ++j) {
-        const int32_t start = meterMap_.tickOfPosition(notes[j].position);
+        const int32_t start = tickOf(notes[j].position);
         const int32_t d = start - previousStart;
         previousStart = start;
         if (d >= threshold || notes[j].key == notes[j - 1].key) {

@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <new>
 #include <vector>
 
+#include "engine/Limits.h"
 #include "engine/Wctpu.h"
 
 namespace varimel {
@@ -120,7 +122,25 @@ class NoteTracks {
     bool validList(int list) const { return list >= 0 && list < kListCount; }
     // A new default record at the end of the list, or nullptr when the list is full or the
     // memory runs out.
-    NoteRecord* newNote(int list);
+    NoteRecord* newNote(int list) {
+        if (!validList(list)) return nullptr;
+        List& target = lists_[list];
+        // No list holds more notes than a file may bring; only an absurd pattern rendered over a
+        // long piece would get here, and it stops at the limit instead of filling the memory.
+        if (static_cast<int32_t>(target.notes.size()) >= limits::kMaxNotes) return nullptr;
+        try {
+            // The list's capacity grows by a fixed step, as it always has; the storage below it
+            // grows geometrically, since reserving each step exactly would copy the whole list
+            // every ten notes and make loading a long melody quadratic.
+            const bool full = static_cast<int32_t>(target.notes.size()) >= target.capacity;
+            target.notes.emplace_back();
+            if (full) target.capacity += kGrowthStep;
+        } catch (const std::bad_alloc&) {
+            status_ = kStatusOutOfMemory;
+            return nullptr;
+        }
+        return &target.notes.back();
+    }
     // Updates the melody summary for a note just stored; the answer is append's.
     bool noteAdded(const NoteRecord& note) {
         if (note.list == 0) {

@@ -99,6 +99,12 @@ const MeterMap::Run* MeterMap::runOfBar(int64_t bar) const {
     return it == runs_.begin() ? &runs_.front() : &*(it - 1);
 }
 
+int64_t MeterMap::nextMeterChange(int64_t bar) const {
+    auto it = std::upper_bound(runs_.begin(), runs_.end(), bar,
+                               [](int64_t b, const Run& run) { return b < run.startBar; });
+    return it == runs_.end() ? std::numeric_limits<int64_t>::max() : it->startBar;
+}
+
 const MeterSegment* MeterMap::segmentOfBar(int32_t bar) const {
     const Run* run = runOfBar(bar);
     return run ? &segments_[run->segment] : nullptr;
@@ -148,13 +154,22 @@ SongPosition MeterMap::positionOfTick(int32_t ticks) const {
     return pos;
 }
 
+void MeterMap::barStartAndBeat(int32_t bar, int64_t& start, int64_t& beatTicks) const {
+    const Run* run = runOfBar(bar);
+    if (!run) {
+        start = 0;
+        beatTicks = 1;
+        return;
+    }
+    start = run->startTick + (bar - run->startBar) * barLength(segments_[run->segment]);
+    beatTicks = segments_[run->segment].ticksPerBeat;
+}
+
 int32_t MeterMap::tickOfPosition(const SongPosition& pos) const {
-    const Run* run = runOfBar(pos.bar);
-    if (!run) return pos.beat + pos.tick;
-    const int64_t barStart =
-        run->startTick + (pos.bar - run->startBar) * barLength(segments_[run->segment]);
-    return clampToInt32(barStart + int64_t{pos.beat} * segments_[run->segment].ticksPerBeat +
-                        pos.tick);
+    int64_t barStart = 0;
+    int64_t beatTicks = 1;
+    barStartAndBeat(pos.bar, barStart, beatTicks);
+    return clampToInt32(barStart + int64_t{pos.beat} * beatTicks + pos.tick);
 }
 
 int32_t MeterMap::tickOfBar(int32_t bar) const {

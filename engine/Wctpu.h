@@ -2,8 +2,10 @@
 // constant meter at a time.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,10 +64,14 @@ class MeterMap {
 
     SongPosition positionOfTick(int32_t ticks) const;
     int32_t tickOfPosition(const SongPosition& pos) const;
+    // Where a bar starts, and the length of its beats (0 and 1 without any meter).
+    void barStartAndBeat(int32_t bar, int64_t& start, int64_t& beatTicks) const;
     int32_t tickOfBar(int32_t bar) const;
     int32_t distance(const SongPosition& a, const SongPosition& b) const;
     uint32_t quantiseDuration(int32_t ticks) const;
 
+    // The first bar after `bar` where another segment takes over; INT64_MAX when none does.
+    int64_t nextMeterChange(int64_t bar) const;
     // Like positionOfTick, but the bar is not cut to 16 bits (loaders check it against their
     // limit).
     int64_t barOfTick(int64_t ticks) const;
@@ -84,6 +90,28 @@ class MeterMap {
 
     std::vector<MeterSegment> segments_;
     std::vector<Run> runs_;
+};
+
+// Ticks of positions taken bar after bar, as tickOfPosition gives them, with each bar's start
+// looked up once rather than for every position.
+class PositionTicks {
+  public:
+    explicit PositionTicks(const MeterMap& meters) : meters_(meters) {}
+    int32_t operator()(const SongPosition& pos) {
+        if (pos.bar != bar_) {
+            meters_.barStartAndBeat(pos.bar, barStart_, beatTicks_);
+            bar_ = pos.bar;
+        }
+        const int64_t tick = barStart_ + int64_t{pos.beat} * beatTicks_ + pos.tick;
+        return static_cast<int32_t>(std::clamp<int64_t>(tick, std::numeric_limits<int32_t>::min(),
+                                                        std::numeric_limits<int32_t>::max()));
+    }
+
+  private:
+    const MeterMap& meters_;
+    int32_t bar_ = -1;
+    int64_t barStart_ = 0;
+    int64_t beatTicks_ = 1;
 };
 
 // The position of a tick as the window and the command line show it: the bar from 1 right-aligned

@@ -148,6 +148,16 @@ TEST(NoteTracks, DoubledNotesCountAsOne) {
     EXPECT_EQ(tracks.status(), 92);
     EXPECT_EQ(tracks.count(0), 6);
     EXPECT_EQ(tracks.note(5, 0)->duration, 480);  // the survivor keeps the longer length
+
+    // Doubles inside the melody: the notes after them close up in their order.
+    NoteTracks inside = tracksIn44();
+    add(inside, 60, 0, 240);
+    for (int copy = 0; copy < 3; ++copy) add(inside, 62, 480, 120 * (copy + 1));
+    for (int i = 2; i < 8; ++i) add(inside, 60 + 2 * i, i * 480);
+    EXPECT_TRUE(inside.melodyCheck(0));
+    ASSERT_EQ(inside.count(0), 8);
+    EXPECT_EQ(inside.note(1, 0)->duration, 360);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(inside.note(i, 0)->key, 60 + 2 * i) << i;
 }
 
 TEST(NoteTracks, MelodyCheckRejectsFewPitchClassesAndLowMelodies) {

@@ -196,42 +196,6 @@ void MidiFileReader::resetClock() {
     remainder_ = 0;
 }
 
-namespace {
-constexpr std::int64_t kRemainderCarry = std::int64_t{1} << 60;
-}  // namespace
-
-bool MidiFileReader::advanceClock(long delta) {
-    if (delta < 0) return true;
-    // q whole milliseconds per tick, r the rest in 1/divisor ms; 64-bit so r x delta cannot
-    // overflow (r < 65535000, delta < 2^28).
-    // Divided once per tempo, not once per event.
-    if (tempo_ != clockTempo_ || divisor_ != clockDivisor_) {
-        clockTempo_ = tempo_;
-        clockDivisor_ = divisor_;
-        clockWhole_ = divisor_ > 0 ? tempo_ / divisor_ : 0;
-        clockRest_ = divisor_ > 0 ? tempo_ % divisor_ : 0;
-    }
-    const std::int64_t q = clockWhole_;
-    const std::int64_t r = clockRest_;
-    if ((delta / 1000) * q >= kLargePauseSeconds || delta >= kLargePauseTicks) {
-        onLargePause(delta);
-        // The clock jumps to the pause; only the fraction of a millisecond carries over.
-        if (divisor_ > 0) remainder_ %= divisor_;
-        elapsedMs_ = delta * q;
-        return false;
-    }
-    elapsedMs_ += delta * q;
-    if (divisor_ > 0) {
-        // r x delta < 2^26 x 2^24, so a remainder below 2^62 - 2^50 cannot overflow.
-        remainder_ += r * delta;
-        if (remainder_ >= kRemainderCarry) {
-            elapsedMs_ += remainder_ / divisor_;
-            remainder_ %= divisor_;
-        }
-    }
-    return true;
-}
-
 // ---- header and tracks ----
 
 std::int64_t MidiFileReader::findHeader() {
@@ -448,6 +412,20 @@ int MidiFileReader::finish() {
 std::int64_t MidiFileReader::readEvent(std::int64_t trackEnd) {
     if (fatal_) return 0;
     eventStart_ = filePosition_;
+    // A note, with its status byte or in running status, decoded from the bytes at hand: nearly
+    // every event of a melody.
+    if (const std::uint8_t* bytes = fetch(filePosition_, 3);
+        bytes != nullptr && (options_[0] & kOptRawNotes) == 0) {
+        const bool running = bytes[0] < 0x80;
+        const int noteStatus = running ? runningStatus_ : bytes[0];
+        if (noteStatus >= 0 && (noteStatus & 0xE0) == 0x80) {
+            const std::uint8_t* data = running ? bytes : bytes + 1;
+            filePosition_ += running ? 2 : 3;
+            runningStatus_ = noteStatus;
+            deliverNote(noteStatus, data[0], data[1]);
+            return fatal_ ? 0 : filePosition_ - eventStart_;
+        }
+    }
     int status = 0;
     const std::uint8_t* next = fetch(filePosition_, 1);
     if (next != nullptr && *next < 0x80 && runningStatus_ >= 0) {
@@ -463,14 +441,14 @@ std::int64_t MidiFileReader::readEvent(std::int64_t trackEnd) {
         return 0;
     }
     bool ok = false;
-    if (status == kMeta) {
+    if (status < 0xF0) {
+        ok = readChannelMessage(status, trackEnd);
+    } else if (status == kMeta) {
         ok = readMeta(trackEnd);
     } else if (status == kSysex || status == kSysexEscape) {
         ok = readSysex(status, trackEnd);
-    } else if (status >= 0xF0) {
-        ok = readSystemMessage(status);
     } else {
-        ok = readChannelMessage(status, trackEnd);
+        ok = readSystemMessage(status);
     }
     if (!ok || fatal_) return 0;
     return filePosition_ - eventStart_;
@@ -697,8 +675,31 @@ bool MidiFileReader::readSystemMessage(int status) {
     return true;
 }
 
-bool MidiFileReader::readChannelMessage(int status, std::int64_t trackEnd) {
+inline bool MidiFileReader::readChannelMessage(int status, std::int64_t trackEnd) {
     runningStatus_ = status;
+    const int kind = status & 0xF0;
+    // Notes come first, decoded here: they are nearly every event of a melody.
+    if ((kind == kNoteOn || kind == kNoteOff) && (options_[0] & kOptRawNotes) == 0) {
+        const std::uint8_t* data = readBytes(2);
+        if (data == nullptr) return false;
+        deliverNote(status, data[0], data[1]);
+        return true;
+    }
+    return readOtherChannelMessage(status, trackEnd);
+}
+
+inline void MidiFileReader::deliverNote(int status, int key, int velocity) {
+    // Key and velocity arrive copied: a callback that peeks may move the window under the bytes.
+    if (key >= 0x80) warning("invalid note value used");
+    if (velocity >= 0x80) warning("invalid note velocity used");
+    if ((status & 0xF0) == kNoteOn && velocity > 0) {
+        onNoteOn(status & 0x0F, key, velocity);
+    } else {
+        onNoteOff(status & 0x0F, key, velocity);
+    }
+}
+
+bool MidiFileReader::readOtherChannelMessage(int status, std::int64_t trackEnd) {
     const int kind = status & 0xF0;
     const int ch = status & 0x0F;
     const int count = dataBytesOf(status);

@@ -173,8 +173,37 @@ class MidiFileReader : public MidiFileBuffer {
     void stopReading(bool asFailure);
     // Moves the millisecond clock on by delta ticks at the current tempo. A pause of 2^24 ticks
     // or of an hour or more is reported through onLargePause; the clock then jumps and the
-    // answer is false, so that the caller ends what the pause belongs to.
-    bool advanceClock(long delta);
+    // answer is false, so that the caller ends what the pause belongs to. Inline: it runs for
+    // every tick that has events.
+    bool advanceClock(long delta) {
+        if (delta < 0) return true;
+        // q whole milliseconds per tick, r the rest in 1/divisor ms, divided once per tempo.
+        if (tempo_ != clockTempo_ || divisor_ != clockDivisor_) {
+            clockTempo_ = tempo_;
+            clockDivisor_ = divisor_;
+            clockWhole_ = divisor_ > 0 ? tempo_ / divisor_ : 0;
+            clockRest_ = divisor_ > 0 ? tempo_ % divisor_ : 0;
+        }
+        const std::int64_t q = clockWhole_;
+        const std::int64_t r = clockRest_;
+        if ((delta / 1000) * q >= midi::kLargePauseSeconds || delta >= midi::kLargePauseTicks) {
+            onLargePause(delta);
+            // The clock jumps to the pause; only the fraction of a millisecond carries over.
+            if (divisor_ > 0) remainder_ %= divisor_;
+            elapsedMs_ = delta * q;
+            return false;
+        }
+        elapsedMs_ += delta * q;
+        if (divisor_ > 0) {
+            // r x delta < 2^26 x 2^24, so a remainder below 2^60 + 2^50 cannot overflow.
+            remainder_ += r * delta;
+            if (remainder_ >= kRemainderCarry) {
+                elapsedMs_ += remainder_ / divisor_;
+                remainder_ %= divisor_;
+            }
+        }
+        return true;
+    }
     // Hands over a sysex sent in packets whose closing packet never came, when its track ends.
     void flushSysexPackets(int trackNumber);
     // Reports progress through onProgress when the percentage grows.
@@ -217,11 +246,16 @@ class MidiFileReader : public MidiFileBuffer {
     void deliverSysex(const std::uint8_t* data, std::int64_t length);
     bool readSystemMessage(int status);
     bool readChannelMessage(int status, std::int64_t trackEnd);
+    // A note on or off, to onNoteOn or onNoteOff.
+    void deliverNote(int status, int key, int velocity);
+    // Every channel message but the decoded notes.
+    bool readOtherChannelMessage(int status, std::int64_t trackEnd);
     void dispatchController(int status, int number, int value, std::int64_t trackEnd);
     bool matchPitchBendRange(int status, std::int64_t trackEnd, int* semitones);
 
     int format_ = 0;
     int division_ = 0;
+    static constexpr std::int64_t kRemainderCarry = std::int64_t{1} << 60;
     // The clock: elapsedMs_ plus remainder_ / divisor_ milliseconds. The remainder is carried
     // over into whole milliseconds only when it grows large, not on every event.
     std::int64_t elapsedMs_ = 0;
