@@ -6,6 +6,7 @@
 #include <new>
 #include <numeric>
 
+#include "engine/ScoreOrder.h"
 #include "engine/Tonality.h"
 
 namespace varimel {
@@ -159,18 +160,11 @@ uint16_t semitoneNeighbours(uint16_t set) {
     return static_cast<uint16_t>(((set << 1) | (set >> 1)) & 0xFFF);
 }
 
-// The indices 0..N-1 by descending score, equal scores in index order: what a stable sort
-// answers, without the buffer it allocates for a few dozen entries, many times per bar.
+// The indices 0..N-1 by descending score, equal scores in index order.
 template <size_t N, typename Score>
 void orderByScore(std::array<int, N>& order, Score score) {
     std::iota(order.begin(), order.end(), 0);
-    for (size_t i = 1; i < N; ++i) {
-        const int item = order[i];
-        const auto itemScore = score(item);
-        size_t j = i;
-        for (; j > 0 && itemScore > score(order[j - 1]); --j) order[j] = order[j - 1];
-        order[j] = item;
-    }
+    sortIndicesByScore(std::span<int>(order), score);
 }
 
 // What the harmonizer needs of every key, the same for every melody: worked out once.
@@ -738,13 +732,10 @@ void Harmonizer::addCadenceBonus(int32_t bar) {
 
 void Harmonizer::selectChords(int32_t bar) {
     std::array<int, kKeyCount> order{};
-    auto sortKeys = [&] {
-        orderByScore(order, [&](int k) { return score_[static_cast<size_t>(k)]; });
-    };
     auto scoreOf = [&](int k) { return score_[static_cast<size_t>(k)]; };
     auto typeOf = [&](int k) { return chordType_[static_cast<size_t>(k)]; };
 
-    sortKeys();
+    orderByScore(order, scoreOf);
     const auto threshold = truncatedThreshold(options_.kDSFilter * scoreOf(order[0]));
 
     const int32_t previousBar = bar - direction_;
@@ -762,7 +753,8 @@ void Harmonizer::selectChords(int32_t bar) {
                 score_[static_cast<size_t>(k)] += 1.0f;
             }
         }
-        sortKeys();
+        // Sorted again from the order at hand, which the changed scores leave nearly right.
+        sortIndicesByScore(std::span<int>(order), scoreOf);
     }
     if (scoreOf(order[0]) <= 0.0f) return;
 

@@ -7,6 +7,7 @@
 #include <new>
 #include <numeric>
 
+#include "engine/ScoreOrder.h"
 #include "engine/Tonality.h"
 
 namespace varimel {
@@ -132,8 +133,7 @@ void addEvidence(int pc, int32_t count, int32_t duration, int32_t* countScores,
 
 // Keys ordered by score, highest first; equal scores keep key (or list) order.
 void orderByScore(std::span<KeyIndex> keys, std::span<const int32_t, kKeyCount> scores) {
-    std::stable_sort(keys.begin(), keys.end(),
-                     [&](KeyIndex a, KeyIndex b) { return scores[at(a)] > scores[at(b)]; });
+    sortByScore(keys, [&](KeyIndex k) { return scores[at(k)]; });
 }
 
 int noteBar(const NoteRecord& note) {

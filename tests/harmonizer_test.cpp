@@ -9,9 +9,13 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <numeric>
+#include <random>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "engine/ScoreOrder.h"
 #include "engine/Tonality.h"
 #include "engine/Wchordmaster.h"
 #include "support/melody.h"
@@ -500,3 +504,36 @@ INSTANTIATE_TEST_SUITE_P(Samples, HarmonizerSample,
                              std::erase(name, '_');
                              return name;
                          });
+
+// The packed score order answers what a stable sort by descending score does: ties in list
+// order (or index order from any start), -0 equal to +0, negative scores, and lists longer than
+// the packed array.
+TEST(ScoreOrder, AgreesWithAStableSortOnTiesSignedZerosAndLongLists) {
+    std::mt19937 random(7);
+    const float values[] = {0.0f, -0.0f, 1.0f, -1.0f, 2.5f, 3.0f, -7.25f};
+    for (int round = 0; round < 300; ++round) {
+        const size_t n = static_cast<size_t>(round % 41);
+        std::vector<float> scores(n);
+        for (float& score : scores) score = values[random() % std::size(values)];
+        auto scoreOf = [&](int i) { return scores[static_cast<size_t>(i)]; };
+        std::vector<int> expected(n);
+        std::iota(expected.begin(), expected.end(), 0);
+        std::shuffle(expected.begin(), expected.end(), random);
+        std::vector<int> listed = expected;
+        std::vector<int> fromAnyStart = expected;
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](int a, int b) { return scoreOf(a) > scoreOf(b); });
+        sortByScore(std::span<int>(listed), scoreOf);
+        EXPECT_EQ(listed, expected) << "round " << round;
+
+        std::sort(expected.begin(), expected.end(), [&](int a, int b) {
+            return scoreOf(a) != scoreOf(b) ? scoreOf(a) > scoreOf(b) : a < b;
+        });
+        sortIndicesByScore(std::span<int>(fromAnyStart), scoreOf);
+        EXPECT_EQ(fromAnyStart, expected) << "round " << round;
+    }
+    std::vector<int> counts = {3, -2, 3, 0, -2};
+    std::vector<int> order = {0, 1, 2, 3, 4};
+    sortByScore(std::span<int>(order), [&](int i) { return counts[static_cast<size_t>(i)]; });
+    EXPECT_EQ(order, (std::vector<int>{0, 2, 3, 1, 4}));
+}
