@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kDegreeShift = 16;
 constexpr ChordDescriptor kMinorChordBit = 0x100;
-constexpr ChordDescriptor kTypeMask = 0xFF;
+constexpr ChordDescriptor kTypeMask = ChordDictionary::kTypeMask;
 
 // The entries are kept in the harmonist's shorthand - degree, M (chord on a major key) or m
 // (on a minor key), type - so that each row reads as the progression it stands for: "1M0 5M1
@@ -209,6 +209,20 @@ void ChordDictionary::reset() {
     key_ = kNoKey;
     table_ = {};
     answers_ = nullptr;
+    describeKeys();
+}
+
+std::array<ChordDescriptor, kKeyCount> ChordDictionary::describedWithoutKey() {
+    std::array<ChordDescriptor, kKeyCount> described{};
+    for (KeyIndex k = 0; k < kKeyCount; ++k) {
+        described[static_cast<std::size_t>(k)] = isMinorKey(k) ? kMinorChordBit : 0;
+    }
+    return described;
+}
+
+void ChordDictionary::describeKeys() {
+    for (KeyIndex k = 0; k < kKeyCount; ++k)
+        keyDescriptors_[static_cast<std::size_t>(k)] = describe(k, 0);
 }
 
 void ChordDictionary::selectKey(KeyIndex key) {
@@ -219,9 +233,10 @@ void ChordDictionary::selectKey(KeyIndex key) {
     key_ = key;
     table_ = isMinorKey(key) ? minorTable() : majorTable();
     answers_ = &answersFor(isMinorKey(key));
+    describeKeys();
 }
 
-ChordDescriptor ChordDictionary::descriptor(KeyIndex chordKey, int type) const {
+ChordDescriptor ChordDictionary::describe(KeyIndex chordKey, int type) const {
     const int pc = tonicOf(chordKey);
     const int degree =
         isValidKey(key_) && pc >= 0 && pc < 12

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -31,6 +32,8 @@ struct DictionaryAnswers;
 class ChordDictionary {
   public:
     static constexpr int kAnyType = 255;
+    // The type's bits in a descriptor.
+    static constexpr ChordDescriptor kTypeMask = 0xFF;
 
     ChordDictionary() = default;
     ~ChordDictionary();
@@ -46,7 +49,12 @@ class ChordDictionary {
     KeyIndex key() const { return key_; }
     std::span<const DictionaryEntry> entries() const { return table_; }
 
-    ChordDescriptor descriptor(KeyIndex chordKey, int type) const;
+    ChordDescriptor descriptor(KeyIndex chordKey, int type) const {
+        if (chordKey >= 0 && chordKey < kKeyCount) {
+            return keyDescriptors_[static_cast<size_t>(chordKey)] | (type & kTypeMask);
+        }
+        return describe(chordKey, type);
+    }
 
     // The place (1..count) of the descriptor in the entry, searching from lastPosition down to
     // place 1 (from the last place when lastPosition is negative); 0 when absent.
@@ -70,7 +78,16 @@ class ChordDictionary {
     void makeCurrent();
 
   private:
+    // The descriptor worked out from the key's tonic and the selected key.
+    ChordDescriptor describe(KeyIndex chordKey, int type) const;
+    // Fills keyDescriptors_ for the selected key (or none).
+    void describeKeys();
+
     KeyIndex key_ = kNoKey;
+    // The descriptor of a chord on each key, its type left 0: the harmonizer asks for them
+    // several times a bar.
+    std::array<ChordDescriptor, kKeyCount> keyDescriptors_ = describedWithoutKey();
+    static std::array<ChordDescriptor, kKeyCount> describedWithoutKey();
     std::span<const DictionaryEntry> table_;
     const DictionaryAnswers* answers_ = nullptr;  // the table's answers worked out in advance
 };

@@ -568,8 +568,10 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
 
     // The bar's counts summed over any set of pitch classes, six pitch classes per table, so
     // that the 24 keys x 5 types below each cost a few lookups.
-    std::array<int, 64> lowSum{};
-    std::array<int, 64> highSum{};
+    std::array<int, 64> lowSum;  // every entry written below
+    std::array<int, 64> highSum;
+    lowSum[0] = 0;
+    highSum[0] = 0;
     for (size_t pc = 0; pc < 6; ++pc) {
         const size_t bit = size_t{1} << pc;
         for (size_t set = 0; set < bit; ++set) {
@@ -584,8 +586,8 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
     // the two outside sets are disjoint, but the outside sets may share a note, which then
     // counts twice: one set counted once and one counted again, for every key and type in one
     // sweep the compiler can vectorise.
-    std::array<uint16_t, kKeyCount * kChordTypeCount> countedOnce{};
-    std::array<uint16_t, kKeyCount * kChordTypeCount> countedTwice{};
+    std::array<uint16_t, kKeyCount * kChordTypeCount> countedOnce;  // every cell written below
+    std::array<uint16_t, kKeyCount * kChordTypeCount> countedTwice;
     const unsigned presentSet = present;
     for (size_t cell = 0; cell < patternFits_.size(); ++cell) {
         const unsigned fits = patternFits_[cell];
@@ -603,8 +605,8 @@ void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
         int bestScore = 0;
         for (int t = 0; t < typeLimit; ++t) {
             const size_t cell = key * kChordTypeCount + static_cast<size_t>(t);
-            const unsigned shared = countedTwice[cell];
-            const int typeScore = countIn(countedOnce[cell]) + (shared != 0 ? countIn(shared) : 0);
+            // An empty set counts 0, so the shared notes need no test.
+            const int typeScore = countIn(countedOnce[cell]) + countIn(countedTwice[cell]);
             // Only a better score needs the clash test: a clash would score 0, never a best.
             if (typeScore > bestScore &&
                 !(options_.DSFilter &&
