@@ -733,11 +733,13 @@ void Harmonizer::addCadenceBonus(int32_t bar) {
 }
 
 void Harmonizer::selectChords(int32_t bar) {
-    std::array<int, kKeyCount> order{};
+    // Sorted from the order of the bar before, which neighbouring bars' scores leave nearly
+    // right: the sort's answer does not depend on where it starts.
+    std::array<int, kKeyCount>& order = keyOrder_;
     auto scoreOf = [&](int k) { return score_[static_cast<size_t>(k)]; };
     auto typeOf = [&](int k) { return chordType_[static_cast<size_t>(k)]; };
 
-    orderByScore(order, scoreOf);
+    sortIndicesByScore(std::span<int>(order), scoreOf);
     const auto threshold = truncatedThreshold(options_.kDSFilter * scoreOf(order[0]));
 
     const int32_t previousBar = bar - direction_;

@@ -138,6 +138,12 @@ class Harmonizer {
     // The bar being harmonised.
     std::array<float, kKeyCount> score_{};
     std::array<int, kKeyCount> chordType_{};
+    // The keys in the order of the last bar's scores.
+    std::array<int, kKeyCount> keyOrder_ = [] {
+        std::array<int, kKeyCount> keys{};
+        for (size_t k = 0; k < keys.size(); ++k) keys[k] = static_cast<int>(k);
+        return keys;
+    }();
     std::array<int32_t, 12> pcCount_{};
     std::array<PitchClassStats, 12> pcStats_{};
 };

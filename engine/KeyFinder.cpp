@@ -78,31 +78,49 @@ const DegreeTable& degreeTable() {
 
 // The pitch pairs a fit compares, per key in summing order: I..V, VI, altered VI, VII,
 // altered VII. The altered pairs only count while they stay the minority.
+// The shares that decide how well a key fits: each degree's pitch class against its neighbour
+// (the semitone or tone it leans to), and the raised or lowered sixth and seventh against
+// theirs. Keys share most of these pitch-class pairs, so each pair's share is worked out once
+// per melody and the keys look it up.
 struct FitPair {
-    int pitch;
-    int neighbour;
+    int share;  // index into FitTables::shares
     bool altered;
 };
-using FitPairs = std::array<std::array<FitPair, 9>, kKeyCount>;
+struct FitTables {
+    static constexpr std::size_t kMostShares = 12 * 12;
+    std::array<std::array<FitPair, 9>, kKeyCount> pairs{};
+    std::array<std::pair<int, int>, kMostShares> shares{};  // (pitch class, its neighbour)
+    std::size_t shareCount = 0;
+};
 
-const FitPairs& fitPairs() {
-    static const FitPairs pairs = [] {
-        FitPairs p{};
+const FitTables& fitTables() {
+    static const FitTables tables = [] {
+        FitTables t{};
+        std::array<int, FitTables::kMostShares> shareOf{};
+        shareOf.fill(-1);
+        auto share = [&](int pitch, int neighbour) {
+            int& index = shareOf[at(pitch * 12 + neighbour)];
+            if (index < 0) {
+                index = static_cast<int>(t.shareCount);
+                t.shares[t.shareCount++] = {pitch, neighbour};
+            }
+            return index;
+        };
         for (KeyIndex key = 0; key < kKeyCount; ++key) {
             int n = 0;
             for (int degree = 0; degree < 7; ++degree) {
                 int neighbour = 0;
                 const int pitch = degreePitch(key, degree, &neighbour);
-                p[at(key)][at(n++)] = {pitch, neighbour, false};
+                t.pairs[at(key)][at(n++)] = {share(pitch, neighbour), false};
                 if (degree >= 5) {
                     const int altered = degreePitch(key, -(degree + 1), &neighbour);
-                    p[at(key)][at(n++)] = {altered, neighbour, true};
+                    t.pairs[at(key)][at(n++)] = {share(altered, neighbour), true};
                 }
             }
         }
-        return p;
+        return t;
     }();
-    return pairs;
+    return tables;
 }
 
 // The block's cells are int32; a pathological melody must not overflow them.
@@ -165,14 +183,21 @@ bool isStableMask(int mask, int32_t modeStT) {
 
 FitResult fitOf(std::span<const int32_t, 12> counts) {
     FitResult result;
-    const FitPairs& pairs = fitPairs();
+    const FitTables& tables = fitTables();
+    // Each pitch class's share against its neighbour; NaN where neither sounds.
+    std::array<double, FitTables::kMostShares> shares{};
+    for (std::size_t i = 0; i < tables.shareCount; ++i) {
+        const auto [pitch, neighbour] = tables.shares[i];
+        const int64_t own = counts[at(pitch)];
+        const int64_t total = own + counts[at(neighbour)];
+        shares[i] = total <= 0 ? std::numeric_limits<double>::quiet_NaN()
+                               : static_cast<double>(own) / static_cast<double>(total);
+    }
     for (KeyIndex key = 0; key < kKeyCount; ++key) {
         double sum = 0.0;
-        for (const FitPair& pair : pairs[at(key)]) {
-            const int64_t own = counts[at(pair.pitch)];
-            const int64_t total = own + counts[at(pair.neighbour)];
-            if (total <= 0) continue;
-            const double ratio = static_cast<double>(own) / static_cast<double>(total);
+        for (const FitPair& pair : tables.pairs[at(key)]) {
+            const double ratio = shares[at(pair.share)];
+            if (std::isnan(ratio)) continue;
             if (!pair.altered || ratio < 0.5) sum += ratio;
         }
         // Stored as a single float, so that a sum of shares that should give 7 tests as 1.0.
