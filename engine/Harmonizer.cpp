@@ -1,6 +1,7 @@
 #include "engine/Harmonizer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <new>
@@ -259,6 +260,10 @@ bool Harmonizer::prepare() {
         noteStart_.resize(static_cast<size_t>(noteCount_));
         barStart_.resize(static_cast<size_t>(barCount_) + 1);
         barLength_.resize(static_cast<size_t>(barCount_));
+        choices_.clear();
+        choices_.reserve(static_cast<size_t>(barCount_));
+        // At most half full, so that probes stay short.
+        choiceSlots_.assign(std::bit_ceil(2 * static_cast<size_t>(barCount_) + 1), -1);
     } catch (const std::bad_alloc&) {
         composition_.slots.clear();
         failed_ = true;
@@ -266,11 +271,12 @@ bool Harmonizer::prepare() {
     }
 
     const bool minor = isMinorKey(mainKey_);
+    const KeyTables& tables = keyTables();
+    PositionTicks tickOf(*meter_);
     for (int32_t i = 0; i < noteCount_; ++i) {
-        noteStart_[static_cast<size_t>(i)] = meter_->tickOfPosition(note(i).position);
-        const int d =
-            keyTables().degree[static_cast<size_t>(mainKey_)]
-                              [static_cast<size_t>(note(i).pitchClass % kPitchClassCount)];
+        noteStart_[static_cast<size_t>(i)] = tickOf(note(i).position);
+        const int d = tables.degree[static_cast<size_t>(mainKey_)]
+                                   [static_cast<size_t>(note(i).pitchClass % kPitchClassCount)];
         if (d != 0) noteClass_[static_cast<size_t>(i)] = kNoteClassTable[minor][degreeColumn(d)];
     }
     for (int32_t b = 0; b <= barCount_; ++b) {
@@ -278,7 +284,6 @@ bool Harmonizer::prepare() {
         if (b < barCount_) barLength_[static_cast<size_t>(b)] = meter_->ticksPerBar(b);
     }
 
-    const KeyTables& tables = keyTables();
     for (size_t k = 0; k < kKeyCount; ++k) {
         std::copy(tables.fits[k].begin(), tables.fits[k].end(),
                   patternFits_.begin() + static_cast<std::ptrdiff_t>(k * kChordTypeCount));
@@ -478,8 +483,21 @@ void Harmonizer::harmoniseBars() {
 void Harmonizer::harmoniseBar(int32_t bar) {
     const bool cadence = cadenceKindOf(bar) != cadence_kind::kNone;
     countPitchClasses(bar, cadence);
-    scoreKeys();
-    chooseChordTypes(bar, cadence);
+    const BarContent content{pcCount_, sustainedPitchClasses(bar), cadence};
+    int32_t& slot = choiceSlot(content);
+    if (slot >= 0) {
+        const BarChoice& known = choices_[static_cast<size_t>(slot)];
+        score_ = known.scores;
+        std::copy(known.types.begin(), known.types.end(), chordType_.begin());
+    } else {
+        scoreKeys();
+        chooseChordTypes(content.sustained, cadence);
+        BarChoice& made = choices_.emplace_back();  // reserved: one per bar at most
+        made.content = content;
+        made.scores = score_;
+        std::copy(chordType_.begin(), chordType_.end(), made.types.begin());
+        slot = static_cast<int32_t>(choices_.size() - 1);
+    }
     addRoleBonus();
     addProgressionBonus(bar);
     if (cadence) addCadenceBonus(bar);
@@ -553,15 +571,33 @@ void Harmonizer::scoreKeys() {
     }
 }
 
-void Harmonizer::chooseChordTypes(int32_t bar, bool cadence) {
-    uint16_t present = 0;
-    uint16_t sustained = 0;  // pitch classes that sound through most of the bar
+int32_t& Harmonizer::choiceSlot(const BarContent& content) {
+    uint64_t hash = content.sustained * 2u + (content.cadence ? 1u : 0u);
+    for (const int32_t count : content.counts) {
+        hash = (hash ^ static_cast<uint32_t>(count)) * 0x100000001B3u;
+    }
+    const size_t mask = choiceSlots_.size() - 1;
+    for (size_t at = (hash ^ (hash >> 29)) & mask;; at = (at + 1) & mask) {
+        int32_t& slot = choiceSlots_[at];
+        if (slot < 0 || choices_[static_cast<size_t>(slot)].content == content) return slot;
+    }
+}
+
+uint16_t Harmonizer::sustainedPitchClasses(int32_t bar) const {
+    uint16_t sustained = 0;
     const double sustainedLength = static_cast<double>(options_.kRecomChr) * barLength(bar);
     for (int pc = 0; pc < kPitchClassCount; ++pc) {
-        if (pcCount_[static_cast<size_t>(pc)] > 0) present |= pitchClassBit(pc);
         if (pcStats_[static_cast<size_t>(pc)].duration > sustainedLength) {
             sustained |= pitchClassBit(pc);
         }
+    }
+    return sustained;
+}
+
+void Harmonizer::chooseChordTypes(uint16_t sustained, bool cadence) {
+    uint16_t present = 0;
+    for (int pc = 0; pc < kPitchClassCount; ++pc) {
+        if (pcCount_[static_cast<size_t>(pc)] > 0) present |= pitchClassBit(pc);
     }
     // A cadence closes on a plain triad or a dominant seventh.
     const int typeLimit = cadence ? 2 : kChordTypeCount;

@@ -72,7 +72,9 @@ class Harmonizer {
     // Bar scoring.
     void countPitchClasses(int32_t bar, bool cadence);
     void scoreKeys();
-    void chooseChordTypes(int32_t bar, bool cadence);
+    // The pitch classes that sound through most of the bar.
+    uint16_t sustainedPitchClasses(int32_t bar) const;
+    void chooseChordTypes(uint16_t sustained, bool cadence);
     void addRoleBonus();
     void addProgressionBonus(int32_t bar);
     void addCadenceBonus(int32_t bar);
@@ -146,6 +148,25 @@ class Harmonizer {
     }();
     std::array<int32_t, 12> pcCount_{};
     std::array<PitchClassStats, 12> pcStats_{};
+
+    // What scoreKeys and chooseChordTypes make of a bar depends only on its pitch-class counts,
+    // its sustained pitch classes and whether it ends a phrase. Tunes repeat whole bars, so each
+    // such content is worked out once per piece and found again by its hash.
+    struct BarContent {
+        std::array<int32_t, 12> counts{};
+        uint16_t sustained = 0;
+        bool cadence = false;
+        friend bool operator==(const BarContent&, const BarContent&) = default;
+    };
+    struct BarChoice {
+        BarContent content;
+        std::array<float, kKeyCount> scores{};
+        std::array<int8_t, kKeyCount> types{};
+    };
+    // The choice made for this content before, or the empty slot (-1) where it goes.
+    int32_t& choiceSlot(const BarContent& content);
+    std::vector<BarChoice> choices_;    // room for one per bar, made in prepare()
+    std::vector<int32_t> choiceSlots_;  // open addressing into choices_, -1 empty
 };
 
 }  // namespace varimel
