@@ -797,6 +797,8 @@ int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
         if (const int refused = refuseSameFiles(files, planned)) return refused;
     }
 
+    // New output files are synced together once the batch is done, not one by one.
+    DeferredSync sync;
     // The lines go out as the tunes finish, in file order: a worker that runs ahead waits
     // rather than piling up lines, so memory stays flat however many files there are.
     OutputFile jsonl;
@@ -806,32 +808,43 @@ int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
     }
     const unsigned jobs =
         std::clamp<unsigned>(options.jobs, 1, static_cast<unsigned>(files.size()));
-    const size_t window = size_t{4} * jobs;
+    const size_t window = size_t{32} * jobs;
     std::mutex mutex;
     std::condition_variable written;
     std::map<size_t, BatchResult> waiting;  // finished, not yet written
     size_t nextToWrite = 0;
     BatchSummary summary;
     bool writeFailed = false;
+    bool writing = false;  // a worker is writing lines: the others only hand theirs in
 
+    // The lines are written outside the lock, by one worker at a time, so that a worker that
+    // finishes a tune never waits for another's write to the disk.
     auto finish = [&](size_t i, BatchResult result) {
         std::unique_lock lock(mutex);
         waiting.emplace(i, std::move(result));
-        bool moved = false;
-        for (auto first = waiting.begin(); first != waiting.end() && first->first == nextToWrite;
-             first = waiting.begin()) {
-            BatchResult& done = first->second;
-            done.line += '\n';
-            if (std::fwrite(done.line.data(), 1, done.line.size(), jsonl.handle()) !=
-                done.line.size()) {
-                writeFailed = true;
+        if (writing) return;
+        writing = true;
+        std::string lines;
+        for (;;) {
+            lines.clear();
+            for (auto first = waiting.begin();
+                 first != waiting.end() && first->first == nextToWrite; first = waiting.begin()) {
+                BatchResult& done = first->second;
+                lines += done.line;
+                lines += '\n';
+                summary.add(files[nextToWrite], done.status, done.failed);
+                waiting.erase(first);
+                ++nextToWrite;
             }
-            summary.add(files[nextToWrite], done.status, done.failed);
-            waiting.erase(first);
-            ++nextToWrite;
-            moved = true;
+            if (lines.empty()) break;
+            written.notify_all();
+            lock.unlock();
+            const bool ok =
+                std::fwrite(lines.data(), 1, lines.size(), jsonl.handle()) == lines.size();
+            lock.lock();
+            if (!ok) writeFailed = true;
         }
-        if (moved) written.notify_all();
+        writing = false;
     };
     std::atomic<size_t> next{0};
     auto worker = [&] {
@@ -854,6 +867,10 @@ int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
         std::cerr << "varimel-cli: "
                   << (jsonl.error().empty() ? "cannot write the JSON lines" : jsonl.error())
                   << '\n';
+        return 1;
+    }
+    if (std::string error; !sync.finish(&error)) {
+        std::cerr << "varimel-cli: " << error << '\n';
         return 1;
     }
     return summary.report(files.size());

@@ -5,12 +5,15 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <system_error>
 #include <unordered_map>
 
 #if defined(__unix__) || defined(__APPLE__)
+#include <fcntl.h>
 #include <unistd.h>
 #define VARIMEL_HAVE_FSYNC 1
 #endif
@@ -43,7 +46,70 @@ fs::path temporaryNameBeside(const fs::path& target) {
     return folder.empty() ? fs::path(name.str()) : folder / name.str();
 }
 
+// The folders whose new files wait for a DeferredSync to sync them.
+struct Deferral {
+    std::mutex mutex;
+    int active = 0;
+    std::set<fs::path> folders;
+};
+
+Deferral& deferral() {
+    static Deferral shared;
+    return shared;
+}
+
+// True when the sync of a new file in `folder` is left to the living DeferredSync.
+bool deferSyncOf(const fs::path& folder) {
+    Deferral& d = deferral();
+    std::lock_guard lock(d.mutex);
+    if (d.active == 0) return false;
+    d.folders.insert(folder.empty() ? fs::path(".") : folder);
+    return true;
+}
+
 }  // namespace
+
+DeferredSync::DeferredSync() {
+    Deferral& d = deferral();
+    std::lock_guard lock(d.mutex);
+    ++d.active;
+}
+
+DeferredSync::~DeferredSync() {
+    finish();
+}
+
+bool DeferredSync::finish(std::string* error) {
+    if (finished_) return true;
+    finished_ = true;
+    std::set<fs::path> folders;
+    {
+        Deferral& d = deferral();
+        std::lock_guard lock(d.mutex);
+        --d.active;
+        // Another deferral still running keeps the folders for its own end.
+        if (d.active == 0) folders.swap(d.folders);
+    }
+    bool ok = true;
+#ifdef VARIMEL_HAVE_FSYNC
+    for (const fs::path& folder : folders) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int code = fd < 0 ? errno : 0;
+#ifdef __linux__
+        if (fd >= 0 && ::syncfs(fd) != 0) code = errno;
+#else
+        ::sync();
+        if (fd >= 0 && ::fsync(fd) != 0) code = errno;
+#endif
+        if (fd >= 0) ::close(fd);
+        if (code != 0 && ok) {
+            ok = false;
+            if (error != nullptr) *error = "cannot sync " + folder.string() + ": " + reasonOf(code);
+        }
+    }
+#endif
+    return ok;
+}
 
 fs::path resolveOutputPath(const fs::path& path, std::error_code& error) {
     error.clear();
@@ -95,6 +161,7 @@ bool OutputFile::open(const fs::path& target) {
     target_ = resolveOutputPath(target, ec);
     if (ec) return fail(ec.message());
     const fs::file_status status = fs::status(target_, ec);
+    newTarget_ = !fs::exists(status);
     if (fs::is_directory(status)) return fail(reasonOf(EISDIR));
     if (fs::exists(status) && !fs::is_regular_file(status)) {
         // A FIFO or a device: renaming over it would destroy it, so the bytes go straight in.
@@ -120,8 +187,10 @@ bool OutputFile::commit() {
     bool written = std::ferror(file_) == 0 && std::fflush(file_) == 0;
     int code = errno;
 #ifdef VARIMEL_HAVE_FSYNC
-    // The rename must not reach the disk before the data it points to.
-    if (written && seekable() && ::fsync(::fileno(file_)) != 0) {
+    // The rename must not reach the disk before the data it points to, unless there was nothing
+    // before it and a DeferredSync syncs the folder later.
+    if (written && seekable() && !(newTarget_ && deferSyncOf(target_.parent_path())) &&
+        ::fsync(::fileno(file_)) != 0) {
         written = false;
         code = errno;
     }

@@ -50,7 +50,28 @@ class OutputFile {
     std::filesystem::path temporary_;
     std::FILE* file_ = nullptr;
     bool standardOutput_ = false;
+    bool newTarget_ = false;  // nothing was there when open() looked
     std::string error_;
+};
+
+// While one lives, committing a file that did not exist before skips that file's own sync: a
+// batch of thousands of new files syncs them all at its end, which costs one wait instead of
+// thousands. A file that replaces another is still synced before the rename, so that a crash
+// never trades a good old file for an empty new one.
+class DeferredSync {
+  public:
+    DeferredSync();
+    // Syncs what finish() has not.
+    ~DeferredSync();
+    DeferredSync(const DeferredSync&) = delete;
+    DeferredSync& operator=(const DeferredSync&) = delete;
+
+    // Syncs the file systems of the folders new files went into. False, with `error` (when
+    // given) naming the folder and the reason, when some data may not have reached the disk.
+    bool finish(std::string* error = nullptr);
+
+  private:
+    bool finished_ = false;
 };
 
 // Writes `content` to `target` through an OutputFile. On failure `error` (when given) reads

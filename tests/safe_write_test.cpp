@@ -98,6 +98,37 @@ TEST(SafeWrite, FailuresNameTheUsersFileAndTheReasonAndLeaveNothing) {
     EXPECT_EQ(entriesIn(dir.path()), ::geteuid() != 0 ? 1u : 0u);
 }
 
+// A batch defers the syncs of the files it creates to one at its end: the files are all there
+// and whole, a file that replaced another still did so through the rename, and a folder that can
+// no longer be synced is reported rather than passed over.
+TEST(SafeWrite, DeferredSyncsLeaveWholeFilesAndReportAFolderThatCannotBeSynced) {
+    TempDir dir;
+    fs::create_directories(dir / "out");
+    fs::create_directories(dir / "gone");
+    put(dir / "out" / "old.mid", "old");
+    {
+        DeferredSync sync;
+        for (int i = 0; i < 20; ++i) {
+            const fs::path file = dir / "out" / ("new" + std::to_string(i) + ".mid");
+            ASSERT_TRUE(writeFileAtomically(file, std::string(1000 + i, 'x')));
+        }
+        ASSERT_TRUE(writeFileAtomically(dir / "out" / "old.mid", "replaced"));
+        std::string error;
+        EXPECT_TRUE(sync.finish(&error)) << error;
+        EXPECT_TRUE(sync.finish());  // once is enough
+    }
+    EXPECT_EQ(entriesIn(dir / "out"), 21u);  // no temporary file left behind
+    EXPECT_EQ(contents(dir / "out" / "new19.mid"), std::string(1019, 'x'));
+    EXPECT_EQ(contents(dir / "out" / "old.mid"), "replaced");
+
+    DeferredSync sync;
+    ASSERT_TRUE(writeFileAtomically(dir / "gone" / "lost.mid", "data"));
+    fs::remove_all(dir / "gone");
+    std::string error;
+    EXPECT_FALSE(sync.finish(&error));
+    EXPECT_NE(error.find("gone"), std::string::npos) << error;
+}
+
 TEST(SafeWrite, StandardOutputIsADash) {
     testing::internal::CaptureStdout();
     std::string error;
