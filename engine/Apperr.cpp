@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <mutex>
@@ -207,13 +208,23 @@ StatusCode Composition::analyseMelody(int melodyRow, bool retune) {
     notes->setBarIndex(nullptr);
     firstNoteOfBar.assign(static_cast<size_t>(barCount), -1);
     const auto& melody = notes->notes(0);
-    std::array<int32_t, 16> octaves{};
+    // Octaves counted in two tables, even and odd notes, so that one count need not wait for
+    // the one before; only the first note of a run in one bar can be its bar's first.
+    std::array<std::array<int32_t, 16>, 2> octaveCounts{};
+    size_t previousBar = SIZE_MAX;
     for (size_t i = 0; i < melody.size(); ++i) {
         const size_t bar = melody[i].position.bar;
-        if (bar < firstNoteOfBar.size() && firstNoteOfBar[bar] == -1) {
-            firstNoteOfBar[bar] = static_cast<int32_t>(i);
+        if (bar != previousBar) {
+            if (bar < firstNoteOfBar.size() && firstNoteOfBar[bar] == -1) {
+                firstNoteOfBar[bar] = static_cast<int32_t>(i);
+            }
+            previousBar = bar;
         }
-        ++octaves[std::min<size_t>(melody[i].key / 12, 15)];
+        ++octaveCounts[i & 1][std::min<size_t>(melody[i].key / 12, 15)];
+    }
+    std::array<int32_t, 16> octaves{};
+    for (size_t octave = 0; octave < octaves.size(); ++octave) {
+        octaves[octave] = octaveCounts[0][octave] + octaveCounts[1][octave];
     }
     notes->setBarIndex(&firstNoteOfBar);
 

@@ -185,25 +185,6 @@ bool NoteTracks::melodyCheck(int list) {
     auto& notes = lists_[list].notes;
     const int32_t threshold = std::max(meterMap_.ticksPerQuarter / 32 - 1, 1);
 
-    // Doubled notes (same start, same key) count as one; the longer one stands for both. The
-    // list is closed up in one pass, since erasing each double would be quadratic.
-    size_t kept = 0;
-    for (size_t i = 1; i < notes.size(); ++i) {
-        NoteRecord& before = notes[kept];
-        const NoteRecord& current = notes[i];
-        if (current.position == before.position && current.key == before.key) {
-            before.duration = std::max(before.duration, current.duration);
-        } else if (++kept != i) {
-            notes[kept] = current;
-        }
-    }
-    if (!notes.empty()) notes.resize(kept + 1);
-
-    if (notes.size() < 7) {
-        status_ = kStatusTooLittleMaterial;
-        return false;
-    }
-
     uint32_t pitchClasses = 0;
     std::array<int32_t, 16> octaveCounts{};
     int32_t bestCount = 0;
@@ -217,22 +198,46 @@ bool NoteTracks::melodyCheck(int list) {
         }
     };
 
+    // One pass: doubled notes (same start, same key) count as one, the longer standing for both,
+    // and the list is closed up (erasing each double would be quadratic); each note kept is
+    // compared with the one kept before it, which a later double of either could not change.
+    size_t kept = 0;
+    bool chord = false;
     int run = 0;
     PositionTicks tickOf(meterMap_);
-    int32_t previousStart = tickOf(notes[0].position);
-    for (size_t j = 1; j < notes.size(); ++j) {
-        const int32_t start = tickOf(notes[j].position);
+    int32_t previousStart = notes.empty() ? 0 : tickOf(notes[0].position);
+    for (size_t i = 1; i < notes.size(); ++i) {
+        NoteRecord& before = notes[kept];
+        const NoteRecord& current = notes[i];
+        if (current.position == before.position && current.key == before.key) {
+            before.duration = std::max(before.duration, current.duration);
+            continue;
+        }
+        if (++kept != i) notes[kept] = current;
+        if (chord) continue;
+        const NoteRecord& note = notes[kept];
+        const int32_t start = tickOf(note.position);
         const int32_t d = start - previousStart;
         previousStart = start;
-        if (d >= threshold || notes[j].key == notes[j - 1].key) {
+        if (d >= threshold || note.key == notes[kept - 1].key) {
             run = 0;
         } else if (run == 1) {
-            status_ = kStatusNotMonophonic;  // three notes struck together: a chord
-            return false;
+            chord = true;  // three notes struck together
+            continue;
         } else {
             run = 1;
         }
-        countNote(notes[j]);
+        countNote(note);
+    }
+    if (!notes.empty()) notes.resize(kept + 1);
+
+    if (notes.size() < 7) {
+        status_ = kStatusTooLittleMaterial;
+        return false;
+    }
+    if (chord) {
+        status_ = kStatusNotMonophonic;
+        return false;
     }
     countNote(notes[0]);
 
@@ -261,10 +266,12 @@ void NoteTracks::finaliseMelody(int list) {
     }
 
     const auto& melody = lists_[0].notes;
-    pitchClassSet_ = 0;
+    // Gathered in a local: the notes' bytes may alias the member, which would be stored each time.
+    unsigned pitchClasses = 0;
     for (const NoteRecord& n : melody) {
-        if (n.pitchClass < 16) pitchClassSet_ |= static_cast<uint16_t>(1u << n.pitchClass);
+        if (n.pitchClass < 16) pitchClasses |= 1u << n.pitchClass;
     }
+    pitchClassSet_ = static_cast<uint16_t>(pitchClasses);
     barCount_ = melody.empty() ? 0 : melody.back().position.bar + 1;
 
     endTick_ = 0;

@@ -7,8 +7,9 @@
 #
 # Both run with --jobs 1 on the same settings (VARIMEL_REGISTRY when set). Prints one line per
 # draft and exits 1 when any differs, showing the first differing line of each side. Keep both
-# binaries in the same kind of place (both in a build's app/, or both copied elsewhere): a binary
-# that finds the style data renders accompaniment that one without it cannot.
+# binaries in the same kind of place (both in a build's app/, or both copied elsewhere), each build
+# with its targets varimel-library and varimel-registry built: a binary that finds the style data
+# renders accompaniment that one without it cannot.
 set -euo pipefail
 if [ $# -lt 3 ]; then
     echo "usage: $0 BEFORE_CLI AFTER_CLI FOLDER [extra harmonise flags...]" >&2
