@@ -101,6 +101,11 @@ if not values:
 else:
     print(max(values) if counter in ("files/s", "notes/s") else min(values))' "$2" "$3" <<<"$1"
 }
+least() {  # A B: the smaller number, "-" counting as none
+    python3 -c "import sys
+values = [float(x) for x in sys.argv[1:] if x != '-']
+print('%.2f' % min(values) if values else '-')" "$1" "$2"
+}
 # "-" (not measured) and "nan" (no such benchmark) print as "-".
 ratio() {
     python3 -c "import sys, math
@@ -159,8 +164,16 @@ measure() {  # SIDE BUILD
         read -r _ _ peak <<<"$(batch "$cli" "$folder" 1)"
         R[$side.peak$n]="$(python3 -c "print('%.1f' % ($peak / 1024))")"
     done
-    read -r _ R[$side.jobs1] _ <<<"$(batch "$cli" "$X50" 1)"
-    read -r _ R[$side.jobs2] _ <<<"$(batch "$cli" "$X50" 2)"
+    # Taken in turns, the best of three each: a batch this short feels every pause of the machine.
+    local wall1 wall2 best1=- best2=-
+    for _ in 1 2 3; do
+        read -r _ wall1 _ <<<"$(batch "$cli" "$X50" 1)"
+        read -r _ wall2 _ <<<"$(batch "$cli" "$X50" 2)"
+        best1="$(least "$best1" "$wall1")"
+        best2="$(least "$best2" "$wall2")"
+    done
+    R[$side.jobs1]="$best1"
+    R[$side.jobs2]="$best2"
     read -r R[$side.batchDraft1] _ _ <<<"$(batch "$cli" "$X10" 1 --draft I)"
     read -r R[$side.batchDraft2] _ _ <<<"$(batch "$cli" "$X10" 1 --draft II)"
     local json
