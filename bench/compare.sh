@@ -13,7 +13,9 @@
 # folder), python3, GNU time, and the targets varimel-cli and load_bench.
 # Times are CPU seconds (user + system) unless said "wall": a busy machine hurts both sides
 # alike. The engine measures and the other parser take the best of three runs each, since a
-# virtual machine's neighbours slow single runs by up to a fifth. Compare figures from one run.
+# virtual machine's neighbours slow single runs by up to a fifth. Compare figures from one run,
+# and start it some minutes after tens of thousands of files were deleted on the same disk (a
+# previous run's folder among them): ext4 creates files slowly for a while after.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 FOLDER="$(cd "${1:-$ROOT/data/samples}" && pwd)"
@@ -149,16 +151,22 @@ EOF
 
 # ---- one column per build ----
 declare -A R
-measure() {  # SIDE BUILD
-    local side="$1" build="$2" cli="$2/app/varimel-cli"
-    read -r R[$side.batch10] R[$side.batch10wall] _ <<<"$(OUTPUTS=1 batch "$cli" "$X10" 1 --export -o)"
-    # A quadratic batch of the largest size would take hours.
-    if [ "$side" = after ] || awk -v cpu="${R[$side.batch10wall]}" -v k="$((COUNT100 / COUNT10))" \
-        'BEGIN { exit !(cpu * k * k <= 120) }'; then
-        read -r R[$side.batch100] R[$side.batch100wall] _ <<<"$(OUTPUTS=1 batch "$cli" "$X100" 1 --export -o)"
-    else
-        R[$side.batch100]=- R[$side.batch100wall]=-
-    fi
+# The engine measures of every build come first, then the batches: the disk's writing behind a
+# batch (hundreds of megabytes) would slow a benchmark that ran after it.
+measureEngine() {  # SIDE BUILD
+    local side="$1" build="$2" json
+    json="$(bench "$build" "$FOLDER" 'LoadCheckAnalyse/|LoadCheckAnalyseFromMemory/|LoadHarmonise/|LoadDraftII/')"
+    R[$side.reading]="$(counter "$json" LoadCheckAnalyse files/s)"
+    R[$side.memory]="$(counter "$json" LoadCheckAnalyseFromMemory files/s)"
+    R[$side.draft1]="$(counter "$json" LoadHarmonise files/s)"
+    R[$side.draft2]="$(counter "$json" LoadDraftII files/s)"
+    json="$(bench "$build" "$WORK/long" 'LoadHarmonise/')"
+    R[$side.long]="$(counter "$json" LoadHarmonise cpu_time)"  # milliseconds
+}
+measureBatches() {  # SIDE BUILD
+    local side="$1" cli="$2/app/varimel-cli"
+    read -r R[$side.batchDraft1] _ _ <<<"$(batch "$cli" "$X10" 1 --draft I)"
+    read -r R[$side.batchDraft2] _ _ <<<"$(batch "$cli" "$X10" 1 --draft II)"
     for n in 10 50 100; do
         local folder="$WORK/x$n"
         read -r _ _ peak <<<"$(batch "$cli" "$folder" 1)"
@@ -174,24 +182,25 @@ measure() {  # SIDE BUILD
     done
     R[$side.jobs1]="$best1"
     R[$side.jobs2]="$best2"
-    read -r R[$side.batchDraft1] _ _ <<<"$(batch "$cli" "$X10" 1 --draft I)"
-    read -r R[$side.batchDraft2] _ _ <<<"$(batch "$cli" "$X10" 1 --draft II)"
-    local json
-    json="$(bench "$build" "$FOLDER" 'LoadCheckAnalyse/|LoadCheckAnalyseFromMemory/|LoadHarmonise/|LoadDraftII/')"
-    R[$side.reading]="$(counter "$json" LoadCheckAnalyse files/s)"
-    R[$side.memory]="$(counter "$json" LoadCheckAnalyseFromMemory files/s)"
-    R[$side.draft1]="$(counter "$json" LoadHarmonise files/s)"
-    R[$side.draft2]="$(counter "$json" LoadDraftII files/s)"
-    json="$(bench "$build" "$WORK/long" 'LoadHarmonise/')"
-    R[$side.long]="$(counter "$json" LoadHarmonise cpu_time)"  # milliseconds
+    # The batches that write files last of all.
+    read -r R[$side.batch10] R[$side.batch10wall] _ <<<"$(OUTPUTS=1 batch "$cli" "$X10" 1 --export -o)"
+    # A quadratic batch of the largest size would take hours.
+    if [ "$side" = after ] || awk -v cpu="${R[$side.batch10wall]}" -v k="$((COUNT100 / COUNT10))" \
+        'BEGIN { exit !(cpu * k * k <= 120) }'; then
+        read -r R[$side.batch100] R[$side.batch100wall] _ <<<"$(OUTPUTS=1 batch "$cli" "$X100" 1 --export -o)"
+    else
+        R[$side.batch100]=- R[$side.batch100wall]=-
+    fi
 }
-measure after "$BUILD"
-[ -n "$BEFORE" ] && measure before "$BEFORE"
 theirs() {  # MODE: the best of three runs, as for our side
     for _ in 1 2 3; do "${ONE_CORE[@]}" node "$WORK/parse.js" "$FOLDER" "$1"; done | sort -n | tail -n 1
 }
 theirsMemory="$(theirs memory)"
 theirsReading="$(theirs reading)"
+measureEngine after "$BUILD"
+[ -n "$BEFORE" ] && measureEngine before "$BEFORE"
+measureBatches after "$BUILD"
+[ -n "$BEFORE" ] && measureBatches before "$BEFORE"
 
 # ---- the table ----
 row() {  # MEASURE AFTER BEFORE GOAL
