@@ -28,8 +28,8 @@ std::string loadFailureReason(const std::string& path, const ChordMaster& master
 
 // Refuses a run whose outputs (empty ones ignored) are the same file as an input or as each
 // other: prints why and answers exit status 2, else 0. Call before anything is written.
-int refuseSameFiles(const std::vector<std::string>& inputs,
-                    const std::vector<std::string>& outputs);
+int refuseSameFiles(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
+                    bool inputsExist = false);
 
 // Checks a whole-number option before it is converted: "--jobs must be a whole number from 1 to
 // 1024", never the parser's own text about the largest double.

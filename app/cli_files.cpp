@@ -95,13 +95,13 @@ bool isProjectFile(const std::string& path) {
     return documentKind(path) == DocumentKind::kProject;
 }
 
-int refuseSameFiles(const std::vector<std::string>& inputs,
-                    const std::vector<std::string>& outputs) {
+int refuseSameFiles(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
+                    bool inputsExist) {
     std::vector<std::string> given;
     for (const std::string& output : outputs) {
         if (!output.empty()) given.push_back(output);
     }
-    const std::string conflict = sameFileConflict(inputs, given);
+    const std::string conflict = sameFileConflict(inputs, given, inputsExist);
     if (conflict.empty()) return 0;
     std::cerr << "varimel-cli: " << conflict << "; nothing written\n";
     return 2;

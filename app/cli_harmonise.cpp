@@ -684,6 +684,9 @@ bool listedFiles(const std::string& list, std::vector<std::string>& files) {
     return true;
 }
 
+// How many bytes of JSON lines a batch writes before it sends them on to the disk.
+constexpr size_t kWritebackBytes = size_t{4} << 20;
+
 struct BatchOptions {
     std::string folder;     // --batch DIR
     std::string filesFrom;  // --files-from FILE|-
@@ -794,7 +797,10 @@ int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
         if (!options.jsonl.empty() && options.jsonl != kStandardOutputName) {
             planned.push_back(options.jsonl);
         }
-        if (const int refused = refuseSameFiles(files, planned)) return refused;
+        // A folder's files were all there when it was read; a list may name missing ones.
+        if (const int refused = refuseSameFiles(files, planned, options.filesFrom.empty())) {
+            return refused;
+        }
     }
 
     // New output files are synced together once the batch is done, not one by one.
@@ -816,6 +822,7 @@ int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
     BatchSummary summary;
     bool writeFailed = false;
     bool writing = false;  // a worker is writing lines: the others only hand theirs in
+    size_t unsynced = 0;   // bytes of lines not yet sent on to the disk
 
     // The lines are written outside the lock, by one worker at a time, so that a worker that
     // finishes a tune never waits for another's write to the disk.
@@ -841,6 +848,11 @@ int runBatch(const BatchOptions& options, const HarmoniseRequest& request) {
             lock.unlock();
             const bool ok =
                 std::fwrite(lines.data(), 1, lines.size(), jsonl.handle()) == lines.size();
+            // Many megabytes of lines go to the disk as they come, not all at the end.
+            if ((unsynced += lines.size()) >= kWritebackBytes) {
+                jsonl.startWriteback();
+                unsynced = 0;
+            }
             lock.lock();
             if (!ok) writeFailed = true;
         }

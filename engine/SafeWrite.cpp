@@ -214,6 +214,14 @@ bool OutputFile::commit() {
     return true;
 }
 
+void OutputFile::startWriteback() {
+    if (file_ == nullptr || !seekable() || std::fflush(file_) != 0) return;
+#ifdef __linux__
+    // Errors show in commit()'s sync; this only starts the writing early.
+    ::sync_file_range(::fileno(file_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool writeFileAtomically(const fs::path& target, std::string_view content, std::string* error) {
     OutputFile output;
     bool ok = output.open(target);
@@ -273,16 +281,25 @@ class FileIdentities {
 }  // namespace
 
 std::string sameFileConflict(const std::vector<std::string>& inputs,
-                             const std::vector<std::string>& outputs) {
+                             const std::vector<std::string>& outputs, bool inputsExist) {
     // Each name is resolved once, then looked up: a batch of thousands stays linear.
     FileIdentities identities;
+    std::vector<std::string> outputIdentities;
+    outputIdentities.reserve(outputs.size());
+    bool anOutputExists = false;
+    for (const std::string& output : outputs) {
+        outputIdentities.push_back(identities.of(output));
+        anOutputExists = anOutputExists || outputIdentities.back().front() == 'i';
+    }
+    // An output that does not exist yet cannot be an input that does: then the inputs need not
+    // be looked at one by one.
     std::unordered_map<std::string, size_t> inputAt;
-    for (size_t i = 0; i < inputs.size(); ++i) {
+    for (size_t i = 0; i < inputs.size() && (anOutputExists || !inputsExist); ++i) {
         if (inputs[i] != kStandardOutputName) inputAt.emplace(identities.of(inputs[i]), i);
     }
     std::unordered_map<std::string, size_t> outputAt;
     for (size_t i = 0; i < outputs.size(); ++i) {
-        const std::string identity = identities.of(outputs[i]);
+        const std::string& identity = outputIdentities[i];
         if (const auto input = inputAt.find(identity); input != inputAt.end()) {
             return "the output " + outputs[i] + " is the input " + inputs[input->second];
         }

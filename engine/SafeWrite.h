@@ -39,6 +39,9 @@ class OutputFile {
     // Flushes, and for a temporary file syncs it and renames it over the target, keeping the
     // target's permissions. False, with error() set, when any byte did not arrive.
     bool commit();
+    // Sends what was written so far on its way to the disk without waiting, so that the sync at
+    // the end finds little left: for an output of many megabytes written over a long run.
+    void startWriteback();
     const std::string& error() const { return error_; }
 
   private:
@@ -81,8 +84,10 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view c
 
 // The outputs of one run against its inputs and each other: answers why two of them are the same
 // file (same device and inode, or for an output that does not exist yet, the same resolved path),
-// or an empty string when all differ. Check before writing anything.
+// or an empty string when all differ. Check before writing anything. `inputsExist` says the
+// inputs were all found on disk (a folder's listing), which spares looking at each of them when
+// no output exists yet.
 std::string sameFileConflict(const std::vector<std::string>& inputs,
-                             const std::vector<std::string>& outputs);
+                             const std::vector<std::string>& outputs, bool inputsExist = false);
 
 }  // namespace varimel

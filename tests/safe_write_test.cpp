@@ -149,6 +149,16 @@ TEST(SameFileConflict, AnOutputThatIsAnInputByAnyNameIsFound) {
     fs::create_directories(dir / "sub");
     EXPECT_NE(sameFileConflict({input}, {(dir / "sub" / ".." / "song.mid").string()}), "");
     EXPECT_EQ(sameFileConflict({input}, {(dir / "song.vml").string(), "-"}), "");
+
+    // Inputs known to exist (a folder's listing) are looked at only when an output exists too:
+    // each spelling above is still found, and a missing input still meets its output when the
+    // caller could not vouch for it.
+    for (const char* name : {"song.mid", "link.mid", "hard.mid"}) {
+        EXPECT_NE(sameFileConflict({input}, {(dir / name).string()}, true), "") << name;
+    }
+    EXPECT_EQ(sameFileConflict({input}, {(dir / "song.vml").string()}, true), "");
+    const std::string missing = (dir / "missing.mid").string();
+    EXPECT_NE(sameFileConflict({missing}, {missing}, false), "");
 }
 
 TEST(SameFileConflict, TwoOutputsOfOneRunMustDifferEvenBeforeTheyExist) {
