@@ -288,6 +288,13 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
     noteChannels_ |= static_cast<uint16_t>(1u << channel);
 
     NoteTracks& notes = composition_->noteTracks();
+    if (notes.count(channel) == 0) {
+        // A note takes six bytes of the file at the very least (on and off, each with its
+        // delta) and in most files more than eight: room for one per eight bytes spares the
+        // list most of its regrowing as the notes come.
+        notes.reserveStorage(channel,
+                             static_cast<int32_t>(std::min<int64_t>(fileSize() / 8, kMaxNotes)));
+    }
     try {
         int32_t record = freePending_;
         if (record >= 0) {

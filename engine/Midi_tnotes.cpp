@@ -30,6 +30,17 @@ void NoteTracks::clear() {
     }
 }
 
+bool NoteTracks::reserveStorage(int list, int32_t notes) {
+    if (!validList(list)) return false;
+    auto& storage = lists_[list].notes;
+    try {
+        storage.reserve(storage.size() + static_cast<size_t>(std::max(notes, 0)));
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;  // the list grows note by note instead
+    }
+}
+
 bool NoteTracks::allocateList(int list, int32_t capacity) {
     if (!validList(list)) return false;
     try {

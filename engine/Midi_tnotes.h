@@ -43,6 +43,9 @@ class NoteTracks {
 
     void clear();
     bool allocateList(int list, int32_t capacity);
+    // Room for `notes` more records in the list's storage, leaving its capacity as it is: a
+    // loader that can guess the count spares the list its regrowing. False when out of memory.
+    bool reserveStorage(int list, int32_t notes);
     void emptyList(int list);
     void freeList(int list);
     bool append(const NoteRecord& note);
