@@ -291,9 +291,10 @@ void CompositionLoader::onNoteOn(int channel, int key, int velocity) {
     if (notes.count(channel) == 0) {
         // A note takes six bytes of the file at the very least (on and off, each with its
         // delta) and in most files more than eight: room for one per eight bytes spares the
-        // list most of its regrowing as the notes come.
-        notes.reserveStorage(channel,
-                             static_cast<int32_t>(std::min<int64_t>(fileSize() / 8, kMaxNotes)));
+        // list most of its regrowing as the notes come. A large file full of other events must
+        // not make a small melody hold megabytes, so beyond a long melody's count it grows.
+        constexpr int64_t kLongMelody = 1 << 16;
+        notes.reserveStorage(channel, static_cast<int32_t>(std::min(fileSize() / 8, kLongMelody)));
     }
     try {
         int32_t record = freePending_;
