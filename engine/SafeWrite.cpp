@@ -87,8 +87,9 @@ bool DeferredSync::finish(std::string* error) {
         Deferral& d = deferral();
         std::lock_guard lock(d.mutex);
         --d.active;
-        // Another deferral still running keeps the folders for its own end.
-        if (d.active == 0) folders.swap(d.folders);
+        // Every deferral that ends syncs all the folders so far; the last one lets them go.
+        folders = d.folders;
+        if (d.active == 0) d.folders.clear();
     }
     bool ok = true;
 #ifdef VARIMEL_HAVE_FSYNC
