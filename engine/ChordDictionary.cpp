@@ -209,14 +209,18 @@ void ChordDictionary::reset() {
     key_ = kNoKey;
     table_ = {};
     answers_ = nullptr;
-    describeKeys();
+    keyDescriptors_ = describedWithoutKey();
 }
 
-std::array<ChordDescriptor, kKeyCount> ChordDictionary::describedWithoutKey() {
-    std::array<ChordDescriptor, kKeyCount> described{};
-    for (KeyIndex k = 0; k < kKeyCount; ++k) {
-        described[static_cast<std::size_t>(k)] = isMinorKey(k) ? kMinorChordBit : 0;
-    }
+const std::array<ChordDescriptor, kKeyCount>& ChordDictionary::describedWithoutKey() {
+    // What describe() answers without a key, worked out once: every chord master starts so.
+    static const std::array<ChordDescriptor, kKeyCount> described = [] {
+        std::array<ChordDescriptor, kKeyCount> each{};
+        for (KeyIndex k = 0; k < kKeyCount; ++k) {
+            each[static_cast<std::size_t>(k)] = isMinorKey(k) ? kMinorChordBit : 0;
+        }
+        return each;
+    }();
     return described;
 }
 

@@ -87,7 +87,7 @@ class ChordDictionary {
     // The descriptor of a chord on each key, its type left 0: the harmonizer asks for them
     // several times a bar.
     std::array<ChordDescriptor, kKeyCount> keyDescriptors_ = describedWithoutKey();
-    static std::array<ChordDescriptor, kKeyCount> describedWithoutKey();
+    static const std::array<ChordDescriptor, kKeyCount>& describedWithoutKey();
     std::span<const DictionaryEntry> table_;
     const DictionaryAnswers* answers_ = nullptr;  // the table's answers worked out in advance
 };
