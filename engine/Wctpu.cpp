@@ -166,10 +166,7 @@ void MeterMap::barStartAndBeat(int32_t bar, int64_t& start, int64_t& beatTicks) 
 }
 
 int32_t MeterMap::tickOfPosition(const SongPosition& pos) const {
-    int64_t barStart = 0;
-    int64_t beatTicks = 1;
-    barStartAndBeat(pos.bar, barStart, beatTicks);
-    return clampToInt32(barStart + int64_t{pos.beat} * beatTicks + pos.tick);
+    return PositionTicks(*this)(pos);
 }
 
 int32_t MeterMap::tickOfBar(int32_t bar) const {

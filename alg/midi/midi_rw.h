@@ -210,7 +210,6 @@ class MidiFileReader : public MidiFileBuffer {
     void reportProgress(std::int64_t percent);
     // A sink that ignores onProgress spares the reader working the percentages out.
     void setProgressReports(bool on) { reportsProgress_ = on; }
-    bool reportsProgress() const { return reportsProgress_; }
     void resetClock();
 
     // Track state shared with the merged reader.
